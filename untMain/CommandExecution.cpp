@@ -1,0 +1,2 @@
+#include "untMain/KontextMenuShellExt.h"
+STDMETHODIMP TKontextMenuShellExt::InvokeCommand(LPCMINVOKECOMMANDINFO) { return E_NOTIMPL; }

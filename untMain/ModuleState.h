@@ -1,0 +1,66 @@
+// State shared by every extension object of the process. The extension
+// object itself carries no data: the latest Initialize, on whichever object,
+// decides what every menu and command works on.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Ordered 8-bit strings, not sorted, duplicates kept, appended at the end.
+// The entries are kept back to back in the list file's own form (each entry
+// followed by CR LF), so saving the list is one write of Text() and memory
+// stays close to the bytes of the paths.
+class TStringList {
+public:
+    void Clear();
+    void Add(std::string_view entry);
+    size_t Count() const { return starts_.size(); }
+    std::string_view Get(size_t index) const;
+    // Every entry followed by CR LF, in order; empty for an empty list.
+    const std::string& Text() const { return text_; }
+    void Swap(TStringList& other) noexcept;
+    void Reserve(size_t entries, size_t bytes);
+
+private:
+    std::string text_;
+    std::vector<uint32_t> starts_;
+};
+
+// One GDI bitmap, made once from a resource and handed out by handle.
+class TBitmap {
+public:
+    TBitmap() = default;
+    ~TBitmap();
+    TBitmap(const TBitmap&) = delete;
+    TBitmap& operator=(const TBitmap&) = delete;
+
+    // Turns the RT_BITMAP resource into a DIB section at once; throws
+    // Exception when the resource is missing or unreadable.
+    void LoadFromResourceName(HINSTANCE instance, const char* name);
+    HBITMAP Handle() const { return handle_; }
+
+private:
+    HBITMAP handle_ = nullptr;
+};
+
+constexpr size_t PathBufferSize = MAX_PATH + 1;  // 261 bytes: a path of 260 and its zero
+using PathBuffer = char[PathBufferSize];
+
+extern TStringList* SelectionList;
+extern std::atomic<bool> HasSelection;
+extern TBitmap* MenuBitmap;
+
+// Several apartment threads may run Initialize and InvokeCommand at once.
+// The list is replaced as one step under the exclusive lock and read under
+// the shared lock, so nobody sees a half-built list.
+void PublishSelection(TStringList& built, bool accepted);  // swaps `built` in
+std::string SelectionText();                              // the list file's bytes
+size_t SelectionCount();
+
+// The menu bitmap's handle, or 0 when there is none.
+HBITMAP MenuBitmapHandle();

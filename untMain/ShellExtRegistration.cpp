@@ -1,0 +1,2 @@
+#include "untMain/KontextMenuShellExt.h"
+void TKontextMenuShellExtFactory::UpdateRegistration(bool doRegister) { TComObjectFactory::UpdateRegistration(doRegister); }
