@@ -1,5 +1,6 @@
 #include "comserver/ComObj.h"
 
+#include <cstring>
 #include <new>
 
 #include "comserver/Exceptions.h"
@@ -12,10 +13,10 @@ namespace {
 TComClassManager* classManager = nullptr;
 }
 
-TComClassManager* ComClassManager() {
+TComClassManager* ComClassManager(bool create) {
     // First use is the factory's constructor at start-up, inside the loader's
     // serialised process-attach notification.
-    if (!classManager) classManager = new TComClassManager;
+    if (!classManager && create) classManager = new TComClassManager;
     return classManager;
 }
 
@@ -76,11 +77,14 @@ TComObjectFactory::TComObjectFactory(TComServerObject* comServer, TComObjectClas
       description_(description),
       instancing_(instancing),
       threadingModel_(threadingModel) {
+    // Entered into the list only once every field is set: a FindFactory on
+    // another thread never meets a half-made factory, and a failed copy of
+    // the texts leaves no link behind.
     ComClassManager()->AddFactory(this);
 }
 
 TComObjectFactory::~TComObjectFactory() {
-    ComClassManager()->RemoveFactory(this);
+    if (TComClassManager* manager = ComClassManager(false)) manager->RemoveFactory(this);
 }
 
 STDMETHODIMP TComObjectFactory::QueryInterface(REFIID riid, void** ppv) {
@@ -104,14 +108,23 @@ STDMETHODIMP_(ULONG) TComObjectFactory::Release() {
 
 namespace {
 
-// A message that ends in a character above "." gains a period.
-std::string WithClosingPeriod(std::string message) {
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
-    return message;
-}
-
-void ShowConstructionError(const std::string& message) {
-    MessageBoxA(nullptr, WithClosingPeriod(message).c_str(), Messages::CaptionObjectError,
+// The failed construction's message box: a message whose last character
+// lies above "." gains a period. Must not throw: it runs on the way out of
+// CreateInstance.
+void ShowConstructionError(const char* message) noexcept {
+    const char* text = message;
+    std::string withPeriod;
+    const size_t length = std::strlen(message);
+    if (length > 0 && static_cast<unsigned char>(message[length - 1]) > '.') {
+        try {
+            withPeriod.assign(message, length);
+            withPeriod += '.';
+            text = withPeriod.c_str();
+        } catch (...) {
+            // Out of memory for one more byte: show the message as it is.
+        }
+    }
+    MessageBoxA(nullptr, text, Messages::CaptionObjectError,
                 MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
 }
 
@@ -126,18 +139,23 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, voi
     try {
         object = CreateObject(outer);
     } catch (const Exception& e) {
-        ShowConstructionError(e.Message());
+        ShowConstructionError(e.Message().c_str());
         return E_UNEXPECTED;
     } catch (const std::bad_alloc&) {
         ShowConstructionError(Messages::OutOfMemory);
         return E_UNEXPECTED;
+    } catch (const std::exception& e) {
+        ShowConstructionError(e.what());
+        return E_UNEXPECTED;
     } catch (...) {
-        ShowConstructionError(std::string());
+        ShowConstructionError("");
         return E_UNEXPECTED;
     }
 
+    // The object's own table holds no throwing step; with an outer object
+    // the query is for IUnknown, which never leaves the object.
     const HRESULT hr = object->InnerQueryInterface(riid, ppv);
-    if (object->refCount_ == 0) delete object;
+    if (object->refCount_ == 0) delete object;  // the query failed
     return hr;
 }
 

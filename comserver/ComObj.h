@@ -6,19 +6,22 @@
 #include <objbase.h>
 #include <oaidl.h>
 
+#include <atomic>
 #include <string>
 
 enum TClassInstancing { ciInternal, ciSingleInstance, ciMultiInstance };
 enum TThreadingModel { tmSingle, tmApartment, tmFree, tmBoth, tmNeutral };
 
-// The face of the server that factories and objects see.
+// The face of the server that factories and objects see. The two counts
+// change only by interlocked operations and report the value that operation
+// returned.
 class TComServerObject {
 public:
-    virtual ~TComServerObject() = default;
     virtual LONG AdjustObjectCount(bool created) = 0;
     virtual LONG AdjustFactoryCount(bool added) = 0;
     virtual std::string ServerPath() = 0;
     virtual std::string ServerKeyName() = 0;
+    virtual ~TComServerObject() = default;
 };
 
 class TComObject;
@@ -48,12 +51,13 @@ private:
     void UnlockExclusive();
 
     SRWLOCK lock_ = SRWLOCK_INIT;
-    volatile DWORD writer_ = 0;
+    std::atomic<DWORD> writer_{0};
     TComObjectFactory* head_ = nullptr;
 };
 
-// The module-wide class manager, made on first use.
-TComClassManager* ComClassManager();
+// The module-wide class manager, made on first use (the first factory's
+// constructor); with `create` false, nullptr when there is none yet.
+TComClassManager* ComClassManager(bool create = true);
 // Destroys the class manager at shut-down.
 void FreeComClassManager();
 

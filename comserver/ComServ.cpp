@@ -1,7 +1,5 @@
 #include "comserver/ComServ.h"
 
-#include <new>
-
 TComServer* ComServer = nullptr;
 HINSTANCE HInstance = nullptr;
 DWORD Win32Platform = 0;
@@ -10,7 +8,21 @@ TComServer::TComServer() = default;
 
 TComServer::~TComServer() {
     // Each factory unlinks itself from the class manager as it goes.
-    ComClassManager()->VisitFactories(this, [](TComObjectFactory* factory) { delete factory; });
+    if (TComClassManager* manager = ComClassManager(false))
+        manager->VisitFactories(this, [](TComObjectFactory* factory) { delete factory; });
+}
+
+void ComServerStartup() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;  // 148 bytes
+    Win32Platform = GetVersionExA(&info) ? info.dwPlatformId : 0;
+    ComServer = new TComServer();
+}
+
+void ComServerShutdown() {
+    delete ComServer;
+    ComServer = nullptr;
+    FreeComClassManager();
 }
 
 LONG TComServer::AdjustObjectCount(bool created) {
@@ -40,14 +52,11 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     try {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        TComObjectFactory* factory = ComClassManager()->FindFactory(rclsid);
+        TComClassManager* manager = ComClassManager(false);
+        TComObjectFactory* factory = manager ? manager->FindFactory(rclsid) : nullptr;
         if (!factory) return CLASS_E_CLASSNOTAVAILABLE;
-        if (!IsEqualGUID(riid, IID_IClassFactory) && !IsEqualGUID(riid, IID_IUnknown))
-            return E_NOINTERFACE;
-        IClassFactory* face = factory;
-        *ppv = face;
-        face->AddRef();
-        return S_OK;
+        // The factory's own table: IClassFactory, IUnknown; one pointer for both.
+        return factory->QueryInterface(riid, ppv);
     } catch (...) {
         return E_UNEXPECTED;
     }

@@ -32,6 +32,14 @@ private:
 };
 
 extern TComServer* ComServer;
+
+// The frame's part of process attach: records the platform (the one
+// GetVersionExA call of the module's life) and creates ComServer. Throws
+// when out of memory, leaving nothing behind.
+void ComServerStartup();
+// The frame's part of process detach: destroys ComServer, which destroys its
+// factories, and then the class manager. Safe to call when nothing is up.
+void ComServerShutdown();
 // The module handle recorded at process attach.
 extern HINSTANCE HInstance;
 // dwPlatformId from GetVersionExA at start-up; 0 when that call failed.

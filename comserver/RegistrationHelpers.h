@@ -29,18 +29,17 @@ std::string ClassIdText(REFCLSID classId);
 const char* ThreadingModelName(TThreadingModel model);
 
 // The path as registered: a path with a blank in it goes in its short form,
-// because some hosts split an unquoted server path at the first blank. When
-// the short form cannot be had, the long path is kept: a loadable path with a
-// blank beats an empty one.
+// which has none. When the short form cannot be had (GetShortPathNameA fails,
+// or the volume keeps no 8.3 names), the long path is kept: COM can still load
+// the class from it, and could not from an empty text.
 std::string RegisteredServerPath(const std::string& longPath);
 
 // ---------------------------------------------------------------------------
 // Pure path rules (no file system access).
 
 // The directory of `path`: everything up to its last "\" or ":". A "\" there
-// is kept when it follows another "\" or a ":" (so a drive root keeps its
-// backslash: "C:\Windows" gives "C:\"), and dropped otherwise ("C:\Windows\
-// System" gives "C:\Windows").
+// is kept when it follows another "\" or a ":", and dropped otherwise: so
+// "C:\Windows\System" gives "C:\Windows", and "C:\Windows" gives "C:\".
 std::string PathDirectory(const std::string& path);
 
 // "C:" for a drive path, "\\server\share" for a UNC path, else empty.

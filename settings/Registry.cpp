@@ -1,5 +1,7 @@
 #include "settings/Registry.h"
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "comserver/Exceptions.h"
@@ -29,15 +31,26 @@ HKEY TRegistry::BaseKeyFor(const std::string& path, std::string& relative) const
     return current_ ? current_ : root_;
 }
 
-void TRegistry::SetCurrentKey(HKEY key, const std::string& path) {
+std::string TRegistry::PathBelow(HKEY base, const std::string& relative) const {
+    return current_ != nullptr && base == current_ ? currentPath_ + "\\" + relative : relative;
+}
+
+void TRegistry::SetCurrentKey(HKEY key, std::string path) noexcept {
     current_ = key;
-    currentPath_ = path;
+    currentPath_ = std::move(path);
+}
+
+void TRegistry::ExchangeCurrentKey(HKEY& key, std::string& path) noexcept {
+    std::swap(current_, key);
+    currentPath_.swap(path);
 }
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
     std::string relative;
     const HKEY base = BaseKeyFor(key, relative);
-    const bool fromCurrent = base == current_ && current_ != nullptr;
+    // Built before the key is opened, so that nothing can throw while the new
+    // handle has no owner.
+    std::string path = PathBelow(base, relative);
     HKEY opened = nullptr;
     LONG rc;
     if (canCreate) {
@@ -47,15 +60,13 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
         rc = RegOpenKeyExA(base, relative.c_str(), 0, access_, &opened);
     }
     if (rc != ERROR_SUCCESS) return false;
-    const std::string path = fromCurrent ? currentPath_ + "\\" + relative : relative;
     CloseKey();
-    SetCurrentKey(opened, path);
+    SetCurrentKey(opened, std::move(path));
     return true;
 }
 
 void TRegistry::CloseKey() {
-    // Lazy write: the handle is closed without a flush; the registry writes
-    // back on its own schedule.
+    // Lazy write: the handle is closed without a flush.
     if (current_) RegCloseKey(current_);
     current_ = nullptr;
     currentPath_.clear();
@@ -78,27 +89,38 @@ TRegIniFile::TRegIniFile(const std::string& keyPath) : TRegistry(KEY_ALL_ACCESS)
     OpenKey(keyPath, true);
 }
 
+// Makes an opened section key the reader's current key for one read. On
+// every way out, failures included, the previous current key comes back
+// first, then the section key is closed.
+class TRegIniFile::SectionScope {
+public:
+    SectionScope(TRegIniFile& reader, HKEY section, std::string path) noexcept
+        : reader_(reader), key_(section), path_(std::move(path)) {
+        reader_.ExchangeCurrentKey(key_, path_);  // key_/path_ now hold the previous key
+    }
+    ~SectionScope() {
+        reader_.ExchangeCurrentKey(key_, path_);  // key_/path_ hold the section key again
+        RegCloseKey(key_);
+    }
+    SectionScope(const SectionScope&) = delete;
+    SectionScope& operator=(const SectionScope&) = delete;
+
+private:
+    TRegIniFile& reader_;
+    HKEY key_;
+    std::string path_;
+};
 
 std::string TRegIniFile::ReadText(const std::string& section, const std::string& name,
                                   const std::string& def) {
     std::string relative;
     const HKEY base = BaseKeyFor(section, relative);
+    std::string sectionPath = PathBelow(base, relative);
     HKEY sectionKey = nullptr;
+    // The section is only opened, never created.
     if (RegOpenKeyExA(base, relative.c_str(), 0, Access(), &sectionKey) != ERROR_SUCCESS) return def;
 
-    // The section key is current for the read; on every way out the previous
-    // current key comes back first, then the section key is closed.
-    struct SectionScope {
-        TRegIniFile& reader;
-        HKEY section;
-        HKEY previous;
-        std::string previousPath;
-        ~SectionScope() {
-            reader.SetCurrentKey(previous, previousPath);
-            RegCloseKey(section);
-        }
-    } scope{*this, sectionKey, CurrentKey(), CurrentPath()};
-    SetCurrentKey(sectionKey, scope.previousPath + "\\" + relative);
+    const SectionScope scope(*this, sectionKey, std::move(sectionPath));
 
     DWORD type = REG_NONE;
     DWORD size = 0;
@@ -106,7 +128,8 @@ std::string TRegIniFile::ReadText(const std::string& section, const std::string&
         return def;
 
     // The size is asked again right before the fetch, as the value may have
-    // changed in between; data of zero length reads as empty text.
+    // changed in between; data of zero length reads as empty text whatever
+    // its type.
     size = 0;
     if (RegQueryValueExA(sectionKey, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         size == 0)
@@ -119,8 +142,9 @@ std::string TRegIniFile::ReadText(const std::string& section, const std::string&
         throw ERegistryException(Messages::Format(Messages::InvalidDataType, name));
 
     // Text up to the first zero byte; environment references stay unexpanded.
+    const size_t end = std::min<size_t>(size, data.size());
     size_t length = 0;
-    while (length < size && data[length] != 0) ++length;
+    while (length < end && data[length] != 0) ++length;
     return std::string(reinterpret_cast<const char*>(data.data()), length);
 }
 

@@ -13,3 +13,8 @@ void* TKontextMenuShellExt::FindInterface(REFIID iid) {
     if (IsEqualGUID(iid, IID_IShellExtInit)) return static_cast<IShellExtInit*>(this);
     return TComObject::FindInterface(iid);
 }
+
+// Everything the object works on is module-wide; it adds its two interface
+// pointers to TComObject and nothing else.
+static_assert(sizeof(TKontextMenuShellExt) == sizeof(TComObject) + 2 * sizeof(void*),
+              "TKontextMenuShellExt must carry no data of its own");

@@ -39,7 +39,15 @@ public:
     void UpdateRegistration(bool doRegister) override;
 };
 
-// The module's own start-up and shut-down (process attach and detach).
-// Start-up throws when a step fails, after undoing the steps already done.
+// The module's own start-up and shut-down: the factory, MenuBitmap (from the
+// resource "P2M2" of `instance`) and SelectionList. Start-up runs once until
+// the matching shut-down; it throws when a step fails, after undoing the
+// steps already done.
 void ModuleStartup(HINSTANCE instance);
 void ModuleShutdown();
+
+// The whole of process attach and detach, in order: module handle, frame,
+// the module's own part. A failed attach is undone, shown in the
+// "Anwendungsfehler" message box, and answered FALSE for the loader.
+BOOL ModuleProcessAttach(HINSTANCE instance);
+void ModuleProcessDetach();

@@ -44,6 +44,8 @@ STDMETHODIMP ReleaseCounter::QueryInterface(REFIID riid, void** ppv) {
 DropDataObject::DropDataObject(std::vector<std::string> paths) : list_(MakeDropList(paths)) {}
 DropDataObject::DropDataObject(std::vector<std::wstring> paths) : list_(MakeDropListW(paths)) {}
 
+DropDataObject::DropDataObject(HGLOBAL list) : list_(list) {}
+
 DropDataObject::~DropDataObject() {
     if (list_) GlobalFree(list_);
 }
@@ -61,6 +63,7 @@ STDMETHODIMP DropDataObject::QueryInterface(REFIID riid, void** ppv) {
 
 STDMETHODIMP DropDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
     ++getDataCalls_;
+    refsDuringGetData_ = refs_;
     if (!format || !medium) return E_INVALIDARG;
     if (FAILED(failWith)) return failWith;
     if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
@@ -103,6 +106,42 @@ IDataObject* ShellDataObject(const std::vector<std::string>& paths) {
     for (const auto& p : paths) {
         PIDLIST_ABSOLUTE pidl = nullptr;
         if (FAILED(SHParseDisplayName(Widen(p).c_str(), nullptr, &pidl, 0, nullptr))) {
+            ok = false;
+            break;
+        }
+        absolute.push_back(pidl);
+        PCUITEMID_CHILD child = nullptr;
+        IShellFolder* folder = nullptr;
+        if (FAILED(SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child))) {
+            ok = false;
+            break;
+        }
+        children.push_back(child);
+        if (!parent) {
+            parent = folder;
+        } else {
+            folder->Release();
+        }
+    }
+    if (ok && parent) {
+        parent->GetUIObjectOf(nullptr, static_cast<UINT>(children.size()), children.data(),
+                              IID_IDataObject, nullptr, reinterpret_cast<void**>(&result));
+    }
+    if (parent) parent->Release();
+    for (auto pidl : absolute) CoTaskMemFree(pidl);
+    return result;
+}
+
+IDataObject* ShellDataObjectW(const std::vector<std::wstring>& paths) {
+    if (paths.empty()) return nullptr;
+    std::vector<PIDLIST_ABSOLUTE> absolute;
+    std::vector<PCUITEMID_CHILD> children;
+    IShellFolder* parent = nullptr;
+    IDataObject* result = nullptr;
+    bool ok = true;
+    for (const auto& p : paths) {
+        PIDLIST_ABSOLUTE pidl = nullptr;
+        if (FAILED(SHParseDisplayName(p.c_str(), nullptr, &pidl, 0, nullptr))) {
             ok = false;
             break;
         }

@@ -33,6 +33,8 @@ class DropDataObject : public IDataObject {
 public:
     explicit DropDataObject(std::vector<std::string> paths);
     explicit DropDataObject(std::vector<std::wstring> paths);
+    // Hands out `list` as it is (a hand-made or malformed block); takes it over.
+    explicit DropDataObject(HGLOBAL list);
     virtual ~DropDataObject();
 
     // What GetData answers instead of the list.
@@ -42,6 +44,8 @@ public:
 
     LONG Refs() const { return refs_; }
     int GetDataCalls() const { return getDataCalls_; }
+    // The reference count seen by the latest GetData call.
+    LONG RefsDuringGetData() const { return refsDuringGetData_; }
     // Media handed out that the receiver has not released yet.
     LONG OutstandingMedia() const { return releaser_.Refs(); }
 
@@ -62,9 +66,12 @@ private:
     HGLOBAL list_;
     volatile LONG refs_ = 0;
     int getDataCalls_ = 0;
+    LONG refsDuringGetData_ = 0;
     ReleaseCounter releaser_;
 };
 
 // The shell's own data object for real items (files or folders with one
 // common parent folder), as Explorer hands it to a handler. Null on failure.
 IDataObject* ShellDataObject(const std::vector<std::string>& paths);
+// The same for paths given as UTF-16, for names outside the ANSI code page.
+IDataObject* ShellDataObjectW(const std::vector<std::wstring>& paths);

@@ -1,0 +1,125 @@
+#!/bin/bash
+# Shows the extension at work under Wine, as a user would meet it in Explorer:
+# installs what is missing, builds, registers QuennelExt.dll in a private Wine
+# prefix, installs a stand-in converter as transform.exe, right-clicks the
+# sample pictures, prints the context menu, chooses an entry and prints what
+# the converter received.
+#
+#   scripts/demo.sh [--arch i686|x86_64] [--choose TEXT] [--screenshot [FILE.png]] [PATH...]
+#
+#   --arch        i686 (default: the 32-bit module Explorer of the time loads) or x86_64
+#   --choose      the entry to choose, by a part of its caption
+#                 (default: "in das PNG Format konvertieren")
+#   --screenshot  also shows the menu under a virtual X display and saves a
+#                 picture of it (default docs/menu.png)
+#   PATH...       files and folders to right-click instead of the samples; all
+#                 in one folder, as in one Explorer window
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT="$PWD"
+
+ARCH=i686
+CHOICE="in das PNG Format konvertieren"
+SCREENSHOT=""
+PATHS=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --arch) ARCH="${2:?--arch needs i686 or x86_64}"; shift 2 ;;
+        --choose) CHOICE="${2:?--choose needs a caption text}"; shift 2 ;;
+        --screenshot)
+            SCREENSHOT="docs/menu.png"; shift
+            if [ $# -gt 0 ] && [[ "$1" == *.png ]]; then SCREENSHOT="$1"; shift; fi ;;
+        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --) shift; PATHS+=("$@"); break ;;
+        -*) echo "demo: unknown option $1" >&2; exit 2 ;;
+        *) PATHS+=("$1"); shift ;;
+    esac
+done
+case "$ARCH" in
+    i686|x86_64) ;;
+    *) echo "demo: --arch is i686 or x86_64, not $ARCH" >&2; exit 2 ;;
+esac
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "Checking the tools"
+if [ -n "$SCREENSHOT" ]; then scripts/setup.sh xvfb imagemagick; else scripts/setup.sh; fi
+
+step "Building ($ARCH)"
+QUENNEL_ARCHS="$ARCH" scripts/build.sh >/dev/null
+BIN="$ROOT/build/$ARCH/bin"
+for f in QuennelExt.dll shellhost.exe transform.exe; do
+    [ -f "$BIN/$f" ] || { echo "demo: $BIN/$f was not built" >&2; exit 1; }
+done
+
+step "Starting the private Wine prefix build/demo/wineprefix"
+source scripts/wine-prefix.sh
+XVFB_PID=""
+cleanup() {
+    wine_prefix_stop
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+wine_prefix_start "$ROOT/build/demo/wineprefix"
+DRIVE_C="$WINEPREFIX/drive_c"
+
+step "Registering QuennelExt.dll"
+if [ "$ARCH" = i686 ]; then REGSVR32='C:\windows\syswow64\regsvr32.exe'; else REGSVR32='C:\windows\system32\regsvr32.exe'; fi
+wine "$REGSVR32" /s "$(winepath -w "$BIN/QuennelExt.dll")"
+echo "registered $(winepath -w "$BIN/QuennelExt.dll")"
+
+step "Installing the stand-in converter as C:\\Brindlework\\transform.exe"
+mkdir -p "$DRIVE_C/Brindlework"
+cp "$BIN/transform.exe" "$DRIVE_C/Brindlework/transform.exe"
+rm -f "$DRIVE_C/Brindlework/transform.log"
+wine reg add 'HKCU\Software\Vardel Software\Brindlework\SETUP' /v INSTDIR_P1 /t REG_SZ /d 'C:\Brindlework' /f >/dev/null
+echo 'INSTDIR_P1 = C:\Brindlework   (HKCU\Software\Vardel Software\Brindlework\SETUP)'
+
+HOST_ARGS=()
+if [ ${#PATHS[@]} -eq 0 ]; then
+    # The samples go onto the C: drive, where a user keeps pictures.
+    rm -rf "$DRIVE_C/Bilder"
+    cp -r "$ROOT/samples" "$DRIVE_C/Bilder"
+    HOST_ARGS+=(--all 'C:\Bilder')
+    step "Right-clicking everything in C:\\Bilder (a copy of samples/)"
+else
+    for p in "${PATHS[@]}"; do
+        [ -e "$p" ] || { echo "demo: $p does not exist" >&2; exit 2; }
+        HOST_ARGS+=("$(winepath -w "$(realpath "$p")")")
+    done
+    step "Right-clicking ${#PATHS[@]} item(s)"
+fi
+HOST_ARGS+=(--choose "$CHOICE")
+
+status=0
+if [ -z "$SCREENSHOT" ]; then
+    wine "$BIN/shellhost.exe" "${HOST_ARGS[@]}" || status=$?
+else
+    display=""
+    for n in $(seq 90 119); do
+        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+    done
+    [ -n "$display" ] || { echo "demo: no free X display number" >&2; exit 1; }
+    Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+    handshake="$DRIVE_C/shellhost-menu.ready"
+    rm -f "$handshake"
+    DISPLAY=":$display" wine "$BIN/shellhost.exe" "${HOST_ARGS[@]}" --show-menu \
+        --menu-handshake 'C:\shellhost-menu.ready' &
+    host=$!
+    for _ in $(seq 600); do
+        [ -e "$handshake" ] || ! kill -0 "$host" 2>/dev/null && break
+        sleep 0.1
+    done
+    if [ -e "$handshake" ]; then
+        mkdir -p "$(dirname "$SCREENSHOT")"
+        DISPLAY=":$display" import -window root "$SCREENSHOT"
+        echo "(screenshot of the menu saved to $SCREENSHOT)"
+        rm -f "$handshake"
+    else
+        echo "demo: the menu was not shown; no screenshot" >&2
+    fi
+    wait "$host" || status=$?
+fi
+exit "$status"

@@ -1,0 +1,141 @@
+#include "Handlers.h"
+
+#include <shellapi.h>
+
+#include "Text.h"
+
+namespace {
+
+bool ParseClsid(const std::wstring& text, CLSID& clsid) {
+    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') return false;
+    std::wstring copy(text);
+    return SUCCEEDED(CLSIDFromString(&copy[0], &clsid));
+}
+
+std::wstring DefaultValue(HKEY key) {
+    wchar_t data[512] = {};
+    DWORD type = 0;
+    DWORD size = sizeof data - sizeof(wchar_t);
+    if (RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::wstring();
+    return data;
+}
+
+}  // namespace
+
+std::wstring HandlersKeyPath(const std::wstring& classKey) {
+    return classKey + L"\\shellex\\ContextMenuHandlers";
+}
+
+std::vector<RegisteredHandler> FindHandlers(const std::wstring& classKey, std::vector<std::wstring>& skipped) {
+    std::vector<RegisteredHandler> found;
+    HKEY handlers = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, HandlersKeyPath(classKey).c_str(), 0, KEY_READ, &handlers) !=
+        ERROR_SUCCESS)
+        return found;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256] = {};
+        DWORD length = 256;
+        LONG status = RegEnumKeyExW(handlers, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS) continue;
+        RegisteredHandler handler;
+        handler.classKey = classKey;
+        handler.keyName = name;
+        HKEY key = nullptr;
+        std::wstring value;
+        if (RegOpenKeyExW(handlers, name, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            value = DefaultValue(key);
+            RegCloseKey(key);
+        }
+        if (ParseClsid(value, handler.clsid)) {
+            handler.clsidText = value;
+        } else if (ParseClsid(handler.keyName, handler.clsid)) {
+            handler.clsidText = handler.keyName;
+        } else {
+            skipped.push_back(handler.keyName);
+            continue;
+        }
+        found.push_back(handler);
+    }
+    RegCloseKey(handlers);
+    return found;
+}
+
+HandlerInstance::~HandlerInstance() {
+    if (menu_) menu_->Release();
+    if (init_) init_->Release();
+    if (classKey_) RegCloseKey(classKey_);
+}
+
+HRESULT HandlerInstance::Create(const RegisteredHandler& handler, PCIDLIST_ABSOLUTE folder, IDataObject* data,
+                                std::string& step) {
+    step = "CoCreateInstance";
+    HRESULT hr = CoCreateInstance(handler.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                                  reinterpret_cast<void**>(&init_));
+    if (FAILED(hr)) return hr;
+    // The shell hands over the key of the item's class, where it found the handler.
+    RegOpenKeyExW(HKEY_CLASSES_ROOT, handler.classKey.c_str(), 0, KEY_READ, &classKey_);
+    step = "IShellExtInit::Initialize";
+    hr = init_->Initialize(folder, data, classKey_);
+    if (FAILED(hr)) return hr;
+    step = "QueryInterface(IContextMenu)";
+    return init_->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu_));
+}
+
+HRESULT HandlerInstance::AddToMenu(HMENU menu, UINT idCmdFirst, UINT idCmdLast, UINT flags) {
+    int before = GetMenuItemCount(menu);
+    insertedAt_ = before > 0 ? static_cast<UINT>(before) : 0;
+    first_ = idCmdFirst;
+    count_ = 0;
+    HRESULT hr = menu_->QueryContextMenu(menu, insertedAt_, idCmdFirst, idCmdLast, flags);
+    if (SUCCEEDED(hr)) count_ = HRESULT_CODE(hr);
+    return hr;
+}
+
+HRESULT HandlerInstance::HelpText(UINT offset, std::string& text) const {
+    char buffer[MAX_PATH + 1] = {};
+    HRESULT hr = menu_->GetCommandString(offset, GCS_HELPTEXTA, nullptr, buffer, MAX_PATH);
+    buffer[MAX_PATH] = '\0';
+    text = SUCCEEDED(hr) ? buffer : "";
+    return hr;
+}
+
+HRESULT HandlerInstance::VerbW(UINT offset, std::wstring& verb) const {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    HRESULT hr = menu_->GetCommandString(offset, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(buffer), MAX_PATH);
+    buffer[MAX_PATH] = L'\0';
+    verb = SUCCEEDED(hr) ? buffer : L"";
+    return hr;
+}
+
+HRESULT HandlerInstance::VerbA(UINT offset, std::string& verb) const {
+    char buffer[MAX_PATH + 1] = {};
+    HRESULT hr = menu_->GetCommandString(offset, GCS_VERBA, nullptr, buffer, MAX_PATH);
+    buffer[MAX_PATH] = '\0';
+    verb = SUCCEEDED(hr) ? buffer : "";
+    return hr;
+}
+
+HRESULT HandlerInstance::Invoke(UINT offset, HWND owner, const std::wstring& directory, POINT at) const {
+    std::string directoryA;
+    if (!directory.empty()) {
+        int size = WideCharToMultiByte(CP_ACP, 0, directory.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        directoryA.assign(size > 0 ? size : 0, '\0');
+        if (size > 0) WideCharToMultiByte(CP_ACP, 0, directory.c_str(), -1, &directoryA[0], size, nullptr, nullptr);
+    }
+    CMINVOKECOMMANDINFOEX info = {};
+    info.cbSize = sizeof info;
+    info.fMask = CMIC_MASK_UNICODE | CMIC_MASK_PTINVOKE;
+    if (GetKeyState(VK_CONTROL) < 0) info.fMask |= CMIC_MASK_CONTROL_DOWN;
+    if (GetKeyState(VK_SHIFT) < 0) info.fMask |= CMIC_MASK_SHIFT_DOWN;
+    info.hwnd = owner;
+    info.lpVerb = MAKEINTRESOURCEA(offset);
+    info.lpVerbW = MAKEINTRESOURCEW(offset);
+    info.lpDirectory = directoryA.empty() ? nullptr : directoryA.c_str();
+    info.lpDirectoryW = directory.empty() ? nullptr : directory.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    info.ptInvoke = at;
+    return menu_->InvokeCommand(reinterpret_cast<LPCMINVOKECOMMANDINFO>(&info));
+}
