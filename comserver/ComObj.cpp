@@ -152,9 +152,12 @@ STDMETHODIMP TComObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, voi
         return E_UNEXPECTED;
     }
 
-    // The object's own table holds no throwing step; with an outer object
-    // the query is for IUnknown, which never leaves the object.
-    const HRESULT hr = object->InnerQueryInterface(riid, ppv);
+    HRESULT hr = E_UNEXPECTED;
+    try {
+        hr = object->InnerQueryInterface(riid, ppv);
+    } catch (...) {
+        *ppv = nullptr;
+    }
     if (object->refCount_ == 0) delete object;  // the query failed
     return hr;
 }

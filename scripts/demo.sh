@@ -15,8 +15,7 @@
 #   PATH...       files and folders to right-click instead of the samples; all
 #                 in one folder, as in one Explorer window
 set -euo pipefail
-cd "$(dirname "$0")/.."
-ROOT="$PWD"
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 
 ARCH=i686
 CHOICE="in das PNG Format konvertieren"
@@ -27,14 +26,15 @@ while [ $# -gt 0 ]; do
         --arch) ARCH="${2:?--arch needs i686 or x86_64}"; shift 2 ;;
         --choose) CHOICE="${2:?--choose needs a caption text}"; shift 2 ;;
         --screenshot)
-            SCREENSHOT="docs/menu.png"; shift
-            if [ $# -gt 0 ] && [[ "$1" == *.png ]]; then SCREENSHOT="$1"; shift; fi ;;
+            SCREENSHOT="$ROOT/docs/menu.png"; shift
+            if [ $# -gt 0 ] && [[ "$1" == *.png ]]; then SCREENSHOT="$(realpath -m "$1")"; shift; fi ;;
         -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        --) shift; PATHS+=("$@"); break ;;
+        --) shift; for p in "$@"; do PATHS+=("$(realpath -m "$p")"); done; break ;;
         -*) echo "demo: unknown option $1" >&2; exit 2 ;;
-        *) PATHS+=("$1"); shift ;;
+        *) PATHS+=("$(realpath -m "$1")"); shift ;;
     esac
 done
+cd "$ROOT"
 case "$ARCH" in
     i686|x86_64) ;;
     *) echo "demo: --arch is i686 or x86_64, not $ARCH" >&2; exit 2 ;;
@@ -46,13 +46,17 @@ step "Checking the tools"
 if [ -n "$SCREENSHOT" ]; then scripts/setup.sh xvfb imagemagick; else scripts/setup.sh; fi
 
 step "Building ($ARCH)"
-QUENNEL_ARCHS="$ARCH" scripts/build.sh >/dev/null
+mkdir -p build
+if ! QUENNEL_ARCHS="$ARCH" scripts/build.sh >build/demo-build.log 2>&1; then
+    tail -n 40 build/demo-build.log >&2
+    echo "demo: the build failed; the whole log is build/demo-build.log" >&2
+    exit 1
+fi
 BIN="$ROOT/build/$ARCH/bin"
 for f in QuennelExt.dll shellhost.exe transform.exe; do
     [ -f "$BIN/$f" ] || { echo "demo: $BIN/$f was not built" >&2; exit 1; }
 done
 
-step "Starting the private Wine prefix build/demo/wineprefix"
 source scripts/wine-prefix.sh
 XVFB_PID=""
 cleanup() {
@@ -60,6 +64,27 @@ cleanup() {
     if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
+
+if [ -n "$SCREENSHOT" ]; then
+    # Wine's desktop takes the display of the first program of the session, so
+    # the virtual display comes first.
+    display=""
+    for n in $(seq 90 119); do
+        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+    done
+    [ -n "$display" ] || { echo "demo: no free X display number" >&2; exit 1; }
+    Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+    export DISPLAY=":$display"
+else
+    unset DISPLAY
+fi
+
+step "Starting the private Wine prefix build/demo/wineprefix"
+# A server left running by an interrupted run would keep the prefix from starting.
+WINEPREFIX="$ROOT/build/demo/wineprefix" wineserver -k 2>/dev/null || true
+WINEPREFIX="$ROOT/build/demo/wineprefix" wineserver -w 2>/dev/null || true
 wine_prefix_start "$ROOT/build/demo/wineprefix"
 DRIVE_C="$WINEPREFIX/drive_c"
 
@@ -85,7 +110,7 @@ if [ ${#PATHS[@]} -eq 0 ]; then
 else
     for p in "${PATHS[@]}"; do
         [ -e "$p" ] || { echo "demo: $p does not exist" >&2; exit 2; }
-        HOST_ARGS+=("$(winepath -w "$(realpath "$p")")")
+        HOST_ARGS+=("$(winepath -w "$p")")
     done
     step "Right-clicking ${#PATHS[@]} item(s)"
 fi
@@ -95,17 +120,9 @@ status=0
 if [ -z "$SCREENSHOT" ]; then
     wine "$BIN/shellhost.exe" "${HOST_ARGS[@]}" || status=$?
 else
-    display=""
-    for n in $(seq 90 119); do
-        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-    done
-    [ -n "$display" ] || { echo "demo: no free X display number" >&2; exit 1; }
-    Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
     handshake="$DRIVE_C/shellhost-menu.ready"
     rm -f "$handshake"
-    DISPLAY=":$display" wine "$BIN/shellhost.exe" "${HOST_ARGS[@]}" --show-menu \
+    wine "$BIN/shellhost.exe" "${HOST_ARGS[@]}" --show-menu \
         --menu-handshake 'C:\shellhost-menu.ready' &
     host=$!
     for _ in $(seq 600); do
@@ -114,7 +131,7 @@ else
     done
     if [ -e "$handshake" ]; then
         mkdir -p "$(dirname "$SCREENSHOT")"
-        DISPLAY=":$display" import -window root "$SCREENSHOT"
+        import -window root "$SCREENSHOT"
         echo "(screenshot of the menu saved to $SCREENSHOT)"
         rm -f "$handshake"
     else

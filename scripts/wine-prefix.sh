@@ -8,6 +8,9 @@ wine_prefix_start() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         wineboot -i >/dev/null 2>&1
+        # wineboot leaves its server running for a few seconds, and
+        # "wineserver -p" fails (exit 2) while a server runs for the prefix.
+        wineserver -w
     fi
     wineserver -p
     # Start Wine's services now, detached from our output: a service started by

@@ -31,7 +31,7 @@ void RunTogether(const std::function<void(int)>& work) {
 // answer every value from base + 1 to base + total exactly once, and the
 // Releases every value from base to base + total - 1.
 void ExpectExactCounts(IUnknown* const* pointers, int pointerCount, ULONG base) {
-    const int perThread = 20000;
+    const int perThread = 100000;
     const ULONG total = kThreads * perThread;
     std::vector<std::vector<ULONG>> seen(kThreads);
     RunTogether([&](int t) {

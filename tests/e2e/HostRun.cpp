@@ -47,13 +47,13 @@ std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wst
 
 HANDLE InheritableFile(const std::wstring& path) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 std::string ReadAll(const std::wstring& path) {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return bytes;
     char buffer[65536];
@@ -80,8 +80,13 @@ HostResult RunProgram(const std::wstring& program, const std::vector<std::wstrin
                       const std::vector<std::pair<std::wstring, std::wstring>>& overrides,
                       const std::wstring& scratchDir, DWORD timeoutMs) {
     HostResult result;
-    const std::wstring outPath = scratchDir + L"\\host-out.txt";
-    const std::wstring errPath = scratchDir + L"\\host-err.txt";
+    // Names of their own for every run: a process that inherited the last
+    // run's handles (the console host, a converter just started) may still
+    // hold them for a moment after the program ended.
+    static unsigned runNumber = 0;
+    const std::wstring stem = scratchDir + L"\\host-" + std::to_wstring(++runNumber);
+    const std::wstring outPath = stem + L"-out.txt";
+    const std::wstring errPath = stem + L"-err.txt";
     HANDLE out = InheritableFile(outPath);
     HANDLE err = InheritableFile(errPath);
     if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
@@ -126,7 +131,7 @@ HostResult RunProgram(const std::wstring& program, const std::vector<std::wstrin
 
 std::vector<MenuLine> ParseMenu(const std::string& out) {
     static const std::regex entry(
-        R"re(^( *)\[id (\d+)(?:, offset (\d+))?\] "(.*)"( \(bitmap\))?( \(disabled\))?( >)?(?:  help: (.*))?$)re");
+        R"re(^( *)\[id (\d+)(?:, offset (\d+))?\] "(.*?)"( \(bitmap\))?( \(disabled\))?( >)?(?:  help: (.*))?$)re");
     std::vector<MenuLine> menu;
     bool inMenu = false;
     for (const std::string& line : Lines(out)) {

@@ -81,7 +81,7 @@ TEST_F(ShellHostMenu, DefaultSettingsGiveTwentyEntriesWithHelpTexts) {
     ASSERT_EQ(host.exitCode, 0u) << host.err;
     EXPECT_NE(host.out.find("handlers under HKCR\\Folder\\shellex\\ContextMenuHandlers"), std::string::npos)
         << "the first item, a folder, decides which handlers are asked\n" << host.out;
-    EXPECT_NE(host.out.find("\"Vardel Quennel\" {5B1C9E47-2D83-4A6F-9E10-7C4D2B8A63F1}: Initialize S_OK, "
+    EXPECT_NE(host.out.find("\"Vardel Quennel\" {5B1C9E47-2D83-4A6F-9E10-7C4D2B8A63F1}: Initialize 0x00000000 S_OK, "
                             "QueryContextMenu 0x0000001A: identifiers 1 to 26"),
               std::string::npos)
         << host.out;

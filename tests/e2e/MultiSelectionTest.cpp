@@ -18,7 +18,7 @@ TEST_P(ShellHostMultiSelection, WholeSelectionReachesTheConverterInOrder) {
         if (i % 7 != 0) accepted.push_back(dir + name);
     }
 
-    HostResult host = Host({L"--all", dir, L"--choose", L"BMP"});
+    HostResult host = Host({L"--all", dir, L"--choose", L"in das BMP Format"});
     ASSERT_TRUE(host.finished);
     ASSERT_EQ(host.exitCode, 0u) << host.err << host.out;
     EXPECT_NE(host.out.find("selection: " + std::to_string(count) + " item(s)"), std::string::npos) << host.out;

@@ -26,6 +26,19 @@ void DeleteApprovedValue() {
     RegCloseKey(key);
 }
 
+// Keys that a fresh prefix already has and that unregistration removes when
+// they are left empty; they are put back as they were found.
+const wchar_t* const kHandlerParents[] = {L"*\\shellex", L"*\\shellex\\ContextMenuHandlers", L"Folder\\shellex",
+                                          L"Folder\\shellex\\ContextMenuHandlers"};
+bool g_parentExisted[4] = {};
+
+bool ClassKeyExists(const wchar_t* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
 bool MakeFile(const std::wstring& path, const char* bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -120,6 +133,7 @@ bool ShellHostFixture::UnregisterExtension() {
 void ShellHostFixture::SetUpTestSuite() {
     setupError_.clear();
     approvedBefore_ = ApprovedValueExists();
+    for (size_t i = 0; i < 4; ++i) g_parentExisted[i] = ClassKeyExists(kHandlerParents[i]);
     RemoveTree(Root());
     if (!CreateDirectoryW(Root().c_str(), nullptr) || !CreateDirectoryW(InstallDir().c_str(), nullptr) ||
         !CreateDirectoryW(TempDir().c_str(), nullptr) || !CreateDirectoryW(PicturesDir().c_str(), nullptr)) {
@@ -144,7 +158,14 @@ void ShellHostFixture::SetUpTestSuite() {
 void ShellHostFixture::TearDownTestSuite() {
     UnregisterExtension();
     if (!approvedBefore_) DeleteApprovedValue();
+    for (size_t i = 0; i < 4; ++i) {
+        HKEY key = nullptr;
+        if (g_parentExisted[i] && RegCreateKeyExW(HKEY_CLASSES_ROOT, kHandlerParents[i], 0, nullptr, 0, KEY_READ,
+                                                  nullptr, &key, nullptr) == ERROR_SUCCESS)
+            RegCloseKey(key);
+    }
     DeleteSettingsKey();
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vardel Software");  // only when nothing else is below it
     RemoveTree(Root());
 }
 

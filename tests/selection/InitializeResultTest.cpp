@@ -89,8 +89,10 @@ TEST_F(SelectionResult, SuccessCodesOtherThanSOkCountAsSuccess) {
 // The data object answered with something other than the global memory that
 // was asked for: it is released, never read as a drop list.
 TEST_F(SelectionResult, MediumOtherThanGlobalMemoryIsReleasedAndNotRead) {
-    for (DWORD tymed : {DWORD(TYMED_ISTREAM), DWORD(TYMED_ISTORAGE), DWORD(TYMED_NULL),
-                        DWORD(TYMED_GDI)}) {
+    // (Only media whose handle the release object, not ReleaseStgMedium,
+    // takes care of: a stream or storage would be released as such.)
+    for (DWORD tymed : {DWORD(TYMED_GDI), DWORD(TYMED_MFPICT), DWORD(TYMED_ENHMF), DWORD(TYMED_NULL),
+                        DWORD(TYMED_HGLOBAL | TYMED_GDI)}) {
         DropDataObject pictures(kPictures);
         ASSERT_EQ(S_OK, Initialize(&pictures));
         DropDataObject odd(kPictures);

@@ -87,12 +87,12 @@ TEST_F(Selection, FailingGetDataKeepsThePreviousList) {
 
 TEST_F(Selection, UnreadableMediumEmptiesTheList) {
     ASSERT_EQ(S_OK, CaptureNarrow({"C:\\Bilder\\Foto.JPG"}));
-    DropDataObject stream({"C:\\Bilder\\other.png"});
-    stream.tymed = TYMED_ISTREAM;
-    EXPECT_EQ(E_INVALIDARG, CaptureInProcess(&stream));
+    DropDataObject metafile({"C:\\Bilder\\other.png"});
+    metafile.tymed = TYMED_ENHMF;
+    EXPECT_EQ(E_INVALIDARG, CaptureInProcess(&metafile));
     EXPECT_TRUE(Listed().empty());
     EXPECT_FALSE(HasSelection);
-    EXPECT_EQ(0, stream.OutstandingMedia());
+    EXPECT_EQ(0, metafile.OutstandingMedia());
 }
 
 TEST_F(Selection, DuplicatesAndOrderAreKept) {

@@ -78,7 +78,7 @@ HRESULT HandlerInstance::Create(const RegisteredHandler& handler, PCIDLIST_ABSOL
     // The shell hands over the key of the item's class, where it found the handler.
     RegOpenKeyExW(HKEY_CLASSES_ROOT, handler.classKey.c_str(), 0, KEY_READ, &classKey_);
     step = "IShellExtInit::Initialize";
-    hr = init_->Initialize(folder, data, classKey_);
+    hr = initResult_ = init_->Initialize(folder, data, classKey_);
     if (FAILED(hr)) return hr;
     step = "QueryInterface(IContextMenu)";
     return init_->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu_));

@@ -40,6 +40,7 @@ public:
     HRESULT AddToMenu(HMENU menu, UINT idCmdFirst, UINT idCmdLast, UINT flags);
 
     IContextMenu* Menu() const { return menu_; }
+    HRESULT InitializeResult() const { return initResult_; }
     UINT FirstId() const { return first_; }
     UINT IdCount() const { return count_; }
     UINT InsertedAt() const { return insertedAt_; }
@@ -57,6 +58,7 @@ private:
     IShellExtInit* init_ = nullptr;
     IContextMenu* menu_ = nullptr;
     HKEY classKey_ = nullptr;
+    HRESULT initResult_ = E_FAIL;
     UINT first_ = 0;
     UINT count_ = 0;
     UINT insertedAt_ = 0;

@@ -142,18 +142,18 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         if (wParam == kPollTimer) OnTimer();
         return 0;
     case WM_MENUSELECT: {
-        UINT item = LOWORD(wParam);
-        UINT flags = HIWORD(wParam);
+        // An entry that opens a submenu is named by its position, any other by
+        // its identifier; 0xFFFF in the flags means the menu closed.
+        const UINT flags = HIWORD(wParam);
         std::string help;
-        if (g_state && !(flags & MF_POPUP) && !(flags & MF_SEPARATOR) && flags != 0xFFFF && g_state->show->helpText)
-            help = g_state->show->helpText(item);
-        else if (g_state && (flags & MF_POPUP) && g_state->show->helpText) {
-            HMENU menu = reinterpret_cast<HMENU>(lParam);
-            UINT id = GetMenuItemID(menu, static_cast<int>(item));
-            MENUITEMINFOW info = {};
-            info.cbSize = sizeof info;
-            info.fMask = MIIM_ID;
-            if (GetMenuItemInfoW(menu, item, TRUE, &info)) id = info.wID;
+        if (g_state && g_state->show->helpText && flags != 0xFFFF && !(flags & MF_SEPARATOR)) {
+            UINT id = LOWORD(wParam);
+            if (flags & MF_POPUP) {
+                MENUITEMINFOW info = {};
+                info.cbSize = sizeof info;
+                info.fMask = MIIM_ID;
+                id = GetMenuItemInfoW(reinterpret_cast<HMENU>(lParam), id, TRUE, &info) ? info.wID : 0;
+            }
             help = g_state->show->helpText(id);
         }
         SetStatus(hwnd, WideFromUtf8(help));
@@ -181,7 +181,7 @@ HostWindow::~HostWindow() {
     if (hwnd_) DestroyWindow(hwnd_);
 }
 
-UINT HostWindow::Show(const MenuShow& show, POINT& at) {
+UINT HostWindow::Show(const MenuShow& show, POINT& at, bool& shown) {
     ShowState state;
     state.show = &show;
     state.deadline = GetTickCount64() + show.timeoutMs;
@@ -198,6 +198,7 @@ UINT HostWindow::Show(const MenuShow& show, POINT& at) {
     UINT chosen = static_cast<UINT>(TrackPopupMenuEx(show.menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN,
                                                      at.x, at.y, hwnd_, nullptr));
     KillTimer(hwnd_, kPollTimer);
+    shown = state.stage == 2;
     g_state = nullptr;
     ShowWindow(hwnd_, SW_HIDE);
     return chosen;

@@ -28,9 +28,10 @@ public:
     HostWindow& operator=(const HostWindow&) = delete;
 
     HWND Handle() const { return hwnd_; }
-    // Runs the menu (TrackPopupMenuEx); returns the identifier the user chose
-    // with the mouse or keyboard, 0 when the menu was closed otherwise.
-    UINT Show(const MenuShow& show, POINT& at);
+    // Runs the menu (TrackPopupMenuEx) at `at`, which it sets; returns the
+    // identifier the user chose with the mouse or keyboard, 0 when the menu was
+    // closed otherwise. `shown` tells whether the menu was drawn at all.
+    UINT Show(const MenuShow& show, POINT& at, bool& shown);
 
 private:
     HWND hwnd_ = nullptr;

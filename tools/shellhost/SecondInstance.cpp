@@ -2,6 +2,7 @@
 
 #include <ole2.h>
 
+#include "ContextMenu.h"
 #include "Text.h"
 
 namespace {
@@ -51,7 +52,7 @@ void Work(Job& job) {
         return;
     }
     HMENU menu = CreatePopupMenu();
-    hr = instance.AddToMenu(menu, 1, 0x7FFF, CMF_NORMAL);
+    hr = instance.AddToMenu(menu, ContextMenu::kIdCmdFirst, ContextMenu::kIdCmdLast, CMF_NORMAL);
     if (FAILED(hr) || instance.IdCount() == 0) {
         DestroyMenu(menu);
         job.result = {FAILED(hr) ? hr : E_FAIL,

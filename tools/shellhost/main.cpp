@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ContextMenu.h"
 #include "ConverterLog.h"
 #include "Handlers.h"
 #include "MenuModel.h"
@@ -26,8 +27,6 @@ namespace {
 // for a larger selection, invokes the chosen entry on a second instance
 // initialised with the whole selection.
 constexpr size_t kMenuItemLimit = 16;
-constexpr UINT kIdCmdFirst = 1;
-constexpr UINT kIdCmdLast = 0x7FFF;
 
 enum ExitCode {
     kOk = 0,
@@ -146,61 +145,6 @@ bool ParseOptions(Options& options, std::string& error) {
     return true;
 }
 
-// The handlers that made it into the menu, each with its identifiers.
-struct LoadedHandler {
-    RegisteredHandler registered;
-    std::unique_ptr<HandlerInstance> instance;
-};
-
-const LoadedHandler* OwnerOf(const std::vector<LoadedHandler>& loaded, UINT id) {
-    for (const LoadedHandler& handler : loaded)
-        if (handler.instance->Owns(id)) return &handler;
-    return nullptr;
-}
-
-std::string HelpFor(const std::vector<LoadedHandler>& loaded, UINT id, HRESULT* result = nullptr) {
-    const LoadedHandler* owner = OwnerOf(loaded, id);
-    std::string text;
-    HRESULT hr = E_INVALIDARG;
-    if (owner) hr = owner->instance->HelpText(id - owner->instance->FirstId(), text);
-    if (result) *result = hr;
-    return text;
-}
-
-void PrintMenu(const std::vector<MenuEntry>& menu, const std::vector<LoadedHandler>& loaded, int depth) {
-    const std::string indent(2 + depth * 4, ' ');
-    for (const MenuEntry& entry : menu) {
-        if (entry.separator) {
-            Out(indent + "----\n");
-            continue;
-        }
-        std::string line = indent + "[id " + std::to_string(entry.id);
-        const LoadedHandler* owner = OwnerOf(loaded, entry.id);
-        if (owner) line += ", offset " + std::to_string(entry.id - owner->instance->FirstId());
-        line += "] \"" + Utf8(entry.caption) + "\"";
-        if (entry.bitmap) line += " (bitmap)";
-        if (entry.disabled) line += " (disabled)";
-        if (entry.submenu) line += " >";
-        HRESULT hr = E_INVALIDARG;
-        std::string help = owner ? HelpFor(loaded, entry.id, &hr) : std::string();
-        if (owner) {
-            if (SUCCEEDED(hr) && !help.empty())
-                line += "  help: \"" + Utf8(WideFromCodePage(help, 1252)) + "\"";
-            else
-                line += "  help: none (" + HresultText(hr) + ")";
-        }
-        Out(line + "\n");
-        if (entry.submenu) PrintMenu(entry.children, loaded, depth + 1);
-    }
-}
-
-size_t CountEntries(const std::vector<MenuEntry>& menu) {
-    size_t count = 0;
-    for (const MenuEntry& entry : menu)
-        if (!entry.separator) count += 1 + CountEntries(entry.children);
-    return count;
-}
-
 void PrintSelection(const Selection& selection) {
     Out("selection: " + std::to_string(selection.Count()) + " item(s) in " + Utf8(selection.FolderPath()) + "\n");
     const size_t shown = selection.Count() <= 20 ? selection.Count() : kMenuItemLimit;
@@ -216,11 +160,103 @@ std::wstring BaseName(const std::wstring& path) {
     return slash == std::wstring::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
 }
 
+// The entry named on the command line; nullptr with `code` set when there is
+// none to choose, nullptr with kOk when nothing was asked for.
+const MenuEntry* EntryToChoose(const Options& options, const ContextMenu& menu, int& code) {
+    code = kOk;
+    const MenuEntry* chosen = nullptr;
+    if (!options.choose.empty()) {
+        std::vector<const MenuEntry*> found = FindByCaption(menu.Entries(), options.choose);
+        if (found.size() != 1) {
+            Err("shellhost: " + std::string(found.empty() ? "no" : "more than one") + " menu entry with \"" +
+                Utf8(options.choose) + "\" in its caption\n");
+            code = kNoSuchEntry;
+            return nullptr;
+        }
+        chosen = found[0];
+    } else if (options.offset >= 0 || options.id >= 0) {
+        const UINT id = options.id >= 0 ? static_cast<UINT>(options.id)
+                                        : menu.First().instance->FirstId() + static_cast<UINT>(options.offset);
+        chosen = FindById(menu.Entries(), id);
+        if (!chosen) {
+            Err("shellhost: the menu has no entry with identifier " + std::to_string(id) + "\n");
+            code = kNoSuchEntry;
+        }
+    }
+    return chosen;
+}
+
+// Shows the menu in the host's window, opened to `chosen` (or to the first
+// entry of the first submenu); returns the entry the user picked, if any.
+const MenuEntry* ShowMenu(const Options& options, const Selection& selection, const ContextMenu& menu,
+                          const MenuEntry* chosen, HostWindow& window, POINT& at) {
+    MenuShow show;
+    show.menu = menu.Handle();
+    show.folder = selection.FolderPath();
+    for (size_t i = 0; i < selection.Count(); ++i) show.items.push_back(BaseName(selection.Path(i)));
+    const std::vector<MenuEntry>& entries = menu.Entries();
+    const MenuEntry* highlight = chosen;
+    if (!highlight && entries[0].submenu && !entries[0].children.empty()) highlight = &entries[0].children[0];
+    if (!highlight) highlight = &entries[0];
+    MenuPath path;
+    if (FindById(entries, highlight->id, &path)) show.openPath = path.positions;
+    show.helpText = [&menu](UINT id) { return Utf8(WideFromCodePage(menu.HelpText(id), 1252)); };
+    show.handshakeFile = options.handshake;
+    bool shown = false;
+    const UINT picked = window.Show(show, at, shown);
+    if (!shown) Err("shellhost: the menu could not be shown (is there an X display?)\n");
+    if (picked == 0) return nullptr;
+    Out("chosen in the menu window: identifier " + std::to_string(picked) + "\n");
+    return FindById(entries, picked);
+}
+
+// InvokeCommand on the handler that built the menu, or, for a selection larger
+// than the menu saw, on a second instance that sees all of it.
+HRESULT Invoke(const Selection& selection, const ContextMenu& menu, const MenuEntry& chosen, HWND owner,
+               POINT at) {
+    const ContextMenu::Loaded& handler = *menu.OwnerOf(chosen.id);
+    const HandlerInstance& instance = *handler.instance;
+    const UINT offset = chosen.id - instance.FirstId();
+    Out("choosing \"" + Utf8(chosen.caption) + "\" (identifier " + std::to_string(chosen.id) + ", offset " +
+        std::to_string(offset) + ")\n");
+    if (selection.Count() <= kMenuItemLimit) {
+        const HRESULT hr = instance.Invoke(offset, owner, selection.FolderPath(), at);
+        Out("InvokeCommand: " + HresultText(hr) + "\n");
+        return hr;
+    }
+
+    SecondInstanceRequest request;
+    request.selection = &selection;
+    request.handler = handler.registered;
+    request.owner = owner;
+    request.at = at;
+    request.insertedAt = instance.InsertedAt();
+    FindById(menu.Entries(), chosen.id, &request.path);
+    const HRESULT verbW = instance.VerbW(offset, request.verbW);
+    HRESULT verbA = S_OK;
+    if (request.verbW.empty()) {
+        std::string ansi;
+        verbA = instance.VerbA(offset, ansi);
+        request.verbW = WideFromCodePage(ansi, CP_ACP);
+    }
+    Out("the selection has " + std::to_string(selection.Count()) + " items: invoking on a second instance of \"" +
+        Utf8(handler.registered.keyName) + "\" initialised with all of them, on a background thread\n");
+    if (request.verbW.empty())
+        Out("  no canonical verb for it (GetCommandString GCS_VERBW " + HresultText(verbW) + ", GCS_VERBA " +
+            HresultText(verbA) + ", nothing written): found by caption and position\n");
+    else
+        Out("  found by its canonical verb \"" + Utf8(request.verbW) + "\"\n");
+    const SecondInstanceResult result = RunSecondInstance(request);
+    if (!result.message.empty()) Out("  " + result.message + "\n");
+    Out("InvokeCommand (second instance): " + HresultText(result.hr) + "\n");
+    return result.hr;
+}
+
 int Run(const Options& options) {
     Selection selection;
     std::wstring problem;
-    bool selected = options.allOf.empty() ? selection.AddPaths(options.paths, problem)
-                                          : selection.AddFolderContents(options.allOf, problem);
+    const bool selected = options.allOf.empty() ? selection.AddPaths(options.paths, problem)
+                                                : selection.AddFolderContents(options.allOf, problem);
     if (!selected) {
         Err("shellhost: " + Utf8(problem) + "\n");
         return kUsage;
@@ -233,7 +269,7 @@ int Run(const Options& options) {
     // Explorer offers the handlers of the item that was right-clicked: the first.
     const std::wstring classKey = selection.IsFolder(0) ? L"Folder" : L"*";
     std::vector<std::wstring> skipped;
-    std::vector<RegisteredHandler> registered = FindHandlers(classKey, skipped);
+    const std::vector<RegisteredHandler> registered = FindHandlers(classKey, skipped);
     for (const std::wstring& name : skipped)
         Err("shellhost: handler key \"" + Utf8(name) + "\" names no CLSID; skipped\n");
     if (registered.empty()) {
@@ -254,151 +290,44 @@ int Run(const Options& options) {
             std::to_string(selection.Count()) + " items, as Explorer does\n");
 
     HostWindow window;
-    HMENU menu = CreatePopupMenu();
-    std::vector<LoadedHandler> loaded;
-    UINT nextId = kIdCmdFirst;
+    ContextMenu menu;
     Out("handlers under HKCR\\" + Utf8(HandlersKeyPath(classKey)) + ":\n");
-    for (const RegisteredHandler& handler : registered) {
-        std::string label = "  \"" + Utf8(handler.keyName) + "\" " + Utf8(handler.clsidText) + ": ";
-        auto instance = std::make_unique<HandlerInstance>();
-        std::string step;
-        hr = instance->Create(handler, selection.FolderPidl(), data, step);
-        if (FAILED(hr)) {
-            Out(label + step + " failed: " + HresultText(hr) + "; the handler adds nothing\n");
-            Err("shellhost: handler \"" + Utf8(handler.keyName) + "\": " + step + " failed: " + HresultText(hr) +
-                "\n");
-            continue;
-        }
-        hr = instance->AddToMenu(menu, nextId, kIdCmdLast, CMF_NORMAL);
-        if (FAILED(hr)) {
-            Out(label + "QueryContextMenu failed: " + HresultText(hr) + "; the handler adds nothing\n");
-            Err("shellhost: handler \"" + Utf8(handler.keyName) + "\": QueryContextMenu failed: " +
-                HresultText(hr) + "\n");
-            continue;
-        }
-        UINT count = instance->IdCount();
-        Out(label + "Initialize S_OK, QueryContextMenu " + HresultText(hr) + ": " +
-            (count ? "identifiers " + std::to_string(nextId) + " to " + std::to_string(nextId + count - 1)
-                   : std::string("nothing added")) +
-            "\n");
-        if (count == 0) continue;
-        nextId += count;
-        loaded.push_back({handler, std::move(instance)});
-    }
+    menu.Build(registered, selection, data);
     data->Release();
-
-    std::vector<MenuEntry> entries = ReadMenu(menu);
-    if (loaded.empty() || entries.empty()) {
+    if (menu.Empty()) {
         Err("shellhost: no handler added an entry to the context menu\n");
-        DestroyMenu(menu);
         return kEmptyMenu;
     }
-    Out("menu (" + std::to_string(CountEntries(entries)) + " entries; idCmdFirst " + std::to_string(kIdCmdFirst) +
-        ", idCmdLast " + std::to_string(kIdCmdLast) + ", CMF_NORMAL):\n");
-    PrintMenu(entries, loaded, 0);
+    menu.Print();
 
-    // The entry to choose.
-    const MenuEntry* chosen = nullptr;
-    if (!options.choose.empty()) {
-        std::vector<const MenuEntry*> found = FindByCaption(entries, options.choose);
-        if (found.size() != 1) {
-            Err("shellhost: " + std::string(found.empty() ? "no" : "more than one") + " menu entry with \"" +
-                Utf8(options.choose) + "\" in its caption\n");
-            DestroyMenu(menu);
-            return kNoSuchEntry;
-        }
-        chosen = found[0];
-    } else if (options.offset >= 0 || options.id >= 0) {
-        UINT id = options.id >= 0 ? static_cast<UINT>(options.id)
-                                  : loaded.front().instance->FirstId() + static_cast<UINT>(options.offset);
-        chosen = FindById(entries, id);
-        if (!chosen) {
-            Err("shellhost: the menu has no entry with identifier " + std::to_string(id) + "\n");
-            DestroyMenu(menu);
-            return kNoSuchEntry;
-        }
-    }
-
+    int code = kOk;
+    const MenuEntry* chosen = EntryToChoose(options, menu, code);
+    if (code != kOk) return code;
     POINT at = {0, 0};
     if (options.showMenu) {
-        MenuShow show;
-        show.menu = menu;
-        show.folder = selection.FolderPath();
-        for (size_t i = 0; i < selection.Count(); ++i) show.items.push_back(BaseName(selection.Path(i)));
-        MenuPath path;
-        const MenuEntry* highlight = chosen;
-        if (!highlight && !entries.empty() && entries[0].submenu && !entries[0].children.empty())
-            highlight = &entries[0].children[0];
-        if (highlight && FindById(entries, highlight->id, &path)) show.openPath = path.positions;
-        show.helpText = [&loaded](UINT id) { return Utf8(WideFromCodePage(HelpFor(loaded, id), 1252)); };
-        show.handshakeFile = options.handshake;
-        UINT picked = window.Show(show, at);
-        if (picked != 0 && !chosen) {
-            chosen = FindById(entries, picked);
-            Out("chosen in the menu window: identifier " + std::to_string(picked) + "\n");
-        }
+        const MenuEntry* picked = ShowMenu(options, selection, menu, chosen, window, at);
+        if (!chosen) chosen = picked;
     }
-
-    if (!chosen) {
-        DestroyMenu(menu);
-        return kOk;
-    }
+    if (!chosen) return kOk;
     if (chosen->submenu) {
         Err("shellhost: \"" + Utf8(chosen->caption) + "\" opens a submenu; Explorer cannot choose it\n");
-        DestroyMenu(menu);
         return kNoSuchEntry;
     }
-    const LoadedHandler* owner = OwnerOf(loaded, chosen->id);
-    if (!owner) {
+    if (!menu.OwnerOf(chosen->id)) {
         Err("shellhost: no handler owns identifier " + std::to_string(chosen->id) + "\n");
-        DestroyMenu(menu);
         return kNoSuchEntry;
     }
-    const UINT offset = chosen->id - owner->instance->FirstId();
 
     const std::string logPath =
         ConverterLog::Locate(options.converterLog.empty() ? std::string() : AnsiFromWide(options.converterLog));
     ConverterLog log(logPath);
     if (!logPath.empty()) log.Mark();
 
-    Out("choosing \"" + Utf8(chosen->caption) + "\" (identifier " + std::to_string(chosen->id) + ", offset " +
-        std::to_string(offset) + ")\n");
-    if (selection.Count() <= kMenuItemLimit) {
-        hr = owner->instance->Invoke(offset, window.Handle(), selection.FolderPath(), at);
-        Out("InvokeCommand: " + HresultText(hr) + "\n");
-    } else {
-        SecondInstanceRequest request;
-        request.selection = &selection;
-        request.handler = owner->registered;
-        request.owner = window.Handle();
-        request.at = at;
-        request.insertedAt = owner->instance->InsertedAt();
-        FindById(entries, chosen->id, &request.path);
-        HRESULT verbW = owner->instance->VerbW(offset, request.verbW);
-        HRESULT verbA = S_OK;
-        if (request.verbW.empty()) {
-            std::string ansi;
-            verbA = owner->instance->VerbA(offset, ansi);
-            request.verbW = WideFromCodePage(ansi, CP_ACP);
-        }
-        Out("the selection has " + std::to_string(selection.Count()) + " items: invoking on a second instance of \"" +
-            Utf8(owner->registered.keyName) + "\" initialised with all of them, on a background thread\n");
-        if (request.verbW.empty())
-            Out("  no canonical verb for it (GetCommandString GCS_VERBW " + HresultText(verbW) + ", GCS_VERBA " +
-                HresultText(verbA) + ", nothing written): found by caption and position\n");
-        else
-            Out("  found by its canonical verb \"" + Utf8(request.verbW) + "\"\n");
-        SecondInstanceResult result = RunSecondInstance(request);
-        if (!result.message.empty()) Out("  " + result.message + "\n");
-        hr = result.hr;
-        Out("InvokeCommand (second instance): " + HresultText(hr) + "\n");
-    }
-    DestroyMenu(menu);
+    hr = Invoke(selection, menu, *chosen, window.Handle(), at);
     if (FAILED(hr)) {
         Err("shellhost: invoking the entry failed: " + HresultText(hr) + "\n");
         return kInvokeFailed;
     }
-
     if (logPath.empty()) {
         Err("shellhost: no converter log to wait for: set INSTDIR_P1, %QUENNEL_TRANSFORM_LOG% or --converter-log\n");
         return kNoConverter;
@@ -419,7 +348,11 @@ int main() {
     Options options;
     std::string error;
     if (!ParseOptions(options, error)) {
-        if (!error.empty()) Err("shellhost: " + error + "\n");
+        if (error.empty()) {  // --help
+            Out(kUsageText);
+            return kOk;
+        }
+        Err("shellhost: " + error + "\n");
         Err(kUsageText);
         return kUsage;
     }

@@ -1,0 +1,88 @@
+#!/bin/bash
+# Host build of the extension's pure byte rules under AddressSanitizer and
+# UndefinedBehaviorSanitizer: unit tests against reference models, each
+# fuzzer's seed corpus replayed, then each fuzzer run for a bounded time.
+# Installs clang, its fuzzer runtime, g++ and cmake when they are missing.
+#
+#   scripts/native-tests.sh                 # build dir build-native, 10 s a fuzzer
+#   NATIVE_FUZZ_SECONDS=60 scripts/native-tests.sh
+#   NATIVE_BUILD_DIR=/tmp/nb scripts/native-tests.sh
+#
+# Exits non-zero on any failure; its last line reads "native: N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${NATIVE_BUILD_DIR:-$root/build-native}
+seconds=${NATIVE_FUZZ_SECONDS:-10}
+
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+need=()
+have_cmd clang++ || need+=(clang)
+have_pkg libclang-rt-14-dev || have_pkg libclang-rt-dev || need+=(libclang-rt-14-dev)
+have_cmd g++ || need+=(g++)
+have_cmd cmake || need+=(cmake)
+have_cmd make || need+=(make)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+if [ ${#need[@]} -gt 0 ]; then
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    echo "Installing: ${need[*]}"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null || {
+        echo "native: could not install ${need[*]}"; echo "native: 0 passed, 1 failed"; exit 1; }
+fi
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "PASS  $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL  $1"; }
+finish() {
+    echo "native: $passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit $?
+}
+
+mkdir -p "$build"
+if ! cmake -S tests/native -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        >"$build/configure.log" 2>&1; then
+    cat "$build/configure.log"; fail "configure"; finish
+fi
+if ! cmake --build "$build" -j"${NATIVE_JOBS:-2}" >"$build/build.log" 2>&1; then
+    tail -50 "$build/build.log"; fail "build"; finish
+fi
+pass "build (clang++, -fsanitize=address,undefined)"
+
+# The unit tests and the corpus replays, one CTest test each.
+ctest_out=$(ctest --test-dir "$build" --output-on-failure 2>&1)
+ctest_rc=$?
+echo "$ctest_out" | grep -E "Test +#|tests passed|FAILED|Failed" | sed 's/^/  /'
+if [ $ctest_rc -eq 0 ]; then pass "sanitizer unit tests and corpus replays"; else echo "$ctest_out" | tail -60; fail "sanitizer unit tests and corpus replays"; fi
+gtest_count=$("$build/native_rules_tests" --gtest_list_tests 2>/dev/null | grep -c '^  ')
+echo "  native_rules_tests: $gtest_count test cases"
+
+# Each fuzzer for a bounded time: new inputs go to a scratch corpus in the
+# build dir, the seeds in tests/native/corpus/ stay as they are.
+printf '\n  %-22s %10s %12s %8s %8s\n' "fuzzer" "seconds" "executions" "corpus" "crashes"
+for target in $(cat "$build/fuzz-targets.txt" 2>/dev/null | tr ';' ' '); do
+    work="$build/fuzz/$target"
+    rm -rf "$work/artifacts"
+    mkdir -p "$work/corpus" "$work/artifacts"
+    log="$work/run.log"
+    ASAN_OPTIONS=detect_leaks=1 "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
+        "$work/corpus" "tests/native/corpus/$target" >"$log" 2>&1
+    rc=$?
+    runs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' | tail -1)
+    corpus=$(ls "$work/corpus" | wc -l)
+    crashes=$(ls "$work/artifacts" | wc -l)
+    printf '  %-22s %10s %12s %8s %8s\n' "$target" "$seconds" "${runs:-?}" "$corpus" "$crashes"
+    if [ $rc -eq 0 ] && [ "$crashes" -eq 0 ] && [ -n "$runs" ]; then
+        pass "fuzz $target"
+    else
+        grep -E "ERROR|SUMMARY|==|abort|differs|wrote|deadly" "$log" | head -20
+        ls "$work/artifacts"
+        fail "fuzz $target (exit $rc, see $log)"
+    fi
+done
+finish
