@@ -115,15 +115,17 @@ private:
             StoreLossFreeShortForm(path.wide)) {
             // The short form names the same file in characters the code page
             // has, but its extension is cut (".jpeg" becomes ".JPE"): the
-            // long name's extension decides.
+            // long name's extension decides, that of the whole name, since
+            // the 260-character cut applies to what is stored.
             return longName_.Text();
         }
         // A narrow list, a wide path the code page holds whole, or one with
         // no loss-free form: the bytes the shell has always given, cut to 260.
         // The last case, a foreign name on a volume without short names,
         // therefore keeps its "?" (or best-fit letters) and reaches the
-        // converter as a path that names no file, or another one; it is still
-        // listed so that the rest of the selection is not upset.
+        // converter as a path that names no file, or another one. It is listed
+        // when its extension is a picture's, as it always was; a foreign
+        // directory is not found behind the "?" and drops out.
         pathLength_ = ShellAnsiText(path, path_);
         return std::string_view(path_, pathLength_);
     }

@@ -3,6 +3,8 @@
 // written or started.
 #include "Reliability.h"
 
+#include <shellapi.h>
+
 namespace {
 
 std::vector<std::string> ForeignVerbs() {

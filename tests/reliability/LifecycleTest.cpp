@@ -1,7 +1,11 @@
-// A thousand load-use-unload cycles, as COM does to an in-process server:
-// LoadLibrary, DllGetClassObject, CreateInstance, the shell's calls, Release,
-// DllCanUnloadNow, FreeLibrary. Handles and private bytes are measured before
-// and after; each cycle's menu bitmap must be gone once the module is.
+// Load-use-unload cycles, as COM does to an in-process server over a long
+// session: LoadLibrary, DllGetClassObject, CreateInstance, the shell's calls,
+// Release, DllCanUnloadNow, FreeLibrary. Handles, private bytes and the
+// process's Win32 TLS indexes are measured before and after; each cycle's
+// menu bitmap must be gone once the module is. The long runs go to a child
+// process: a per-load leak of a TLS index ends a process with an abort once
+// its 1,088 indexes are used up, and that must show as a failed test with
+// its figures, not as a lost test program.
 #include <thread>
 
 #include "Reliability.h"
@@ -14,7 +18,9 @@ struct CycleResult {
     std::string problem;
 };
 
-CycleResult OneCycle(const std::string& folder, bool withThread) {
+// withFailure: the command meets an unreadable setting (REG_DWORD
+// INSTDIR_P1), so an error object is raised and caught inside the module.
+CycleResult OneCycle(const std::string& folder, bool withThread, bool withFailure) {
     CycleResult r;
     ExtensionDll dll;
     if (!dll.Loaded()) {
@@ -48,50 +54,109 @@ CycleResult OneCycle(const std::string& folder, bool withThread) {
         if (menu->GetCommandString(2, GCS_HELPTEXTA, nullptr, help, sizeof help) != S_OK) r.problem = "no help";
         // Thread attach and detach while loaded.
         if (withThread) std::thread([] {}).join();
+        if (withFailure) {
+            CMINVOKECOMMANDINFO info = {};
+            info.cbSize = sizeof info;
+            info.lpVerb = MAKEINTRESOURCEA(2);
+            if (menu->InvokeCommand(&info) != E_FAIL) r.problem = "unreadable setting not refused";
+        }
     }
     if (dll.CanUnloadNow() != S_OK) r.problem = "DllCanUnloadNow refused after the last release";
     r.ok = r.problem.empty() && r.bitmap != nullptr;
     return r;  // FreeLibrary as `dll` goes
 }
 
-TEST(Lifecycle, ThousandLoadUseUnloadCycles) {
+// More cycles than a process has TLS indexes: a leak of one index per load
+// ends in an abort before the last cycle.
+constexpr int kCycles = 1200;
+
+void RunCycles(const char* scenario, bool withFailure) {
     ComApartment apartment;
     std::string folder = ProgramDir();
     folder.pop_back();
     DeleteSettingsKey();
-
+    if (withFailure) {
+        ASSERT_TRUE(WriteSettingDword("INSTDIR_P1", 7));
+    }
     // Warm-up: the process's own first-use allocations are not the module's.
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(OneCycle(folder, i % 10 == 0).ok);
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(OneCycle(folder, false, withFailure).ok);
 
-    constexpr int kCycles = 1000;
     int ok = 0, bitmapsAlive = 0;
     std::string firstProblem;
+    const DWORD tlsBefore = LowestFreeTlsIndex();
     Meter meter;
     const ULONGLONG start = GetTickCount64();
     for (int i = 0; i < kCycles; ++i) {
-        const CycleResult r = OneCycle(folder, i % 10 == 0);
-        if (r.ok) ++ok;
-        else if (firstProblem.empty()) firstProblem = "cycle " + std::to_string(i) + ": " + r.problem;
+        const CycleResult r = OneCycle(folder, i % 10 == 0, withFailure);
+        if (r.ok) {
+            ++ok;
+        } else if (firstProblem.empty()) {
+            firstProblem = "cycle " + std::to_string(i) + ": " + r.problem;
+        }
         // After FreeLibrary the module's bitmap must be deleted.
         if (r.bitmap && GetObjectType(r.bitmap) != 0) ++bitmapsAlive;
+        if (i % 50 == 0) {
+            ReportProgress(std::to_string(i) + " cycles done, lowest free TLS index " +
+                           std::to_string(LowestFreeTlsIndex()));
+        }
     }
     const ULONGLONG elapsed = GetTickCount64() - start;
     meter.Stop();
+    const DWORD tlsAfter = LowestFreeTlsIndex();
     DeleteSettingsKey();
 
     EXPECT_EQ(ok, kCycles) << firstProblem;
     EXPECT_EQ(bitmapsAlive, 0) << "menu bitmaps outlived their module";
     EXPECT_EQ(GetModuleHandleA("QuennelExt.dll"), nullptr) << "the module is still loaded";
-    // Bounded growth: a leak of a handle or of a kilobyte per cycle would
-    // show as 1,000 handles or a megabyte.
+    // Bounded growth: a handle, a TLS index or a kilobyte per cycle would
+    // show as 1,200 of them.
     EXPECT_LE(meter.HandleGrowth(), 10);
     EXPECT_LE(meter.PrivateGrowth(), 1 << 20);
+    EXPECT_LE(tlsAfter, tlsBefore + 2) << "TLS indexes not given back at unload";
 
-    char result[200];
+    char result[260];
     std::snprintf(result, sizeof result,
-                  "%d/%d cycles clean in %llu ms (%.2f ms each), menu bitmaps alive after unload: %d", ok, kCycles,
-                  elapsed, static_cast<double>(elapsed) / kCycles, bitmapsAlive);
-    AddFigure({"load/create/use/release/unload cycles", kCycles, result, meter.Text()});
+                  "%d/%d cycles clean in %llu ms (%.2f ms each); menu bitmaps alive after unload: %d; "
+                  "lowest free TLS index %lu -> %lu",
+                  ok, kCycles, elapsed, static_cast<double>(elapsed) / kCycles, bitmapsAlive, tlsBefore, tlsAfter);
+    AddFigure({scenario, kCycles, result, meter.Text()});
+}
+
+// The child's halves: skipped unless started by the parent tests below.
+TEST(LifecycleChild, LoadUseUnloadCycles) {
+    if (!InChildProcess()) GTEST_SKIP() << "runs in a child process of Lifecycle.LoadUseUnloadCycles";
+    RunCycles("load/create/use/release/unload cycles", false);
+}
+
+TEST(LifecycleChild, CyclesRaisingAnErrorInside) {
+    if (!InChildProcess()) GTEST_SKIP() << "runs in a child process of Lifecycle.CyclesRaisingAnErrorInside";
+    RunCycles("same cycles, each raising an error inside", true);
+}
+
+void RunChildScenario(const char* childTest, const char* scenario) {
+    if (InChildProcess()) GTEST_SKIP();
+    const ChildRun run = RunInChild(std::string("LifecycleChild.") + childTest, 240000);
+    ASSERT_TRUE(run.started) << "could not start the child process";
+    for (const Figure& f : run.figures) AddFigure(f);
+    if (run.figures.empty()) {
+        char result[200];
+        std::snprintf(result, sizeof result, "process ended with exit code %lu%s; last progress: %s",
+                      run.exitCode, run.finished ? "" : " (hung, ended)", run.lastProgress.c_str());
+        AddFigure({scenario, 0, result, ""});
+    }
+    EXPECT_TRUE(run.finished) << "the cycles hung";
+    EXPECT_EQ(run.exitCode, 0u) << "the child process ended with exit code " << run.exitCode
+                                << (run.exitCode == 3 ? " (abort)" : "") << " after: " << run.lastProgress
+                                << "\n--- child output (tail) ---\n"
+                                << run.output.substr(run.output.size() > 3000 ? run.output.size() - 3000 : 0);
+}
+
+TEST(Lifecycle, LoadUseUnloadCycles) {
+    RunChildScenario("LoadUseUnloadCycles", "load/create/use/release/unload cycles");
+}
+
+TEST(Lifecycle, CyclesRaisingAnErrorInside) {
+    RunChildScenario("CyclesRaisingAnErrorInside", "same cycles, each raising an error inside");
 }
 
 }  // namespace

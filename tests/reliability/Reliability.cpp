@@ -22,6 +22,7 @@ std::vector<Figure>& Figures() {
 class SummaryTable : public ::testing::Environment {
 public:
     void TearDown() override {
+        if (InChildProcess()) return;  // the parent prints the child's figures
         std::lock_guard<std::mutex> lock(figuresMutex);
         const char* arch = sizeof(void*) == 8 ? "x86_64" : "i686";
         std::printf("\nReliability figures (%s)\n", arch);
@@ -52,6 +53,9 @@ public:
         start_ = GetTickCount64();
     }
     void OnTestEnd(const ::testing::TestInfo&) override {
+        // The settings key is shared with the other test programs of the
+        // prefix: whatever a test left there goes.
+        DeleteSettingsKey();
         std::lock_guard<std::mutex> lock(mutex_);
         start_ = 0;
     }
@@ -85,19 +89,175 @@ private:
 
 }  // namespace
 
+namespace {
+constexpr char kChildVariable[] = "QUENNEL_RELIABILITY_CHILD";
+constexpr char kFigureMark[] = "@@FIGURE\t";
+constexpr char kProgressMark[] = "@@PROGRESS\t";
+
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+}  // namespace
+
+bool InChildProcess() {
+    char value[8];
+    return GetEnvironmentVariableA(kChildVariable, value, sizeof value) > 0;
+}
+
 void AddFigure(const Figure& figure) {
     std::lock_guard<std::mutex> lock(figuresMutex);
     Figures().push_back(figure);
+    if (InChildProcess()) {
+        std::printf("%s%s\t%llu\t%s\t%s\n", kFigureMark, OneLine(figure.scenario).c_str(),
+                    static_cast<unsigned long long>(figure.tried), OneLine(figure.result).c_str(),
+                    OneLine(figure.leaks).c_str());
+        std::fflush(stdout);
+    }
 }
+
+void ReportProgress(const std::string& text) {
+    std::printf("%s%s\n", kProgressMark, OneLine(text).c_str());
+    std::fflush(stdout);
+}
+
+ChildRun RunInChild(const std::string& gtestFilter, DWORD boundMs) {
+    ChildRun run;
+    char exe[MAX_PATH * 2] = {};
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    std::string commandLine = std::string("\"") + exe + "\" --gtest_filter=" + gtestFilter;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    {
+        ScopedEnv child(kChildVariable, "1");
+        run.started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                     &startup, &process) != FALSE;
+    }
+    CloseHandle(writeEnd);
+    if (!run.started) {
+        CloseHandle(readEnd);
+        return run;
+    }
+    // Read until the child closes its end; a reader thread keeps the bound.
+    struct Reader {
+        HANDLE pipe;
+        std::string* out;
+        static DWORD WINAPI Run(void* self) {
+            auto* r = static_cast<Reader*>(self);
+            char buffer[4096];
+            DWORD got = 0;
+            while (ReadFile(r->pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) r->out->append(buffer, got);
+            return 0;
+        }
+    } reader{readEnd, &run.output};
+    const HANDLE thread = CreateThread(nullptr, 0, &Reader::Run, &reader, 0, nullptr);
+    run.finished = WaitForSingleObject(process.hProcess, boundMs) == WAIT_OBJECT_0;
+    if (!run.finished) TerminateProcess(process.hProcess, 99);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    CloseHandle(readEnd);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    size_t pos = 0;
+    while (pos < run.output.size()) {
+        size_t end = run.output.find('\n', pos);
+        if (end == std::string::npos) end = run.output.size();
+        std::string line = run.output.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        pos = end + 1;
+        if (line.compare(0, sizeof kProgressMark - 1, kProgressMark) == 0) {
+            run.lastProgress = line.substr(sizeof kProgressMark - 1);
+        } else if (line.compare(0, sizeof kFigureMark - 1, kFigureMark) == 0) {
+            std::vector<std::string> fields;
+            size_t start = sizeof kFigureMark - 1;
+            for (;;) {
+                const size_t tab = line.find('\t', start);
+                fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+                if (tab == std::string::npos) break;
+                start = tab + 1;
+            }
+            if (fields.size() == 4)
+                run.figures.push_back({fields[0], std::strtoull(fields[1].c_str(), nullptr, 10), fields[2], fields[3]});
+        }
+    }
+    return run;
+}
+
+DWORD LowestFreeTlsIndex() {
+    const DWORD index = TlsAlloc();
+    if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
+    return index;
+}
+
+namespace {
+
+// The system's handle table, counted for this process. Wine answers
+// GetProcessHandleCount with 0, but lists every handle here (registry keys
+// included), as Windows does.
+struct HandleEntry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+};
+struct HandleTable {
+    ULONG count;
+    HandleEntry entries[1];
+};
+
+DWORD HandlesFromSystemTable() {
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const Query query =
+        reinterpret_cast<Query>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
+    if (!query) return 0;
+    constexpr ULONG SystemHandleInformation = 16;
+    constexpr LONG InfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<char> buffer(1 << 18);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ULONG needed = 0;
+        const LONG status = query(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == InfoLengthMismatch) {
+            buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+            continue;
+        }
+        if (status != 0) return 0;
+        const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+        DWORD mine = 0;
+        for (ULONG i = 0; i < table->count; ++i)
+            if (table->entries[i].ownerPid == GetCurrentProcessId()) ++mine;
+        return mine;
+    }
+    return 0;
+}
+
+}  // namespace
 
 ProcessUse ProcessUse::Now() {
     ProcessUse use;
-    GetProcessHandleCount(GetCurrentProcess(), &use.handles);
+    if (!GetProcessHandleCount(GetCurrentProcess(), &use.handles) || use.handles == 0)
+        use.handles = HandlesFromSystemTable();
+    // The commit charge: the process's private memory (Wine leaves
+    // PrivateUsage at 0 and keeps PagefileUsage, which Windows sets equal).
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     counters.cb = sizeof counters;
     if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                              sizeof counters))
-        use.privateBytes = counters.PrivateUsage;
+        use.privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     return use;
 }
 

@@ -11,6 +11,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +36,29 @@ struct Figure {
     std::string leaks;
 };
 void AddFigure(const Figure& figure);
+
+// Scenarios that may take the whole process down (a crash, an abort when a
+// per-load leak runs out) run in a child process of this program: the parent
+// starts itself with a test filter and the child's figures come back through
+// its output. True in the child.
+bool InChildProcess();
+struct ChildRun {
+    bool started = false;
+    bool finished = false;  // false: it ran past the bound and was ended
+    DWORD exitCode = 0;
+    std::string output;
+    std::vector<Figure> figures;
+    std::string lastProgress;
+};
+ChildRun RunInChild(const std::string& gtestFilter, DWORD boundMs);
+// A line the parent picks up from a child's output.
+void ReportProgress(const std::string& text);
+
+// The lowest free Win32 TLS index of this process. A process has 1,088; a
+// module that keeps one per load pushes this up by one per load. (Counting
+// every free index instead would touch the expansion slots, after which Wine
+// gives each new thread a table of its own, which blurs the memory figures.)
+DWORD LowestFreeTlsIndex();
 
 // Handles and private bytes of this process.
 struct ProcessUse {
@@ -131,9 +157,10 @@ private:
 
 constexpr HRESULT kMenuBuilt = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 26);
 
-// A fresh DLL load with one extension object, a scratch folder with install\
-// and temp\ ("temp" points at temp\, INSTDIR_P1 at install\), and the spies
-// patched in. The settings key is removed before and after.
+// A fresh DLL load with one extension object, a scratch folder with the
+// folders "install" and "temp" ("temp" points at the one, INSTDIR_P1 at the
+// other), and the spies patched in. The settings key is removed before and
+// after.
 class ExtensionHost {
 public:
     explicit ExtensionHost(const char* tag, bool withMalloc = false);

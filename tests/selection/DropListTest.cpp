@@ -12,15 +12,19 @@
 
 namespace {
 
+// Each path and its zero, then one more zero; an empty list is the double
+// zero alone.
 std::string NarrowListBytes(const std::vector<std::string>& paths) {
     std::string bytes;
     for (const auto& p : paths) bytes += p + '\0';
+    if (paths.empty()) bytes += '\0';
     return bytes + '\0';
 }
 
 std::string WideListBytes(const std::vector<std::wstring>& paths) {
     std::wstring units;
     for (const auto& p : paths) units += p + L'\0';
+    if (paths.empty()) units += L'\0';
     units += L'\0';
     return std::string(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(wchar_t));
 }
@@ -63,7 +67,8 @@ std::vector<std::string> ReadWithDropList(HGLOBAL block) {
 }
 
 // Compares the reader with DragQueryFileA on one block, then Initialize's
-// list with what the per-index reading would have kept.
+// list with what reading it index by index with DragQueryFileA keeps: each
+// path with a picture's extension, and again each directory.
 void ExpectSameAsShell(HGLOBAL block, const std::string& what) {
     SCOPED_TRACE(what);
     const std::vector<std::string> shell = DragQueryAll(static_cast<HDROP>(block));
@@ -79,6 +84,10 @@ void ExpectSameAsShell(HGLOBAL block, const std::string& what) {
     std::vector<std::string> kept;
     for (const auto& p : shell) {
         if (ImageExtensions::HasAcceptedExtension(p, nullptr)) kept.push_back(p);
+        const DWORD attributes = GetFileAttributesA(p.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            kept.push_back(p);
+        }
     }
     DropDataObject data(block);  // takes the block over
     const HRESULT hr = CaptureInProcess(&data);

@@ -104,7 +104,7 @@ TEST_F(ForeignNames, EachListedPathOpensTheSelectedItem) {
     ExpectEachOpensItsItem(selection, Listed());
     // Directories named as pictures stand twice, one right after the other.
     const auto listed = Listed();
-    ASSERT_EQ(10u, listed.size());
+    ASSERT_EQ(11u, listed.size());
     EXPECT_EQ(listed[6], listed[7]);
 }
 

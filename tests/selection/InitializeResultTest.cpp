@@ -136,16 +136,19 @@ TEST_F(SelectionResult, ShellsOwnDataObjectOfARealPictureShowsTheMenu) {
 
 // ---------------------------------------------------------------------------
 // Memory running out inside the DLL while the list is built. The DLL's heap
-// requests all go through its one import of malloc.
+// requests all go through its one import of malloc. Only the larger requests
+// (the growing list) are refused, as in a process whose address space is
+// used up: the C++ runtime needs a few small blocks to raise the error at all.
 
 namespace {
 
 using MallocFn = void*(__cdecl*)(size_t);
 MallocFn realMalloc = nullptr;
-std::atomic<int> allocationsLeft{0};
+std::atomic<int> largeAllocationsLeft{0};
+constexpr size_t kLarge = 1024;
 
 void* __cdecl RationedMalloc(size_t size) {
-    if (allocationsLeft.fetch_sub(1) <= 0) return nullptr;
+    if (size >= kLarge && largeAllocationsLeft.fetch_sub(1) <= 0) return nullptr;
     return realMalloc(size);
 }
 
@@ -161,9 +164,8 @@ std::vector<std::wstring> ManyPictures(int count) {
 
 TEST_F(SelectionResult, OutOfMemoryAnswersEOutOfMemoryAndReleasesEverything) {
     DropDataObject pictures(kPictures);
-    int outOfMemory = 0;
-    int accepted = 0;
-    for (int ration : {0, 1, 2, 3, 5, 8, 13, 21, 10000}) {
+    for (int ration : {0, 1, 2, 3, 4, 1000}) {
+        SCOPED_TRACE("ration " + std::to_string(ration));
         ASSERT_EQ(S_OK, Initialize(&pictures));
         DropDataObject many(ManyPictures(300));
         HRESULT hr;
@@ -172,19 +174,21 @@ TEST_F(SelectionResult, OutOfMemoryAnswersEOutOfMemoryAndReleasesEverything) {
                               reinterpret_cast<void*>(&RationedMalloc));
             ASSERT_TRUE(patch.Applied());
             realMalloc = reinterpret_cast<MallocFn>(patch.Original());
-            allocationsLeft = ration;
+            largeAllocationsLeft = ration;
             hr = Initialize(&many);
         }
         ExpectBalanced(many);
+        if (ration == 0) {
+            EXPECT_EQ(E_OUTOFMEMORY, hr);
+        }
+        if (ration == 1000) {
+            EXPECT_EQ(S_OK, hr);
+        }
         if (hr == E_OUTOFMEMORY) {
-            ++outOfMemory;
-            EXPECT_EQ(kMenuAbsent, Menu()) << "ration " << ration;
+            EXPECT_EQ(kMenuAbsent, Menu());
         } else {
-            EXPECT_EQ(S_OK, hr) << "ration " << ration;
+            EXPECT_EQ(S_OK, hr);
             EXPECT_EQ(kMenuShown, Menu());
-            ++accepted;
         }
     }
-    EXPECT_GE(outOfMemory, 3);  // no allocation at all cannot succeed
-    EXPECT_GE(accepted, 1);     // nor can plenty fail
 }
