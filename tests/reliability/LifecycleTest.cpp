@@ -87,7 +87,8 @@ void RunCycles(const char* scenario, bool withFailure) {
     Meter meter;
     const ULONGLONG start = GetTickCount64();
     for (int i = 0; i < kCycles; ++i) {
-        const CycleResult r = OneCycle(folder, i % 10 == 0, withFailure);
+        const CycleResult r = OneCycle(folder, false, withFailure);
+        if (i % 10 == 0) std::thread([] {}).join();
         if (r.ok) {
             ++ok;
         } else if (firstProblem.empty()) {
