@@ -3,6 +3,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# The byte-level rules, built natively under the sanitizers, and the fuzzers
+# for a bounded time.
+native_status=0
+scripts/native-tests.sh || native_status=1
 scripts/build.sh
 source scripts/wine-prefix.sh
 trap wine_prefix_stop EXIT
@@ -12,4 +16,5 @@ for arch in ${QUENNEL_ARCHS:-i686 x86_64}; do
     ctest --test-dir "build/$arch" --output-on-failure || status=1
     wine_prefix_stop
 done
+[ $native_status -eq 0 ] || { echo "native sanitizer tests or fuzzers failed"; status=1; }
 exit $status

@@ -67,9 +67,9 @@ bool DropList::Next(DropPath& path) {
         path.wide = std::wstring_view(reinterpret_cast<const WCHAR*>(start), units);
     } else {
         // pFiles may be odd: copy such a path where it can be read as WCHARs.
-        aligned_.resize(units);
-        std::memcpy(&aligned_[0], start, units * sizeof(WCHAR));
-        path.wide = aligned_;  // std::wstring keeps its zero after the end
+        aligned_.assign(units + 1, 0);  // the zero after the end stays
+        std::memcpy(aligned_.data(), start, units * sizeof(WCHAR));
+        path.wide = std::wstring_view(aligned_.data(), units);
     }
     position_ += (units + 1) * sizeof(WCHAR);
     return true;

@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "untMain/ModuleState.h"
 
@@ -45,7 +46,9 @@ private:
     size_t size_ = 0;
     size_t position_ = 0;
     bool wide_ = false;
-    std::wstring aligned_;  // a wide path that stands at an odd offset
+    // A wide path that stands at an odd offset, and its zero. A vector, not
+    // a std::wstring: that would link the runtime's whole wide-string code.
+    std::vector<WCHAR> aligned_;
 };
 
 // What DragQueryFileA copies for `path` into a buffer of MAX_PATH + 1 bytes:

@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "untMain/DropList.h"
 #include "untMain/ImageExtensions.h"
@@ -158,7 +159,7 @@ private:
     size_t pathLength_ = 0;
     LossFreeConverter longName_;
     LossFreeConverter shortName_;
-    std::wstring shortPath_;
+    std::vector<WCHAR> shortPath_;
 };
 
 bool CaptureSelection(HGLOBAL dropHandle, TStringList& built) {

@@ -3,12 +3,11 @@
 // and the built DLL under the loader's notifications.
 #include <gtest/gtest.h>
 
-
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <cstring>
 #include <vector>
 
 #include "ComTestSupport.h"

@@ -62,7 +62,7 @@ TEST(ForeignVerbs, AnsiAndUnicodeFormsAllFail) {
     EXPECT_EQ(Spy::calls.shellExecute, 0) << "a verb string started the converter";
     EXPECT_EQ(Spy::calls.RegistryReads(), 0) << "a verb string read the settings";
     EXPECT_FALSE(FileExists(host.ListFile()));
-    EXPECT_LE(meter.HandleGrowth(), 2);
+    EXPECT_LE(meter.HandleGrowth(), kOncePerLoadHandles);
     AddFigure({"foreign verb strings, ANSI and Unicode", tried,
                std::to_string(failed) + " E_FAIL; list file writes " + std::to_string(Spy::calls.createFile) +
                    ", starts " + std::to_string(Spy::calls.shellExecute) + ", settings reads " +

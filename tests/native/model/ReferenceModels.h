@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -193,6 +194,40 @@ inline std::string DrivePart(const std::string& path) {
         return path;
     }
     return std::string();
+}
+
+}  // namespace Model
+
+// ---------------------------------------------------------------------------
+// The shell's drop list: a header whose pFiles gives the offset of the paths,
+// each ended by a zero character; the list ends at the first empty path. A
+// path that runs into the block's end without its zero is not handed out.
+
+namespace Model {
+
+template <typename Unit>
+std::vector<std::basic_string<Unit>> DropPaths(const unsigned char* block, size_t size, size_t headerSize,
+                                               uint32_t pFiles) {
+    std::vector<std::basic_string<Unit>> paths;
+    if (size < headerSize) return paths;
+    size_t pos = pFiles;
+    while (pos < size) {
+        std::basic_string<Unit> path;
+        bool terminated = false;
+        for (; pos + sizeof(Unit) <= size; pos += sizeof(Unit)) {
+            Unit unit;
+            std::memcpy(&unit, block + pos, sizeof unit);
+            if (unit == 0) {
+                terminated = true;
+                pos += sizeof(Unit);
+                break;
+            }
+            path.push_back(unit);
+        }
+        if (!terminated || path.empty()) break;
+        paths.push_back(path);
+    }
+    return paths;
 }
 
 }  // namespace Model

@@ -37,6 +37,61 @@ DWORD GetShortPathNameA(LPCSTR, LPSTR shortPath, DWORD bufferSize) {
     return length;
 }
 
+namespace PlatformStubs {
+
+HGLOBAL MakeGlobalBlock(const void* bytes, size_t size) {
+    auto* block = new GlobalBlock{new unsigned char[size ? size : 1], size, 0};
+    if (size) std::memcpy(block->bytes, bytes, size);
+    return block;
+}
+
+void FreeGlobalBlock(HGLOBAL memory) {
+    auto* block = static_cast<GlobalBlock*>(memory);
+    if (!block) return;
+    delete[] block->bytes;
+    delete block;
+}
+
+}  // namespace PlatformStubs
+
+SIZE_T GlobalSize(HGLOBAL memory) {
+    return memory ? static_cast<PlatformStubs::GlobalBlock*>(memory)->size : 0;
+}
+
+void* GlobalLock(HGLOBAL memory) {
+    if (!memory) return nullptr;
+    auto* block = static_cast<PlatformStubs::GlobalBlock*>(memory);
+    ++block->locks;
+    return block->bytes;
+}
+
+BOOL GlobalUnlock(HGLOBAL memory) {
+    if (!memory) return FALSE;
+    auto* block = static_cast<PlatformStubs::GlobalBlock*>(memory);
+    if (block->locks <= 0) {
+        std::fprintf(stderr, "GlobalUnlock without a matching GlobalLock\n");
+        std::abort();
+    }
+    return --block->locks > 0;
+}
+
+// Code page 1252 in miniature: units below 0x100 become their byte, others
+// "?". Like the platform, it writes nothing and answers 0 when the output
+// does not fit.
+int WideCharToMultiByte(UINT, DWORD, const WCHAR* wide, int wideCount, LPSTR out, int outSize, LPCSTR,
+                        BOOL* usedDefault) {
+    if (usedDefault) *usedDefault = FALSE;
+    if (wideCount < 0 || outSize < 0) return 0;
+    if (outSize == 0) return wideCount;
+    if (wideCount > outSize) return 0;
+    for (int i = 0; i < wideCount; ++i) {
+        const bool fits = static_cast<unsigned long>(wide[i]) < 0x100;
+        out[i] = fits ? static_cast<char>(wide[i]) : '?';
+        if (!fits && usedDefault) *usedDefault = TRUE;
+    }
+    return wideCount;
+}
+
 LONG RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD) {
     NotOnTheHost("RegCreateKeyExA");
 }

@@ -18,4 +18,15 @@ struct ShortPathAnswer {
 extern ShortPathAnswer ShortPath;
 extern int ShortPathCalls;
 
+// A global memory block as the host sees one: an HGLOBAL is a pointer to
+// this record, whose bytes are an exactly sized heap block of their own, so
+// that AddressSanitizer reports any read beyond the block's size.
+struct GlobalBlock {
+    unsigned char* bytes;
+    size_t size;
+    int locks;
+};
+HGLOBAL MakeGlobalBlock(const void* bytes, size_t size);
+void FreeGlobalBlock(HGLOBAL block);
+
 }  // namespace PlatformStubs

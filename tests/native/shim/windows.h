@@ -25,6 +25,19 @@ using LPDWORD = DWORD*;
 using OLECHAR = char16_t;
 using LPOLESTR = OLECHAR*;
 
+using WCHAR = wchar_t;  // 4 bytes on the host, 2 on Windows: see shim/PlatformStubs.h
+using SIZE_T = size_t;
+using HANDLE = void*;
+using HGLOBAL = HANDLE;
+struct HBITMAP__;
+using HBITMAP = HBITMAP__*;
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
 struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
@@ -63,7 +76,14 @@ using REFCLSID = const CLSID&;
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 
+#define CP_ACP 0
+
 BOOL IsDBCSLeadByte(BYTE testChar);
+SIZE_T GlobalSize(HGLOBAL memory);
+void* GlobalLock(HGLOBAL memory);
+BOOL GlobalUnlock(HGLOBAL memory);
+int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideCount, LPSTR out, int outSize,
+                        LPCSTR defaultChar, BOOL* usedDefault);
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
                      REGSAM desired, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
