@@ -64,6 +64,15 @@ std::string TempValue() {
 }
 
 void SaveListFile(const std::string& path, const std::string& text) {
+    // No Windows path is longer than 32,767 characters. Some platforms cut an
+    // over-long 8-bit path instead of refusing it, and the list would land in
+    // some other file: refuse it here.
+    constexpr size_t kLongestPath = 32767;
+    if (path.size() > kLongestPath) {
+        throw ListFileCreateError(
+            Messages::Format(Messages::CannotCreateFile, path, SystemMessage(ERROR_FILENAME_EXCED_RANGE)),
+            HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+    }
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

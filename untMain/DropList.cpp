@@ -89,7 +89,7 @@ size_t CutToPathLength(const char* text, size_t length) {
 size_t ShellAnsiText(const DropPath& path, PathBuffer& out) {
     if (path.wide.empty()) {
         const size_t length = std::min<size_t>(path.narrow.size(), MAX_PATH);
-        std::memcpy(out, path.narrow.data(), length);
+        if (length) std::memcpy(out, path.narrow.data(), length);
         out[length] = 0;
         return length;
     }

@@ -341,6 +341,17 @@ TEST_F(CommandTest, PathsOver260CharactersFailWithoutAStart) {
     EXPECT_TRUE(spies().ShellExecuteCalls().empty());
 }
 
+TEST_F(CommandTest, PathsBeyondTheWindowsLimitAreRefusedNotCut) {
+    ASSERT_EQ(Select({"C:\\a.png"}), S_OK);
+    ScopedEnvironment temp("temp", nullptr);
+    // 65,536 characters and more: a platform that cuts such a path would
+    // otherwise create the list somewhere else.
+    SetInstallDirValue(InstallDir() + std::string(65536 + 10, 'z'));
+    EXPECT_EQ(Invoke(2), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(spies().WriteFileCalls(), 0);
+    EXPECT_TRUE(spies().ShellExecuteCalls().empty());
+}
+
 // Replacements for the DLL's WriteFile: part of the text, or a failure.
 BOOL WINAPI ShortWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     return Spies::Instance().realWriteFile(file, data, size / 2, written, overlapped);
