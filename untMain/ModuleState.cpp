@@ -38,6 +38,11 @@ void TStringList::Reserve(size_t entries, size_t bytes) {
     text_.reserve(bytes);
 }
 
+void TStringList::ShrinkToFit() {
+    text_.shrink_to_fit();
+    starts_.shrink_to_fit();
+}
+
 TBitmap::~TBitmap() {
     if (handle_) DeleteObject(handle_);
 }

@@ -25,6 +25,7 @@ public:
     const std::string& Text() const { return text_; }
     void Swap(TStringList& other) noexcept;
     void Reserve(size_t entries, size_t bytes);
+    void ShrinkToFit();
 
 private:
     std::string text_;

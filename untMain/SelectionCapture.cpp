@@ -88,12 +88,17 @@ private:
 // other threads, so several apartments can capture at once.
 class SelectionBuilder {
 public:
-    explicit SelectionBuilder(TStringList& list) : list_(list) {}
+    explicit SelectionBuilder(TStringList& list) : list_(list) {
+        // A single-byte code page has no lead bytes: the extension search
+        // then needs no call per byte.
+        CPINFO info;
+        if (GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1) leadByte_ = nullptr;
+    }
 
     void Take(const DropPath& path) {
         const std::string_view extensionSource = Resolve(path);
         const std::string_view stored(path_, pathLength_);
-        if (ImageExtensions::HasAcceptedExtension(extensionSource, IsAnsiLeadByte)) Append(stored);
+        if (ImageExtensions::HasAcceptedExtension(extensionSource, leadByte_)) Append(stored);
         const DWORD attributes = GetFileAttributesA(path_);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             Append(stored);
@@ -154,6 +159,7 @@ private:
     }
 
     TStringList& list_;
+    ImageExtensions::LeadByteTest leadByte_ = IsAnsiLeadByte;
     bool accepted_ = false;
     PathBuffer path_ = {};  // per call, not module-wide: apartments run side by side
     size_t pathLength_ = 0;
@@ -200,6 +206,9 @@ STDMETHODIMP TKontextMenuShellExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pd
         const HGLOBAL dropHandle = medium.DropHandle();
         const bool accepted = dropHandle && CaptureSelection(dropHandle, built);
         medium.Release();
+        // Growth by doubling leaves up to half the list's memory unused
+        // for as long as the selection lives.
+        built.ShrinkToFit();
         PublishSelection(built, accepted);
         return accepted ? S_OK : E_INVALIDARG;
     } catch (const std::bad_alloc&) {

@@ -51,12 +51,28 @@ void TimePair(int runs, const std::function<void()>& ours, const std::function<v
     floorMedian = Median(b);
 }
 
+namespace {
+
+// "met" or "missed" for a target of the form "<= x" or "< x" on the ratio,
+// or "system only" on the note; "-" for a line that only informs.
+const char* Verdict(const Row& row) {
+    if (row.target == "system only") return row.note.find("yes") != std::string::npos ? "met" : "missed";
+    double limit = 0;
+    if (std::sscanf(row.target.c_str(), "<= %lf", &limit) == 1) return row.ratio > 0 && row.ratio <= limit ? "met" : "missed";
+    if (std::sscanf(row.target.c_str(), "< %lf", &limit) == 1) return row.ratio > 0 && row.ratio < limit ? "met" : "missed";
+    return "-";
+}
+
+std::string Field(const std::string& text) { return text.empty() ? "-" : text; }
+
+}  // namespace
+
 void Emit(const Row& row) {
     char ratio[32] = "-";
     if (row.ratio > 0) std::snprintf(ratio, sizeof ratio, "%.2f", row.ratio);
-    std::printf("ROW\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", row.key.c_str(), row.measure.c_str(),
-                row.ours.c_str(), row.floor.c_str(), ratio, row.target.empty() ? "-" : row.target.c_str(),
-                row.note.c_str());
+    std::printf("ROW\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", row.key.c_str(), row.measure.c_str(),
+                Field(row.ours).c_str(), Field(row.floor).c_str(), ratio, Field(row.target).c_str(), Verdict(row),
+                Field(row.note).c_str());
     std::fflush(stdout);
 }
 
@@ -195,6 +211,14 @@ void Mark(const std::string& marker, int count) {
 }
 
 }  // namespace
+
+void PrintSelection(int largest) {
+    for (int i = 0; i < largest; ++i) {
+        const std::string name = EntryPath(std::string(), i);
+        std::printf("%c\t%s\n", kPattern[i % 10].kind == Kind::Folder ? 'D' : 'F', name.c_str());
+    }
+    std::fflush(stdout);
+}
 
 bool PrepareMixedSelection(int largest, Selection& out) {
     const std::string folder = std::string(kRoot) + "sel\\";

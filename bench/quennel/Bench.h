@@ -109,7 +109,13 @@ struct Selection {
     std::vector<std::string> paths;  // in list order
     std::vector<bool> kept;          // what the extension keeps of each path
 };
+// Marks the files made in "sel-complete.txt" beside the folder, with the
+// count; what is marked is not made again.
 bool PrepareMixedSelection(int largest, Selection& out);
+// The entries' names, one a line ("F" or "D", a tab, the name), so that a
+// script can make them from the Unix side: Wine makes a file in a folder of
+// 100,000 only after a case-blind search of the whole folder for it.
+void PrintSelection(int largest);
 
 // `count` picture paths in an existing, empty folder; the files need not
 // exist, a picture is kept by its extension alone.
