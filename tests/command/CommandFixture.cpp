@@ -6,69 +6,6 @@ bool ReadBytes(const std::string& path, std::string& bytes) {
     return TransformLog::ReadFileBytes(path, bytes);
 }
 
-bool WriteBytes(const std::string& path, const std::string& bytes) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                                &written, nullptr) &&
-                                      written == bytes.size());
-    CloseHandle(file);
-    return ok;
-}
-
-bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveTree(const std::string& dir) {
-    WIN32_FIND_DATAA data;
-    const HANDLE find = FindFirstFileA((dir + "*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = data.cFileName;
-            if (name == "." || name == "..") continue;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(dir + name + "\\");
-            else
-                DeleteFileA((dir + name).c_str());
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
-
-ScopedEnvironment::ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    const DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
-    if (needed > 0) {
-        std::string old(needed, '\0');
-        const DWORD length = GetEnvironmentVariableA(name, &old[0], needed);
-        had_ = length < needed;
-        old.resize(length < needed ? length : 0);
-        old_ = old;
-    } else {
-        had_ = GetLastError() != ERROR_ENVVAR_NOT_FOUND;  // present but empty
-    }
-    SetEnvironmentVariableA(name, value);
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-    SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr);
-}
-
-void DeleteSettingsKey() {
-    RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
-    RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
-}
-
-bool SettingsKeyExists() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
-
 namespace {
 void SetInstallDirRaw(DWORD type, const BYTE* data, DWORD size) {
     HKEY key = nullptr;

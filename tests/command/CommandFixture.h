@@ -15,32 +15,12 @@
 #include "support/DropDataObject.h"
 #include "support/ExtensionDll.h"
 #include "support/ImportPatch.h"
+#include "support/SettingsKey.h"
+#include "support/TestFiles.h"
 #include "tools/transform/TransformLog.h"
 
 // Whole file; false when it cannot be read (missing, held open).
 bool ReadBytes(const std::string& path, std::string& bytes);
-bool WriteBytes(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);
-void RemoveTree(const std::string& dir);  // dir with a trailing backslash
-
-// Sets (or with a null value removes) an environment variable of this process
-// for the scope; the old value comes back afterwards.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    std::string name_;
-    bool had_ = false;
-    std::string old_;
-};
-
-constexpr char kSettingsKey[] = "Software\\Vardel Software\\Brindlework";
-void DeleteSettingsKey();
-bool SettingsKeyExists();
 // Writes SETUP\INSTDIR_P1 with the given type and bytes (text: its zero too).
 void SetInstallDirValue(const std::string& text, DWORD type = REG_SZ);
 void SetInstallDirDword(DWORD value);

@@ -34,7 +34,7 @@ TEST_F(CommandTest, ListFileHoldsEachEntryWithCrLfAndTheConverterGetsIt) {
     std::string bytes;
     ASSERT_TRUE(ReadBytes(TempListFile(), bytes));
     EXPECT_EQ(bytes, expected);
-    EXPECT_FALSE(Exists(InstallListFile()));
+    EXPECT_FALSE(FileExists(InstallListFile()));
 
     const auto runs = WaitForRuns(1);
     ASSERT_EQ(runs.size(), 1u);
@@ -95,7 +95,7 @@ TEST_F(CommandTest, OffsetZeroWritesTheListButStartsNothing) {
 }
 
 TEST_F(CommandTest, EmptySelectionGivesAnEmptyFileWithoutAWriteAndStillStarts) {
-    ASSERT_TRUE(WriteBytes(TempListFile(), "old contents\r\n"));
+    ASSERT_TRUE(WriteWholeFile(TempListFile(), "old contents\r\n"));
     EXPECT_EQ(Select({"C:\\liesmich.txt"}), E_INVALIDARG);  // accepted nothing: list emptied
     spies().Reset();
 
@@ -112,7 +112,7 @@ TEST_F(CommandTest, EmptySelectionGivesAnEmptyFileWithoutAWriteAndStillStarts) {
 }
 
 TEST_F(CommandTest, LongerOldListIsReplacedWhole) {
-    ASSERT_TRUE(WriteBytes(TempListFile(), std::string(5000, 'x')));
+    ASSERT_TRUE(WriteWholeFile(TempListFile(), std::string(5000, 'x')));
     ASSERT_EQ(Select({"C:\\a.png"}), S_OK);
     ASSERT_EQ(Invoke(0), S_OK);
     std::string bytes;
@@ -165,8 +165,8 @@ TEST_F(CommandTest, ListFilePlaceFollowsTemp) {
         const std::string other = c.form <= 1 ? InstallListFile() : TempListFile();
 
         ASSERT_EQ(Invoke(2), S_OK);
-        EXPECT_TRUE(Exists(expected));
-        EXPECT_FALSE(Exists(other));
+        EXPECT_TRUE(FileExists(expected));
+        EXPECT_FALSE(FileExists(other));
         const auto runs = WaitForRuns(++n);
         ASSERT_EQ(runs.size(), n);
         EXPECT_EQ(runs.back().Field("LISTPATH"), expected);  // never a doubled backslash
@@ -181,7 +181,7 @@ TEST_F(CommandTest, EightBitTempPathPassesByteForByte) {
     ScopedEnvironment temp("temp", plainDir.c_str());
     ASSERT_EQ(Invoke(2), S_OK);
     const std::string listFile = plainDir + "\\files.txt";
-    EXPECT_TRUE(Exists(listFile));
+    EXPECT_TRUE(FileExists(listFile));
     const auto calls = spies().ShellExecuteCalls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].parameters, "\"" + listFile + "\" \"TOJPG\"");
@@ -238,7 +238,7 @@ TEST_F(CommandTest, EnvironmentIsReadInTwoCallsSizeThenFill) {
     calls = spies().EnvironmentCalls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].result, 0u);
-    EXPECT_TRUE(Exists(InstallListFile()));
+    EXPECT_TRUE(FileExists(InstallListFile()));
 }
 
 // ---------------------------------------------------------------------------
@@ -256,15 +256,15 @@ TEST_F(CommandTest, VerbStringsAndOffsetsAbove25TouchNothing) {
     EXPECT_FALSE(SettingsKeyExists());
     EXPECT_TRUE(spies().EnvironmentCalls().empty());
     EXPECT_TRUE(spies().ShellExecuteCalls().empty());
-    EXPECT_FALSE(Exists(TempListFile()));
-    EXPECT_FALSE(Exists(InstallListFile()));
+    EXPECT_FALSE(FileExists(TempListFile()));
+    EXPECT_FALSE(FileExists(InstallListFile()));
 }
 
 TEST_F(CommandTest, NullRecordIsRefused) {
     ASSERT_EQ(Select({"C:\\a.png"}), S_OK);
     EXPECT_EQ(Menu()->InvokeCommand(nullptr), E_INVALIDARG);
     EXPECT_TRUE(spies().ShellExecuteCalls().empty());
-    EXPECT_FALSE(Exists(TempListFile()));
+    EXPECT_FALSE(FileExists(TempListFile()));
 }
 
 TEST_F(CommandTest, MissingOrEmptyInstallDirAnswersOkAndDoesNothing) {
@@ -279,8 +279,8 @@ TEST_F(CommandTest, MissingOrEmptyInstallDirAnswersOkAndDoesNothing) {
     }
     EXPECT_TRUE(spies().EnvironmentCalls().empty());
     EXPECT_TRUE(spies().ShellExecuteCalls().empty());
-    EXPECT_FALSE(Exists(TempListFile()));
-    EXPECT_FALSE(Exists(InstallListFile()));
+    EXPECT_FALSE(FileExists(TempListFile()));
+    EXPECT_FALSE(FileExists(InstallListFile()));
 
     // Positive control for "nothing started": with the setting back, a start
     // is seen and it is the only one.
@@ -298,8 +298,8 @@ TEST_F(CommandTest, UnreadableSettingIsAFailureAndNothingHappens) {
     EXPECT_EQ(Invoke(2), E_FAIL);
     EXPECT_TRUE(spies().EnvironmentCalls().empty());
     EXPECT_TRUE(spies().ShellExecuteCalls().empty());
-    EXPECT_FALSE(Exists(TempListFile()));
-    EXPECT_FALSE(Exists(InstallListFile()));
+    EXPECT_FALSE(FileExists(TempListFile()));
+    EXPECT_FALSE(FileExists(InstallListFile()));
 }
 
 TEST_F(CommandTest, TempDirectoryThatDoesNotExistFailsTheCreate) {
@@ -308,12 +308,12 @@ TEST_F(CommandTest, TempDirectoryThatDoesNotExistFailsTheCreate) {
     ScopedEnvironment temp("temp", missing.c_str());
     EXPECT_EQ(Invoke(2), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
     EXPECT_TRUE(spies().ShellExecuteCalls().empty());
-    EXPECT_FALSE(Exists(missing));  // the directory is not created
-    EXPECT_FALSE(Exists(InstallListFile()));  // and there is no second place
+    EXPECT_FALSE(FileExists(missing));  // the directory is not created
+    EXPECT_FALSE(FileExists(InstallListFile()));  // and there is no second place
 }
 
 TEST_F(CommandTest, ListFileHeldOpenFailsTheCreate) {
-    ASSERT_TRUE(WriteBytes(TempListFile(), "kept\r\n"));
+    ASSERT_TRUE(WriteWholeFile(TempListFile(), "kept\r\n"));
     ASSERT_EQ(Select({"C:\\a.png"}), S_OK);
     const HANDLE held = CreateFileA(TempListFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -50,7 +50,7 @@ TEST(HandOffAtScale, HundredThousandPathsReachTheConverterWhole) {
     ASSERT_GE(accepted, 100000u);
 
     const std::string log = host.InstallDir() + TransformLog::FileName;
-    ScopedEnv logPlace(TransformLog::PathVariable, log.c_str());  // inherited by the converter
+    ScopedEnvironment logPlace(TransformLog::PathVariable, log.c_str());  // inherited by the converter
 
     Meter meter;
     const ULONGLONG t0 = GetTickCount64();

@@ -127,7 +127,7 @@ TEST(HostileSettings, MegabyteValues) {
     // Windows, cut short on Wine. Either way a failure starts nothing.
     std::string withoutTemp;
     {
-        ScopedEnv noTemp("temp", nullptr);
+        ScopedEnvironment noTemp("temp", nullptr);
         const long starts = Spy::calls.shellExecute;
         const HRESULT result = host.Invoke(2);
         if (FAILED(result)) {
@@ -139,7 +139,7 @@ TEST(HostileSettings, MegabyteValues) {
     // Wine's 16-bit lengths wrap back to the folder itself.
     {
         const std::string hugeTemp = host.TempDir() + std::string(mib, 't');
-        ScopedEnv bigTemp("temp", hugeTemp.c_str());
+        ScopedEnvironment bigTemp("temp", hugeTemp.c_str());
         ASSERT_TRUE(WriteSettingText("INSTDIR_P1", host.InstallDir()));
         const long starts = Spy::calls.shellExecute;
         const HRESULT result = host.Invoke(2);

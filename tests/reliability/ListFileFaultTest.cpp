@@ -48,7 +48,7 @@ TEST(ListFileFaults, CannotCreate) {
 
     {   // The "temp" folder is missing: the list file's folder is not created.
         const std::string missing = host.Scratch() + "missing\\";
-        ScopedEnv temp("temp", missing.c_str());
+        ScopedEnvironment temp("temp", missing.c_str());
         const HRESULT hr = host.Invoke(2);
         EXPECT_TRUE(FAILED(hr));
         EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));

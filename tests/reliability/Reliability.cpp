@@ -139,7 +139,7 @@ ChildRun RunInChild(const std::string& gtestFilter, DWORD boundMs) {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process = {};
     {
-        ScopedEnv child(kChildVariable, "1");
+        ScopedEnvironment child(kChildVariable, "1");
         run.started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                      &startup, &process) != FALSE;
     }
@@ -518,55 +518,6 @@ std::string NewScratchDir(const char* tag) {
     return dir;
 }
 
-void RemoveTree(const std::string& dir) {
-    WIN32_FIND_DATAA data;
-    const HANDLE find = FindFirstFileA((dir + "*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = data.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string path = dir + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path + "\\");
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
-
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    char buffer[65536];
-    DWORD got = 0;
-    bool ok = true;
-    while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != FALSE) && got > 0) bytes.append(buffer, got);
-    CloseHandle(file);
-    return ok;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-    const HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                                nullptr) &&
-                                      written == bytes.size());
-    CloseHandle(file);
-    return ok;
-}
-
-bool FileExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 uint64_t Fnv1a(const std::string& bytes) {
     uint64_t hash = 1469598103934665603ULL;
     for (unsigned char c : bytes) {
@@ -574,22 +525,6 @@ uint64_t Fnv1a(const std::string& bytes) {
         hash *= 1099511628211ULL;
     }
     return hash;
-}
-
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-    const DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
-    if (needed > 0) {
-        std::string old(needed, '\0');
-        const DWORD length = GetEnvironmentVariableA(name, &old[0], needed);
-        had_ = length < needed;
-        old.resize(had_ ? length : 0);
-        old_ = old;
-    }
-    SetEnvironmentVariableA(name, value);
-}
-
-ScopedEnv::~ScopedEnv() {
-    SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -608,7 +543,7 @@ ExtensionHost::ExtensionHost(const char* tag, bool withMalloc) {
     CreateDirectoryA(TempDir().c_str(), nullptr);
     if (!CopyFileA((ProgramDir() + "transform.exe").c_str(), (InstallDir() + "transform.exe").c_str(), FALSE))
         return;
-    temp_.reset(new ScopedEnv("temp", TempDir().c_str()));
+    temp_.reset(new ScopedEnvironment("temp", TempDir().c_str()));
     if (!WriteSettingText("INSTDIR_P1", InstallDir())) return;
     patches_.reset(new Spy::Patches(dll_->Module(), withMalloc));
     Spy::calls.Reset();

@@ -22,6 +22,7 @@
 #include "support/DropDataObject.h"
 #include "support/ExtensionDll.h"
 #include "support/ImportPatch.h"
+#include "support/TestFiles.h"
 #include "support/SettingsKey.h"
 
 // ---------------------------------------------------------------------------
@@ -139,24 +140,8 @@ private:
 
 std::string ScratchRoot();                    // the temp folder at program start
 std::string NewScratchDir(const char* tag);   // made, with a trailing backslash
-void RemoveTree(const std::string& dir);      // dir with a trailing backslash
-bool ReadWholeFile(const std::string& path, std::string& bytes);
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
 uint64_t Fnv1a(const std::string& bytes);
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    bool had_ = false;
-    std::string old_;
-};
 
 // ---------------------------------------------------------------------------
 // The extension as the shell drives it
@@ -197,7 +182,7 @@ private:
     Ref<IContextMenu> menu_;
     Ref<IShellExtInit> init_;
     std::string scratch_;
-    std::unique_ptr<ScopedEnv> temp_;
+    std::unique_ptr<ScopedEnvironment> temp_;
     std::unique_ptr<Spy::Patches> patches_;
 };
 

@@ -96,42 +96,6 @@ std::wstring Widen(const std::string& s) {
 
 }  // namespace
 
-IDataObject* ShellDataObject(const std::vector<std::string>& paths) {
-    if (paths.empty()) return nullptr;
-    std::vector<PIDLIST_ABSOLUTE> absolute;
-    std::vector<PCUITEMID_CHILD> children;
-    IShellFolder* parent = nullptr;
-    IDataObject* result = nullptr;
-    bool ok = true;
-    for (const auto& p : paths) {
-        PIDLIST_ABSOLUTE pidl = nullptr;
-        if (FAILED(SHParseDisplayName(Widen(p).c_str(), nullptr, &pidl, 0, nullptr))) {
-            ok = false;
-            break;
-        }
-        absolute.push_back(pidl);
-        PCUITEMID_CHILD child = nullptr;
-        IShellFolder* folder = nullptr;
-        if (FAILED(SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child))) {
-            ok = false;
-            break;
-        }
-        children.push_back(child);
-        if (!parent) {
-            parent = folder;
-        } else {
-            folder->Release();
-        }
-    }
-    if (ok && parent) {
-        parent->GetUIObjectOf(nullptr, static_cast<UINT>(children.size()), children.data(),
-                              IID_IDataObject, nullptr, reinterpret_cast<void**>(&result));
-    }
-    if (parent) parent->Release();
-    for (auto pidl : absolute) CoTaskMemFree(pidl);
-    return result;
-}
-
 IDataObject* ShellDataObjectW(const std::vector<std::wstring>& paths) {
     if (paths.empty()) return nullptr;
     std::vector<PIDLIST_ABSOLUTE> absolute;
@@ -166,4 +130,11 @@ IDataObject* ShellDataObjectW(const std::vector<std::wstring>& paths) {
     if (parent) parent->Release();
     for (auto pidl : absolute) CoTaskMemFree(pidl);
     return result;
+}
+
+IDataObject* ShellDataObject(const std::vector<std::string>& paths) {
+    std::vector<std::wstring> wide;
+    wide.reserve(paths.size());
+    for (const auto& p : paths) wide.push_back(Widen(p));
+    return ShellDataObjectW(wide);
 }
