@@ -119,8 +119,8 @@ void CommandTest::SetUp() {
     ASSERT_TRUE(CreateDirectoryA(scratch_.c_str(), nullptr)) << scratch_;
     ASSERT_TRUE(CreateDirectoryA(InstallDir().c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(TempDir().c_str(), nullptr));
-    ASSERT_TRUE(CopyFileA((ProgramDir() + "transform.exe").c_str(), (InstallDir() + "transform.exe").c_str(), FALSE))
-        << "transform.exe beside the test program";
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "transformlog.exe").c_str(), (InstallDir() + "transform.exe").c_str(), FALSE))
+        << "transformlog.exe beside the test program";
 
     temp_.reset(new ScopedEnvironment("temp", TempDir().c_str()));
     SetInstallDirValue(InstallDir());

@@ -17,7 +17,7 @@
 #include "support/ImportPatch.h"
 #include "support/SettingsKey.h"
 #include "support/TestFiles.h"
-#include "tools/transform/TransformLog.h"
+#include "tools/transformlog/TransformLog.h"
 
 // Whole file; false when it cannot be read (missing, held open).
 bool ReadBytes(const std::string& path, std::string& bytes);

@@ -140,7 +140,7 @@ void ShellHostFixture::SetUpTestSuite() {
         setupError_ = "cannot create the test folders below " + Ansi(Root());
         return;
     }
-    const std::wstring converter = WideFromAnsi(ProgramDir()) + L"transform.exe";
+    const std::wstring converter = WideFromAnsi(ProgramDir()) + L"transformlog.exe";
     if (!CopyFileW(converter.c_str(), (InstallDir() + L"\\transform.exe").c_str(), FALSE)) {
         setupError_ = "cannot install " + Ansi(converter) + " as the converter";
         return;

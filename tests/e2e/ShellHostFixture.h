@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "HostRun.h"
-#include "tools/transform/TransformLog.h"
+#include "tools/transformlog/TransformLog.h"
 
 class ShellHostFixture : public ::testing::Test {
 protected:

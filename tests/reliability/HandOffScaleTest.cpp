@@ -3,7 +3,7 @@
 // what the converter read must be every accepted path, in order, byte for
 // byte (compared by hash and length).
 #include "Reliability.h"
-#include "tools/transform/TransformLog.h"
+#include "tools/transformlog/TransformLog.h"
 
 namespace {
 

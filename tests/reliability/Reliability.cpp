@@ -541,7 +541,7 @@ ExtensionHost::ExtensionHost(const char* tag, bool withMalloc) {
     scratch_ = NewScratchDir(tag);
     CreateDirectoryA(InstallDir().c_str(), nullptr);
     CreateDirectoryA(TempDir().c_str(), nullptr);
-    if (!CopyFileA((ProgramDir() + "transform.exe").c_str(), (InstallDir() + "transform.exe").c_str(), FALSE))
+    if (!CopyFileA((ProgramDir() + "transformlog.exe").c_str(), (InstallDir() + "transform.exe").c_str(), FALSE))
         return;
     temp_.reset(new ScopedEnvironment("temp", TempDir().c_str()));
     if (!WriteSettingText("INSTDIR_P1", InstallDir())) return;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/transform/TransformLog.h"
+#include "tools/transformlog/TransformLog.h"
 
 class ConverterLog {
 public:

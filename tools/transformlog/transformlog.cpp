@@ -1,6 +1,7 @@
-// transform.exe, a stand-in for the suite's converter: it converts nothing.
-// It records what the context-menu extension handed it (the raw command line
-// and a byte copy of the list file named by its first argument) and exits.
+// transformlog.exe, a stand-in for the converter used by the hand-off tests
+// and installed as transform.exe where they need one: it converts nothing. It
+// records what the context-menu extension handed it (the raw command line and
+// a byte copy of the list file named by its first argument) and exits.
 // The log's place and format are described in TransformLog.h beside this file.
 #include <windows.h>
 
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/transform/TransformLog.h"
+#include "tools/transformlog/TransformLog.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// The log of transform.exe, the converter stand-in: what each run was handed.
+// The log of the converter stand-in (transformlog.exe, installed as
+// transform.exe): what each run was handed.
 //
 // Where: the file named by the environment variable QUENNEL_TRANSFORM_LOG when
 // it is set and not empty, else "transform.log" beside transform.exe.

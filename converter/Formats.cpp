@@ -1,0 +1,51 @@
+#include "converter/Formats.h"
+
+#include "converter/WicEncoders.h"
+
+namespace Formats {
+
+namespace {
+
+// In the menu's order. Formats without an encoder in this build answer
+// with a message instead of a result.
+const std::vector<FormatInfo> kFormats = {
+    {"TOJPG", L".jpg", L"JPEG", false, WicEncoders::Jpeg},
+    {"TOGIF", L".gif", L"GIF", false, WicEncoders::Gif},
+    {"TOBMP", L".bmp", L"Bitmap", false, WicEncoders::Bmp},
+    {"TORLE", L".rle", L"RLE", false, nullptr},
+    {"TODIB", L".dib", L"DIB", false, WicEncoders::Bmp},
+    {"TOJPEG2000", L".jp2", L"JPEG2000", true, nullptr},
+    {"TOJPEG2000CS", L".j2k", L"JPEG2000 (CodeStream)", true, nullptr},
+    {"TOTIFF", L".tif", L"TIFF", true, WicEncoders::Tiff},
+    {"TOPCX", L".pcx", L"PCX", false, nullptr},
+    {"TOPNG", L".png", L"PNG", true, WicEncoders::Png},
+    {"TOICO", L".ico", L"ICO", true, nullptr},
+    {"TOWBMP", L".wbmp", L"WBMP", false, nullptr},
+    {"TOPS", L".ps", L"PostScript", false, nullptr},
+    {"TOPDF", L".pdf", L"PDF", false, nullptr},
+};
+
+}  // namespace
+
+const std::vector<FormatInfo>& All() { return kFormats; }
+
+const FormatInfo* ByToken(std::string_view token) {
+    for (const FormatInfo& format : kFormats)
+        if (format.token == token) return &format;
+    return nullptr;
+}
+
+const FormatInfo* ByContainer(const GUID& container) {
+    std::string_view token;
+    if (container == GUID_ContainerFormatJpeg) token = "TOJPG";
+    else if (container == GUID_ContainerFormatGif) token = "TOGIF";
+    else if (container == GUID_ContainerFormatBmp) token = "TOBMP";
+    else if (container == GUID_ContainerFormatTiff) token = "TOTIFF";
+    else if (container == GUID_ContainerFormatPng) token = "TOPNG";
+    else if (container == GUID_ContainerFormatIco) token = "TOICO";
+    else return nullptr;
+    const FormatInfo* format = ByToken(token);
+    return format && format->encode ? format : nullptr;
+}
+
+}  // namespace Formats

@@ -1,0 +1,130 @@
+#include "converter/Pipeline.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "converter/Com.h"
+#include "converter/Decoding.h"
+#include "converter/Naming.h"
+#include "converter/Pixels.h"
+#include "converter/Placement.h"
+#include "converter/Texts.h"
+
+namespace Pipeline {
+
+void Progress::SetCurrent(const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    current_ = name;
+}
+
+std::wstring Progress::Current() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return current_;
+}
+
+namespace {
+
+Outcome Failed(std::wstring reason) {
+    Outcome outcome;
+    outcome.started = true;
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source) {
+    Decoding::Opened opened;
+    HRESULT hr = Decoding::Open(wic, source.path, opened);
+    if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
+
+    const FormatInfo* format = job.format;
+    if (!format) format = Formats::ByContainer(opened.container);
+    if (!format) format = Formats::ByToken("TOPNG");
+    if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
+
+    PixelSize size = opened.size;
+    if (job.box.width != 0 && job.box.height != 0) size = Geometry::FitInside(opened.size, job.box, job.enlarge);
+
+    std::vector<uint8_t> bytes;
+    {
+        Image image;
+        hr = Decoding::Read(wic, opened, size, image);
+        opened.frame.Reset();  // lets go of the source file before the result is written
+        if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
+        if (!format->keepsAlpha) Pixels::FlattenOntoWhite(image);
+        EncodeOptions options;
+        options.wic = wic;
+        options.jpegQuality = job.jpegQuality;
+        hr = format->encode(options, image, bytes);
+        if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
+    }
+
+    Placement::Target target;
+    target.folder = job.folder.empty() ? source.folder : job.folder;
+    target.stem = Naming::Stem(source.name);
+    target.tag = job.tag;
+    target.extension = format->extension;
+    Outcome outcome;
+    outcome.started = true;
+    hr = Placement::Place(target, bytes, outcome.result);
+    if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
+    outcome.converted = true;
+    return outcome;
+}
+
+void Work(const Job& job, const std::vector<Sources::Source>& sources, Progress& progress,
+          std::atomic<size_t>& next, std::vector<Outcome>& outcomes) {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        ComPtr<IWICImagingFactory> wic;
+        const HRESULT created = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                                 IID_IWICImagingFactory, reinterpret_cast<void**>(wic.Put()));
+        while (!progress.cancel.load()) {
+            const size_t i = next.fetch_add(1);
+            if (i >= sources.size()) break;
+            progress.SetCurrent(sources[i].name);
+            outcomes[i] = SUCCEEDED(created) ? ConvertOne(wic.Get(), job, sources[i])
+                                             : Failed(L"Die Bildverarbeitung von Windows ist nicht verf\u00fcgbar.");
+            progress.done.fetch_add(1);
+        }
+    }
+    if (SUCCEEDED(init)) CoUninitialize();
+}
+
+}  // namespace
+
+Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source) {
+    // No picture, however made, may end the run for the others.
+    try {
+        return Convert(wic, job, source);
+    } catch (const std::bad_alloc&) {
+        return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+    } catch (...) {
+        return Failed(L"Unerwarteter Fehler beim Umwandeln.");
+    }
+}
+
+std::vector<Outcome> Run(const Job& job, const std::vector<Sources::Source>& sources, Progress& progress,
+                         unsigned workers) {
+    progress.total = sources.size();
+    std::vector<Outcome> outcomes(sources.size());
+    if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
+    if (workers > sources.size()) workers = static_cast<unsigned>(std::max<size_t>(sources.size(), 1));
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> threads;
+    // A worker that cannot be started leaves its share to the others.
+    try {
+        for (unsigned i = 1; i < workers; ++i)
+            threads.emplace_back(Work, std::cref(job), std::cref(sources), std::ref(progress), std::ref(next),
+                                 std::ref(outcomes));
+    } catch (const std::system_error&) {
+    }
+    Work(job, sources, progress, next, outcomes);
+    for (std::thread& thread : threads) thread.join();
+    return outcomes;
+}
+
+}  // namespace Pipeline

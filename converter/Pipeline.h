@@ -1,0 +1,44 @@
+// Converts the collected sources on every core: one worker a core, each with
+// its own imaging factory and one picture in memory at a time, sharing
+// nothing but the index of the next source and the progress counters.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "converter/Job.h"
+#include "converter/Sources.h"
+
+namespace Pipeline {
+
+// What the window (or nobody) observes while the workers run.
+struct Progress {
+    std::atomic<size_t> done{0};  // sources finished, converted or not
+    std::atomic<size_t> total{0};  // known once the sources are collected
+    std::atomic<bool> cancel{false};  // set by the user; workers stop before their next source
+
+    void SetCurrent(const std::wstring& name);
+    std::wstring Current() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::wstring current_;
+};
+
+struct Outcome {
+    bool converted = false;
+    bool started = false;  // false: not reached before a cancel
+    std::wstring result;   // the result's full path when converted
+    std::wstring reason;   // German, when not converted
+};
+
+// One outcome a source, in the sources' order. `workers` 0 takes one a core.
+std::vector<Outcome> Run(const Job& job, const std::vector<Sources::Source>& sources, Progress& progress,
+                         unsigned workers = 0);
+
+// Converts one source; used by the workers and usable alone.
+Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source);
+
+}  // namespace Pipeline

@@ -1,0 +1,36 @@
+#include "converter/Pixels.h"
+
+namespace Pixels {
+
+bool HasTransparency(const Image& image) {
+    for (size_t i = 3; i < image.bgra.size(); i += 4)
+        if (image.bgra[i] != 255) return true;
+    return false;
+}
+
+void FlattenOntoWhite(Image& image) {
+    for (size_t i = 0; i + 3 < image.bgra.size(); i += 4) {
+        const unsigned a = image.bgra[i + 3];
+        if (a == 255) continue;
+        for (size_t c = 0; c < 3; ++c)
+            image.bgra[i + c] = static_cast<uint8_t>((image.bgra[i + c] * a + 255 * (255 - a) + 127) / 255);
+        image.bgra[i + 3] = 255;
+    }
+}
+
+std::vector<uint8_t> PackBgr(const Image& image, uint32_t& stride) {
+    stride = (image.width * 3 + 3) & ~3u;
+    std::vector<uint8_t> out(static_cast<size_t>(stride) * image.height);
+    for (uint32_t y = 0; y < image.height; ++y) {
+        const uint8_t* in = image.Row(y);
+        uint8_t* row = out.data() + static_cast<size_t>(y) * stride;
+        for (uint32_t x = 0; x < image.width; ++x) {
+            row[x * 3 + 0] = in[x * 4 + 0];
+            row[x * 3 + 1] = in[x * 4 + 1];
+            row[x * 3 + 2] = in[x * 4 + 2];
+        }
+    }
+    return out;
+}
+
+}  // namespace Pixels

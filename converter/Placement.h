@@ -1,0 +1,32 @@
+// Puts a result next to its source (or into a chosen folder) without ever
+// replacing a file: the bytes go to a hidden temporary file in the target
+// folder first, which is then renamed to the first free name. The rename
+// refuses an existing name in one step, so two workers (or another program)
+// racing for the same name cannot overwrite each other.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Placement {
+
+// The most numbered names tried before giving up: "a (2).png" .. "a (9999).png".
+constexpr unsigned MaxAttempts = 9999;
+
+struct Target {
+    std::wstring folder;     // without a trailing backslash
+    std::wstring stem;       // the source's long name without its extension
+    std::wstring tag;        // " (800x600)" for a resize, else empty
+    std::wstring extension;  // with its dot
+};
+
+// Writes `bytes` and moves them into place; `placed` receives the full path
+// of the result. On any failure nothing is left behind: the temporary file
+// is deleted. Failure codes are the file system's, as HRESULTs
+// (HRESULT_FROM_WIN32(ERROR_DISK_FULL), ..._ACCESS_DENIED, ...).
+HRESULT Place(const Target& target, const std::vector<uint8_t>& bytes, std::wstring& placed);
+
+}  // namespace Placement

@@ -1,0 +1,78 @@
+#include "converter/Request.h"
+
+#include "comserver/Exceptions.h"
+#include "converter/Naming.h"
+#include "settings/Registry.h"
+#include "settings/Settings.h"
+
+namespace Request {
+
+namespace {
+
+// 1 .. 10 for "RS_1" .. "RS_10", 0 for anything else.
+int PresetNumber(const std::string& token) {
+    if (token.compare(0, 3, "RS_") != 0 || token.size() < 4 || token.size() > 5) return 0;
+    int32_t n = 0;
+    for (size_t i = 3; i < token.size(); ++i) {
+        if (token[i] < '0' || token[i] > '9') return 0;
+        n = n * 10 + (token[i] - '0');
+    }
+    if (token[3] == '0') return 0;
+    return n >= 1 && n <= Settings::PresetCount ? n : 0;
+}
+
+Parsed Preset(int n) {
+    Parsed parsed;
+    int32_t width = 0, height = 0;
+    try {
+        TRegIniFile settings(Settings::KeyPath);
+        width = settings.ReadNumber(Settings::Section, Settings::SizeXValue(n), Settings::DefaultWidth(n));
+        height = settings.ReadNumber(Settings::Section, Settings::SizeYValue(n), Settings::DefaultHeight(n));
+    } catch (const ERegistryException&) {
+        parsed.status = Status::BadPreset;
+        parsed.message = L"Die Gr\u00f6\u00dfe der Voreinstellung " + std::to_wstring(n) +
+                         L" kann nicht aus den Einstellungen gelesen werden. Es wurde nichts ge\u00e4ndert.";
+        return parsed;
+    }
+    if (width <= 0 || height <= 0) {
+        parsed.status = Status::BadPreset;
+        parsed.message = L"Die Gr\u00f6\u00dfe " + std::to_wstring(width) + L"x" + std::to_wstring(height) +
+                         L" der Voreinstellung " + std::to_wstring(n) +
+                         L" ist ung\u00fcltig: Breite und H\u00f6he m\u00fcssen gr\u00f6\u00dfer als 0 sein. "
+                         L"Es wurde nichts ge\u00e4ndert.";
+        return parsed;
+    }
+    parsed.status = Status::Ready;
+    parsed.job.box = {static_cast<uint32_t>(width), static_cast<uint32_t>(height)};
+    parsed.job.tag = Naming::SizeTag(width, height);
+    return parsed;
+}
+
+}  // namespace
+
+Parsed FromToken(const std::string& token) {
+    Parsed parsed;
+    if (token == "TOXXX") {
+        parsed.status = Status::Wizard;
+        return parsed;
+    }
+    if (const int n = PresetNumber(token)) return Preset(n);
+    if (const FormatInfo* format = Formats::ByToken(token)) {
+        if (!format->encode) {
+            parsed.status = Status::NotWritable;
+            parsed.message = L"In das " + std::wstring(format->name) +
+                             L" Format kann in dieser Version noch nicht umgewandelt werden.";
+            return parsed;
+        }
+        parsed.status = Status::Ready;
+        parsed.job.format = format;
+        return parsed;
+    }
+    parsed.status = Status::Unknown;
+    std::wstring shown;
+    for (char c : token.substr(0, 40)) shown += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    parsed.message = L"Der Auftrag \u201e" + shown + L"\u201c ist unbekannt.";
+    return parsed;
+}
+
+}  // namespace Request

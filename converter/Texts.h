@@ -1,0 +1,17 @@
+// What the converter says to the user, in German.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace Texts {
+
+constexpr wchar_t Title[] = L"Grafikformat \u00e4ndern";
+
+// Why a file or folder could not be read or a result not be written.
+std::wstring ReasonForError(DWORD error);
+// The same for a failure code of the imaging component or the file system.
+std::wstring ReasonForResult(HRESULT hr);
+
+}  // namespace Texts

@@ -1,0 +1,129 @@
+#include "converter/WicEncoders.h"
+
+#include "converter/Com.h"
+#include "converter/Pixels.h"
+
+namespace WicEncoders {
+
+namespace {
+
+HRESULT SetQuality(IPropertyBag2* props, float quality) {
+    if (!props || quality <= 0.0f) return S_OK;
+    PROPBAG2 option = {};
+    option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_R4;
+    value.fltVal = quality;
+    return props->Write(1, &option, &value);
+}
+
+HRESULT StreamBytes(IStream* stream, std::vector<uint8_t>& out) {
+    STATSTG stat = {};
+    HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr)) return hr;
+    HGLOBAL memory = nullptr;
+    hr = GetHGlobalFromStream(stream, &memory);
+    if (FAILED(hr)) return hr;
+    const void* bytes = GlobalLock(memory);
+    if (!bytes) return E_OUTOFMEMORY;
+    const uint8_t* begin = static_cast<const uint8_t*>(bytes);
+    out.assign(begin, begin + static_cast<size_t>(stat.cbSize.QuadPart));
+    GlobalUnlock(memory);
+    return S_OK;
+}
+
+// The frame takes the bitmap through a palette of its own making, diffusing
+// the error: the encoders differ in how well they do it themselves.
+HRESULT WriteIndexed(IWICImagingFactory* wic, IWICBitmapFrameEncode* frame, IWICBitmap* bitmap) {
+    ComPtr<IWICPalette> palette;
+    HRESULT hr = wic->CreatePalette(palette.Put());
+    if (SUCCEEDED(hr)) hr = palette->InitializeFromBitmap(bitmap, 256, FALSE);
+    ComPtr<IWICFormatConverter> converter;
+    if (SUCCEEDED(hr)) hr = wic->CreateFormatConverter(converter.Put());
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(bitmap, GUID_WICPixelFormat8bppIndexed, WICBitmapDitherTypeErrorDiffusion,
+                                   palette.Get(), 0.0, WICBitmapPaletteTypeCustom);
+    if (SUCCEEDED(hr)) hr = frame->SetPalette(palette.Get());
+    if (SUCCEEDED(hr)) hr = frame->WriteSource(converter.Get(), nullptr);
+    return hr;
+}
+
+}  // namespace
+
+HRESULT Encode(IWICImagingFactory* wic, const GUID& container, const Image& image, bool keepAlpha,
+               float quality, std::vector<uint8_t>& out) {
+    out.clear();
+    if (!image.Valid()) return E_INVALIDARG;
+    // The encoder first: a format it cannot write fails here, before anything
+    // else is made.
+    ComPtr<IWICBitmapEncoder> encoder;
+    HRESULT hr = wic->CreateEncoder(container, nullptr, encoder.Put());
+    if (FAILED(hr)) return hr;
+    ComPtr<IStream> stream;
+    hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
+    if (FAILED(hr)) return hr;
+    hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
+    if (FAILED(hr)) return hr;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> props;
+    hr = encoder->CreateNewFrame(frame.Put(), props.Put());
+    if (FAILED(hr)) return hr;
+    SetQuality(props.Get(), quality);  // an encoder without the option keeps its own
+    hr = frame->Initialize(props.Get());
+    if (FAILED(hr)) return hr;
+    hr = frame->SetSize(image.width, image.height);
+    if (FAILED(hr)) return hr;
+
+    const bool alpha = keepAlpha && Pixels::HasTransparency(image);
+    std::vector<uint8_t> packed;
+    uint32_t stride = static_cast<uint32_t>(image.Stride());
+    const uint8_t* pixels = image.bgra.data();
+    GUID format = GUID_WICPixelFormat32bppBGRA;
+    if (!alpha) {
+        packed = Pixels::PackBgr(image, stride);
+        pixels = packed.data();
+        format = GUID_WICPixelFormat24bppBGR;
+    }
+    const UINT bytes = stride * image.height;
+
+    WICPixelFormatGUID taken = format;
+    hr = frame->SetPixelFormat(&taken);
+    if (FAILED(hr)) return hr;
+    if (taken == format) {
+        hr = frame->WritePixels(image.height, stride, bytes, const_cast<BYTE*>(pixels));
+    } else {
+        ComPtr<IWICBitmap> bitmap;
+        hr = wic->CreateBitmapFromMemory(image.width, image.height, format, stride, bytes,
+                                         const_cast<BYTE*>(pixels), bitmap.Put());
+        if (FAILED(hr)) return hr;
+        if (taken == GUID_WICPixelFormat8bppIndexed)
+            hr = WriteIndexed(wic, frame.Get(), bitmap.Get());
+        else
+            hr = frame->WriteSource(bitmap.Get(), nullptr);
+    }
+    if (FAILED(hr)) return hr;
+    hr = frame->Commit();
+    if (FAILED(hr)) return hr;
+    hr = encoder->Commit();
+    if (FAILED(hr)) return hr;
+    return StreamBytes(stream.Get(), out);
+}
+
+HRESULT Jpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Encode(options.wic, GUID_ContainerFormatJpeg, image, false, options.jpegQuality / 100.0f, out);
+}
+HRESULT Gif(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Encode(options.wic, GUID_ContainerFormatGif, image, false, 0.0f, out);
+}
+HRESULT Bmp(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Encode(options.wic, GUID_ContainerFormatBmp, image, false, 0.0f, out);
+}
+HRESULT Tiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Encode(options.wic, GUID_ContainerFormatTiff, image, true, 0.0f, out);
+}
+HRESULT Png(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Encode(options.wic, GUID_ContainerFormatPng, image, true, 0.0f, out);
+}
+
+}  // namespace WicEncoders
