@@ -17,9 +17,12 @@ size_t CopyHelpText(const char* text, char* buffer, size_t bufferSize) noexcept 
 }
 
 // Only the 8-bit help text is served. Verbs, validation and wide requests
-// succeed without an answer, whatever the offset; only a help-text request
-// for an offset without a text fails. idCmd is taken whole: an offset with
-// bits above the low word is no offset of ours.
+// succeed without an answer, whatever the offset and cchMax: they never
+// write, so the buffer's size does not matter to them. A help-text request
+// fails for an offset without a text, and for a buffer with no room even for
+// the terminating zero: S_OK would tell the shell its buffer holds a text.
+// idCmd is taken whole: an offset with bits above the low word is no offset
+// of ours.
 STDMETHODIMP TKontextMenuShellExt::GetCommandString(UINT_PTR idCmd, UINT uFlags, UINT* /*reserved*/,
                                                     LPSTR pszName, UINT cchMax) {
     try {
@@ -27,6 +30,7 @@ STDMETHODIMP TKontextMenuShellExt::GetCommandString(UINT_PTR idCmd, UINT uFlags,
         if (idCmd < 1 || idCmd >= CommandCount) return E_INVALIDARG;
         const char* text = CommandTable::HelpTextOf(static_cast<CommandOffset>(idCmd));
         if (!text || !pszName) return E_UNEXPECTED;
+        if (cchMax == 0) return E_INVALIDARG;
         CopyHelpText(text, pszName, cchMax);
         return S_OK;
     } catch (...) {

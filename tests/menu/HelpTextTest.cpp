@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "MenuTestSupport.h"
-#include "untMain/CommandTable.h"
 #include "untMain/HelpText.h"
 
 namespace {
 
 const std::string kResize = "Gr\xF6\xDF" "e \xE4ndern f\xFCr gew\xE4hlte Grafikdateien.";
+// The longest text, 65 bytes: it has no "in das".
+const std::string kText8 = "Gew\xE4hlte Grafikdateien JPEG2000 (CodeStream) Format konvertieren.";
 
 class HelpText : public ::testing::Test {
 protected:
@@ -40,27 +41,32 @@ protected:
 };
 
 TEST_F(HelpText, HelpTextOfEveryOffsetWithItsZero) {
-    const std::vector<std::pair<UINT, std::string>> spelled = {
-        {1, "Grafikformat f\xFCr gew\xE4hlte Grafikdateien \xE4ndern."},
-        {2, "Gew\xE4hlte Grafikdateien in das JPEG Format konvertieren."},
-        {4, "Gew\xE4hlte Grafikdateien in das Bitmap Format konvertieren."},
-        {8, "Gew\xE4hlte Grafikdateien JPEG2000 (CodeStream) Format konvertieren."},
-        {15, "Gew\xE4hlte Grafikdateien in das PDF Format konvertieren."},
-        {16, "Gr\xF6\xDF" "e \xE4ndern f\xFCr gew\xE4hlte Grafikdateienn."},
-        {17, kResize},
-        {25, kResize},
-    };
-    for (const auto& [offset, text] : spelled) {
+    const std::string conversion = "Gew\xE4hlte Grafikdateien in das ";
+    std::vector<std::string> spelled(26);
+    spelled[1] = "Grafikformat f\xFCr gew\xE4hlte Grafikdateien \xE4ndern.";
+    spelled[2] = conversion + "JPEG Format konvertieren.";
+    spelled[3] = conversion + "GIF Format konvertieren.";
+    spelled[4] = conversion + "Bitmap Format konvertieren.";
+    spelled[5] = conversion + "RLE Format konvertieren.";
+    spelled[6] = conversion + "DIB Format konvertieren.";
+    spelled[7] = conversion + "JPEG2000 Format konvertieren.";
+    spelled[8] = kText8;
+    spelled[9] = conversion + "TIFF Format konvertieren.";
+    spelled[10] = conversion + "PCX Format konvertieren.";
+    spelled[11] = conversion + "PNG Format konvertieren.";
+    spelled[12] = conversion + "ICO Format konvertieren.";
+    spelled[13] = conversion + "WBMP Format konvertieren.";
+    spelled[14] = conversion + "PS Format konvertieren.";
+    spelled[15] = conversion + "PDF Format konvertieren.";
+    spelled[16] = "Gr\xF6\xDF" "e \xE4ndern f\xFCr gew\xE4hlte Grafikdateienn.";
+    for (UINT offset = 17; offset <= 25; ++offset) spelled[offset] = kResize;
+
+    for (UINT offset = 1; offset <= 25; ++offset) {
         SetUp();
+        const std::string& text = spelled[offset];
         EXPECT_EQ(Ask(offset, GCS_HELPTEXTA), S_OK) << offset;
         EXPECT_EQ(Text(), text) << offset;
         EXPECT_TRUE(UntouchedFrom(text.size() + 1)) << "written past the zero at offset " << offset;
-    }
-    for (UINT offset = 1; offset <= 25; ++offset) {
-        SetUp();
-        EXPECT_EQ(Ask(offset, GCS_HELPTEXTA), S_OK) << offset;
-        EXPECT_EQ(Text(), CommandTable::HelpTextOf(offset)) << offset;
-        EXPECT_TRUE(UntouchedFrom(Text().size() + 1)) << offset;
     }
 }
 
@@ -105,7 +111,7 @@ TEST_F(HelpText, NullBufferIsUnexpected) {
 }
 
 TEST_F(HelpText, NothingIsWrittenBeyondCchMax) {
-    const std::string text8 = CommandTable::HelpTextOf(8);
+    const std::string& text8 = kText8;
     ASSERT_EQ(text8.size(), 65u);
 
     EXPECT_EQ(Ask(8, GCS_HELPTEXTA, 66), S_OK);
@@ -127,8 +133,17 @@ TEST_F(HelpText, NothingIsWrittenBeyondCchMax) {
     EXPECT_EQ(buffer_[0], '\0');
     EXPECT_TRUE(UntouchedFrom(1));
 
-    SetUp();
-    EXPECT_EQ(Ask(8, GCS_HELPTEXTA, 0), S_OK);
+}
+
+// No room even for the zero: a failure, and the buffer as it was, for every
+// offset that has a text.
+TEST_F(HelpText, NoRoomAtAllIsRefused) {
+    for (UINT offset = 1; offset <= 25; ++offset) {
+        EXPECT_EQ(Ask(offset, GCS_HELPTEXTA, 0), E_INVALIDARG) << offset;
+        EXPECT_TRUE(UntouchedFrom(0)) << offset;
+    }
+    // The wide request writes nothing at any size and keeps its answer.
+    EXPECT_EQ(Ask(8, GCS_HELPTEXTW, 0), S_OK);
     EXPECT_TRUE(UntouchedFrom(0));
 }
 

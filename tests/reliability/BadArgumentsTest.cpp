@@ -164,15 +164,15 @@ TEST(BadArguments, GetCommandStringEveryRequest) {
         if (flags != GCS_HELPTEXTA) {
             if (hr != S_OK) return ::testing::AssertionFailure() << "flags " << flags << " answered " << hr;
             ++untouchedOk;
-        } else if (id < 1 || id > 25) {
-            if (hr != E_INVALIDARG) return ::testing::AssertionFailure() << "id " << id << " answered " << hr;
+        } else if (id < 1 || id > 25 || cchMax == 0) {
+            if (hr != E_INVALIDARG)
+                return ::testing::AssertionFailure() << "id " << id << " cchMax " << cchMax << " answered " << hr;
             ++refused;
         } else {
             if (hr != S_OK) return ::testing::AssertionFailure() << "id " << id << " answered " << hr;
             const std::string& text = full[id];
-            expectWritten = cchMax == 0 ? 0 : std::min<size_t>(text.size(), cchMax - 1) + 1;
-            if (expectWritten && (std::memcmp(buffer, text.data(), expectWritten - 1) != 0 ||
-                                  buffer[expectWritten - 1] != 0))
+            expectWritten = std::min<size_t>(text.size(), cchMax - 1) + 1;
+            if (std::memcmp(buffer, text.data(), expectWritten - 1) != 0 || buffer[expectWritten - 1] != 0)
                 return ::testing::AssertionFailure() << "id " << id << " cchMax " << cchMax << " wrong bytes";
             ++written;
         }

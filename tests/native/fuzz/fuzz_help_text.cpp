@@ -60,6 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (id < 1 || id > 25) {
         if (hr != E_INVALIDARG) Fail("offset outside 1..25 not refused", cchMax);
         CheckAnswer(buffer.get(), cchMax, std::string());
+    } else if (cchMax == 0) {
+        if (hr != E_INVALIDARG) Fail("help request without room not refused", cchMax);
+        if (buffer[0] != kFill) Fail("wrote into a buffer of size 0", cchMax);
     } else {
         if (hr != S_OK) Fail("help request failed", cchMax);
         CheckAnswer(buffer.get(), cchMax, Model::HelpTextBytes(CommandTable::HelpTextOf(id), cchMax));

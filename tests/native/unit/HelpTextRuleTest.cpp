@@ -89,8 +89,8 @@ TEST(GetCommandStringRule, EveryRequestKeepsInsideCchMax) {
                 if (flags != GCS_HELPTEXTA) {
                     ASSERT_EQ(hr, S_OK);
                     ASSERT_TRUE(buffer.Untouched());
-                } else if (id < 1 || id > 25) {
-                    ASSERT_EQ(hr, E_INVALIDARG) << id;
+                } else if (id < 1 || id > 25 || size == 0) {
+                    ASSERT_EQ(hr, E_INVALIDARG) << id << " size " << size;
                     ASSERT_TRUE(buffer.Untouched());
                 } else {
                     ASSERT_EQ(hr, S_OK);
