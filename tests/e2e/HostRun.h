@@ -4,23 +4,13 @@
 
 #include <windows.h>
 
+#include "support/ProcessRun.h"
+
 #include <string>
 #include <utility>
 #include <vector>
 
-struct HostResult {
-    DWORD exitCode = 0xFFFFFFFF;
-    bool finished = false;   // false: still running at the deadline, and ended by force
-    std::string out;         // UTF-8, as printed
-    std::string err;
-};
-
-// Starts the program with `args`, the current environment with `overrides`
-// (name, value; an empty value removes the variable), and waits at most
-// `timeoutMs` for it to end.
-HostResult RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
-                      const std::vector<std::pair<std::wstring, std::wstring>>& overrides,
-                      const std::wstring& scratchDir, DWORD timeoutMs = 120000);
+using HostResult = ProcessResult;
 
 // One line of the printed menu tree.
 struct MenuLine {

@@ -1,0 +1,116 @@
+// Every conversion token of the WIC-written formats on every common source
+// format, and the resize presets, judged by ImageMagick on the host.
+#include "ConverterFixture.h"
+
+#include "support/SettingsKey.h"
+
+namespace {
+
+struct Target {
+    const char* token;
+    const wchar_t* extension;
+    const char* decodedAs;  // identify's name of the format
+    bool lossless;
+};
+
+const Target kTargets[] = {
+    {"TOPNG", L".png", "PNG", true},   {"TOBMP", L".bmp", "BMP3", true}, {"TODIB", L".dib", "BMP3", true},
+    {"TOTIFF", L".tif", "TIFF", true}, {"TOJPG", L".jpg", "JPEG", false}, {"TOGIF", L".gif", "GIF", false},
+};
+
+struct SourceSpec {
+    const wchar_t* name;
+    bool exact;  // decodes to the same pixels everywhere (not JPEG)
+};
+
+const SourceSpec kSources[] = {
+    {L"png-source.png", true}, {L"jpg-source.jpg", false}, {L"gif-source.gif", true},
+    {L"bmp-source.bmp", true}, {L"tif-source.tif", true},
+};
+
+// The name a result gets: the source's stem and the target's extension, or
+// the first numbered name when the source itself has that name.
+std::wstring ResultName(const std::wstring& source, const wchar_t* extension) {
+    const std::wstring stem = source.substr(0, source.find_last_of(L'.'));
+    const std::wstring plain = stem + extension;
+    return plain == source ? stem + L" (2)" + extension : plain;
+}
+
+}  // namespace
+
+class ConversionTest : public ConverterFixture {};
+
+TEST_F(ConversionTest, EveryTokenOnEverySourceFormat) {
+    // An odd width and height, smooth colour and a sharp edge; 8 bits a channel.
+    const std::string picture = "-size 97x61 gradient:'#2060c0'-'#f0d040' -fill '#102010' "
+                                "-draw 'rectangle 10,10 40,30' -depth 8";
+    std::vector<std::wstring> list;
+    for (const SourceSpec& source : kSources) {
+        MakePicture(At(source.name), picture + (source.name[0] == L'j' ? " -quality 95" : ""));
+        list.push_back(At(source.name));
+    }
+    // Transparency: kept where the format has it, onto white where not.
+    MakePicture(At(L"alpha.png"), "-size 40x30 xc:none +antialias -fill '#c02020' -draw 'circle 20,15 20,5'");
+    MakePicture(At(L"alpha-on-white.png"), Unix(At(L"alpha.png")) + " -background white -flatten");
+    list.push_back(At(L"alpha.png"));
+
+    for (const Target& target : kTargets) {
+        SCOPED_TRACE(target.token);
+        const ProcessResult run = Convert(list, target.token);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, 0u) << run.err;
+        EXPECT_NE(run.err.find("6 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+        for (const SourceSpec& source : kSources) {
+            const std::wstring result = At(ResultName(source.name, target.extension));
+            SCOPED_TRACE(Utf8Of(result));
+            ASSERT_EQ(Identify(result), std::string(target.decodedAs) + " 97x61");
+            if (target.lossless && source.exact)
+                EXPECT_EQ(Compare(At(source.name), result, "AE"), 0.0);
+            else
+                EXPECT_GE(Compare(At(source.name), result, "PSNR"), target.lossless ? 40.0 : 28.0);
+        }
+        const std::wstring alpha = At(ResultName(L"alpha.png", target.extension));
+        const bool keepsAlpha = target.extension == std::wstring(L".png") || target.extension == std::wstring(L".tif");
+        if (target.lossless)
+            EXPECT_EQ(Compare(At(keepsAlpha ? L"alpha.png" : L"alpha-on-white.png"), alpha, "AE"), 0.0);
+        else
+            EXPECT_GE(Compare(At(L"alpha-on-white.png"), alpha, "PSNR"), 25.0);
+    }
+}
+
+TEST_F(ConversionTest, ResizePresetsFitNeverEnlargeAndKeepTheFormat) {
+    CleanSettingsKey settings;
+    MakePicture(At(L"wide.jpg"), "-size 1000x500 gradient:navy-orange -quality 92");
+    MakePicture(At(L"small.png"), "-size 150x40 gradient:green-yellow -depth 8");
+    MakePicture(At(L"photo.png"), "-size 1600x1200 plasma:fractal -seed 7 -blur 0x2 -depth 8");
+    MakePicture(At(L"other.tga"), "-size 640x480 gradient:red-blue -depth 8");  // WIC reads, cannot write
+
+    // The menu's integer rule: "$64" is hexadecimal 100.
+    ASSERT_TRUE(WriteSettingText("SIZEX3", "300"));
+    ASSERT_TRUE(WriteSettingText("SIZEY3", "$64"));
+    ProcessResult run = Convert({At(L"wide.jpg"), At(L"small.png"), At(L"other.tga")}, "RS_3");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(Identify(At(L"wide (300x100).jpg")), "JPEG 200x100");
+    EXPECT_EQ(Identify(At(L"small (300x100).png")), "PNG 150x40");
+    EXPECT_EQ(Compare(At(L"small.png"), At(L"small (300x100).png"), "AE"), 0.0);
+    EXPECT_EQ(Identify(At(L"other (300x100).png")), "PNG 133x100");
+
+    // Preset 1 with the menu's default size; a quality close to ImageMagick's
+    // own bicubic reduction of the same picture.
+    run = Convert({At(L"photo.png")}, "RS_1");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(Identify(At(L"photo (800x600).png")), "PNG 800x600");
+    MakePicture(At(L"reference.png"), Unix(At(L"photo.png")) + " -filter Catrom -resize 800x600 -depth 8");
+    EXPECT_GE(Compare(At(L"reference.png"), At(L"photo (800x600).png"), "PSNR"), 35.0);
+
+    // Zero, negative and unset sizes: refused, nothing written.
+    ASSERT_TRUE(WriteSettingText("SIZEX2", "0"));
+    ASSERT_TRUE(WriteSettingText("SIZEY4", "-5"));
+    const std::vector<std::wstring> before = Names(Dir());
+    for (const char* token : {"RS_2", "RS_4", "RS_7"}) {
+        run = Convert({At(L"wide.jpg")}, token);
+        EXPECT_EQ(run.exitCode, 2u) << token;
+        EXPECT_NE(run.err.find("ungültig"), std::string::npos) << token << ": " << run.err;
+    }
+    EXPECT_EQ(Names(Dir()), before);
+}
