@@ -79,17 +79,29 @@ TEST_F(SafetyTest, BadFilesAreSkippedWithTheirReasonAndTheOthersConverted) {
                    Unix(At(L"truncated.png")))
                   .exitCode,
               0u);
-    // A header that promises 100000 x 100000 pixels (40 GB) over a few bytes.
-    ASSERT_EQ(Host("python3 -c \"import struct,zlib,sys\n"
-                   "def chunk(t,d): return struct.pack('>I',len(d))+t+d+struct.pack('>I',zlib.crc32(t+d))\n"
-                   "sys.stdout.buffer.write(b'\\x89PNG\\r\\n\\x1a\\n'+chunk(b'IHDR',struct.pack('>IIBBBBB',100000,"
-                   "100000,8,6,0,0,0))+chunk(b'IDAT',zlib.compress(b'\\0'*64))+chunk(b'IEND',b''))\" > " +
-                   Unix(At(L"huge.png")))
-                  .exitCode,
-              0u);
+    // A bitmap header that promises 100000 x 100000 pixels (30 GB) over a
+    // few bytes.
+    {
+        unsigned char bmp[54 + 16] = {'B', 'M'};
+        const auto put32 = [&](size_t at, uint32_t v) {
+            for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<unsigned char>(v >> (8 * i));
+        };
+        put32(2, sizeof bmp);
+        put32(10, 54);
+        put32(14, 40);
+        put32(18, 100000);
+        put32(22, 100000);
+        bmp[26] = 1;
+        bmp[28] = 24;
+        const HANDLE file = CreateFileW(At(L"huge.bmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, bmp, sizeof bmp, &written, nullptr);
+        CloseHandle(file);
+    }
 
     const ProcessResult run = Convert({At(L"good.png"), At(L"text.png"), At(L"missing.png"), At(L"empty.jpg"),
-                                       At(L"truncated.png"), At(L"huge.png"), At(L"good.bmp")},
+                                       At(L"truncated.png"), At(L"huge.bmp"), At(L"good.bmp")},
                                       "TOJPG");
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 1u);
@@ -99,6 +111,7 @@ TEST_F(SafetyTest, BadFilesAreSkippedWithTheirReasonAndTheOthersConverted) {
     EXPECT_NE(run.err.find("text.png: Die Datei ist keine Grafik"), std::string::npos) << run.err;
     EXPECT_EQ(Identify(At(L"good.jpg")), "JPEG 64x48");
     EXPECT_EQ(Identify(At(L"good (2).jpg")), "JPEG 64x48");
+    EXPECT_NE(run.err.find("huge.bmp: Das Bild ist zu groß."), std::string::npos) << run.err;
     for (const wchar_t* skipped : {L"text.jpg", L"empty (2).jpg", L"truncated.jpg", L"huge.jpg"})
         EXPECT_FALSE(Exists(At(skipped))) << Utf8Of(skipped);
     EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
