@@ -1,6 +1,8 @@
 #include "converter/Formats.h"
 
 #include "converter/WicEncoders.h"
+#include "converter/formats/FormatEncoders.h"
+#include "converter/jpeg2000/Jpeg2000Encoder.h"
 
 namespace Formats {
 
@@ -12,17 +14,17 @@ const std::vector<FormatInfo> kFormats = {
     {"TOJPG", L".jpg", L"JPEG", false, WicEncoders::Jpeg},
     {"TOGIF", L".gif", L"GIF", false, WicEncoders::Gif},
     {"TOBMP", L".bmp", L"Bitmap", false, WicEncoders::Bmp},
-    {"TORLE", L".rle", L"RLE", false, nullptr},
+    {"TORLE", L".rle", L"RLE", false, FormatEncoders::ToRle},
     {"TODIB", L".dib", L"DIB", false, WicEncoders::Bmp},
-    {"TOJPEG2000", L".jp2", L"JPEG2000", true, nullptr},
-    {"TOJPEG2000CS", L".j2k", L"JPEG2000 (CodeStream)", true, nullptr},
+    {"TOJPEG2000", L".jp2", L"JPEG2000", true, Jpeg2000Encoder::ToJp2},
+    {"TOJPEG2000CS", L".j2k", L"JPEG2000 (CodeStream)", true, Jpeg2000Encoder::ToJ2k},
     {"TOTIFF", L".tif", L"TIFF", true, WicEncoders::Tiff},
-    {"TOPCX", L".pcx", L"PCX", false, nullptr},
+    {"TOPCX", L".pcx", L"PCX", false, FormatEncoders::ToPcx},
     {"TOPNG", L".png", L"PNG", true, WicEncoders::Png},
-    {"TOICO", L".ico", L"ICO", true, nullptr},
-    {"TOWBMP", L".wbmp", L"WBMP", false, nullptr},
-    {"TOPS", L".ps", L"PostScript", false, nullptr},
-    {"TOPDF", L".pdf", L"PDF", false, nullptr},
+    {"TOICO", L".ico", L"ICO", true, FormatEncoders::ToIco},
+    {"TOWBMP", L".wbmp", L"WBMP", false, FormatEncoders::ToWbmp},
+    {"TOPS", L".ps", L"PostScript", false, FormatEncoders::ToPostScript},
+    {"TOPDF", L".pdf", L"PDF", false, FormatEncoders::ToPdf},
 };
 
 }  // namespace

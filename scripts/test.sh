@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # ImageMagick judges the converter's results from outside.
-scripts/setup.sh imagemagick
+scripts/setup.sh imagemagick ghostscript poppler-utils libopenjp2-tools
 # The byte-level rules, built natively under the sanitizers, and the fuzzers
 # for a bounded time.
 native_status=0

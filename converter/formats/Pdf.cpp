@@ -20,7 +20,8 @@ std::vector<uint8_t> Write(const Page::Pixels& pixels) {
         pixels.data.empty())
         return bytes;
     // Offsets in the cross-reference table have 10 digits.
-    if (pixels.data.size() > 9000000000ull) return bytes;
+    const uint64_t dataSize = pixels.data.size();
+    if (dataSize > 9000000000ull) return bytes;
     const Page::Placement place = Page::Place(pixels.width, pixels.height);
     using Page::Number;
 

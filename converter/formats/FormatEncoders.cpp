@@ -1,0 +1,147 @@
+#include "converter/formats/FormatEncoders.h"
+
+#include <algorithm>
+#include <new>
+
+#include "converter/Com.h"
+#include "converter/Resampling.h"
+#include "converter/WicEncoders.h"
+#include "converter/formats/Ico.h"
+#include "converter/formats/Page.h"
+#include "converter/formats/Pcx.h"
+#include "converter/formats/Pdf.h"
+#include "converter/formats/PostScript.h"
+#include "converter/formats/Rle8.h"
+#include "converter/formats/Wbmp.h"
+
+namespace FormatEncoders {
+namespace {
+
+// The pure writers answer "no bytes" for a picture their format cannot hold;
+// what is left is its size.
+const HRESULT TooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+
+// Runs a writer that may run out of memory, as a failure code.
+template <class Write>
+HRESULT Guarded(std::vector<uint8_t>& out, Write write) {
+    out.clear();
+    try {
+        return write();
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT Written(std::vector<uint8_t>&& bytes, std::vector<uint8_t>& out) {
+    if (bytes.empty()) return TooLarge;
+    out = std::move(bytes);
+    return S_OK;
+}
+
+// The DCT stream for a page: WIC's JPEG of the opaque picture.
+HRESULT PagePixels(const EncodeOptions& options, const Image& image, Page::Pixels& pixels) {
+    std::vector<uint8_t> jpeg;
+    const HRESULT hr = WicEncoders::Encode(options.wic, GUID_ContainerFormatJpeg, image, false,
+                                           options.jpegQuality / 100.0f, jpeg);
+    if (FAILED(hr)) return hr;
+    return Page::FromJpeg(jpeg, pixels) ? S_OK : WINCODEC_ERR_BADIMAGE;
+}
+
+}  // namespace
+
+HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed) {
+    if (!image.Valid()) return E_INVALIDARG;
+    ComPtr<IWICBitmap> bitmap;
+    HRESULT hr = wic->CreateBitmapFromMemory(image.width, image.height, GUID_WICPixelFormat32bppBGRA,
+                                             static_cast<UINT>(image.Stride()), static_cast<UINT>(image.bgra.size()),
+                                             const_cast<BYTE*>(image.bgra.data()), bitmap.Put());
+    ComPtr<IWICPalette> palette;
+    if (SUCCEEDED(hr)) hr = wic->CreatePalette(palette.Put());
+    if (SUCCEEDED(hr)) hr = palette->InitializeFromBitmap(bitmap.Get(), 256, FALSE);
+    ComPtr<IWICFormatConverter> converter;
+    if (SUCCEEDED(hr)) hr = wic->CreateFormatConverter(converter.Put());
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(bitmap.Get(), GUID_WICPixelFormat8bppIndexed, WICBitmapDitherTypeErrorDiffusion,
+                                   palette.Get(), 0.0, WICBitmapPaletteTypeCustom);
+    UINT count = 0;
+    if (SUCCEEDED(hr)) hr = palette->GetColorCount(&count);
+    if (SUCCEEDED(hr) && (count == 0 || count > 256)) hr = WINCODEC_ERR_PALETTEUNAVAILABLE;
+    if (FAILED(hr)) return hr;
+    WICColor colours[256];
+    hr = palette->GetColors(count, colours, &count);
+    if (FAILED(hr)) return hr;
+    indexed.width = image.width;
+    indexed.height = image.height;
+    indexed.palette.assign(colours, colours + count);
+    for (uint32_t& colour : indexed.palette) colour &= 0xFFFFFF;  // 0xAARRGGBB
+    indexed.indices.resize(static_cast<size_t>(image.width) * image.height);
+    return converter->CopyPixels(nullptr, image.width, static_cast<UINT>(indexed.indices.size()),
+                                 indexed.indices.data());
+}
+
+HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() {
+        IndexedImage indexed;
+        const HRESULT hr = Reduce(options.wic, image, indexed);
+        if (FAILED(hr)) return hr;
+        return Written(Rle8::Write(indexed), out);
+    });
+}
+
+HRESULT ToPcx(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() { return Written(Pcx::Write(image), out); });
+}
+
+HRESULT ToWbmp(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() { return Written(Wbmp::Write(image), out); });
+}
+
+// The picture fitted into a square of at most 256 (never enlarged) as a PNG
+// stream, and the smaller usual sizes as 32-bit images, each fitted from the
+// picture itself with transparent margins.
+HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() -> HRESULT {
+        if (!image.Valid()) return E_INVALIDARG;
+        const uint32_t largest = std::min(Ico::MaxSide, std::max(image.width, image.height));
+        auto fitted = [&](uint32_t side) {
+            uint32_t width = 0, height = 0;
+            Ico::FitInto(image.width, image.height, side, width, height);
+            if (width == image.width && height == image.height) return Ico::OnSquare(image, side);
+            return Ico::OnSquare(Resampling::Resize(image, PixelSize{width, height}), side);
+        };
+        std::vector<Ico::Entry> entries(1);
+        entries[0].width = entries[0].height = largest;
+        const HRESULT hr = WicEncoders::Encode(options.wic, GUID_ContainerFormatPng, fitted(largest), true, 0.0f,
+                                               entries[0].png);
+        if (FAILED(hr)) return hr;
+        for (uint32_t side : {48u, 32u, 16u}) {
+            if (side >= largest) continue;
+            Ico::Entry entry;
+            entry.width = entry.height = side;
+            entry.bitmap = fitted(side);
+            entries.push_back(std::move(entry));
+        }
+        return Written(Ico::Write(entries), out);
+    });
+}
+
+HRESULT ToPostScript(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() {
+        Page::Pixels pixels;
+        const HRESULT hr = PagePixels(options, image, pixels);
+        if (FAILED(hr)) return hr;
+        return Written(PostScript::Write(pixels), out);
+    });
+}
+
+HRESULT ToPdf(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() {
+        Page::Pixels pixels;
+        const HRESULT hr = PagePixels(options, image, pixels);
+        if (FAILED(hr)) return hr;
+        return Written(Pdf::Write(pixels), out);
+    });
+}
+
+}  // namespace FormatEncoders

@@ -1,0 +1,21 @@
+// The converter's encoders for the formats the platform's imaging component
+// does not write (JPEG 2000 apart: converter/jpeg2000/): each takes the pure writer of its format and adds what
+// only WIC gives (a palette with error diffusion, JPEG and PNG streams).
+#pragma once
+
+#include "converter/Formats.h"
+
+namespace FormatEncoders {
+
+HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+HRESULT ToPcx(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+HRESULT ToWbmp(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+HRESULT ToPostScript(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+HRESULT ToPdf(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+
+// The picture reduced to at most 256 colours by WIC: a palette made from the
+// picture, then the format converter with error diffusion.
+HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed);
+
+}  // namespace FormatEncoders

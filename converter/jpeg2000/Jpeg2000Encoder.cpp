@@ -1,0 +1,32 @@
+#include "converter/jpeg2000/Jpeg2000Encoder.h"
+
+#include <new>
+
+#include "converter/jpeg2000/Jpeg2000.h"
+
+namespace Jpeg2000Encoder {
+namespace {
+
+HRESULT Encode(const Image& image, Jpeg2000::Container container, std::vector<uint8_t>& out) {
+    out.clear();
+    if (!image.Valid()) return E_INVALIDARG;
+    try {
+        out = Jpeg2000::Write(image, container);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+    }
+    // The codec tells no reason; memory is what it runs out of.
+    return out.empty() ? E_OUTOFMEMORY : S_OK;
+}
+
+}  // namespace
+
+HRESULT ToJp2(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {
+    return Encode(image, Jpeg2000::Container::Jp2, out);
+}
+
+HRESULT ToJ2k(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {
+    return Encode(image, Jpeg2000::Container::CodeStream, out);
+}
+
+}  // namespace Jpeg2000Encoder
