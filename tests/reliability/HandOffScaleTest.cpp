@@ -84,24 +84,4 @@ TEST(HandOffAtScale, HundredThousandPathsReachTheConverterWhole) {
     AddFigure({"hand-off of 111,112 selected paths", paths.size(), result, meter.Text()});
 }
 
-// Cost in the number of paths: Initialize over 10,000 and over 100,000
-// paths, printed as a figure (not asserted: no timed assertions).
-TEST(HandOffAtScale, InitializeCostGrowsLinearly) {
-    ExtensionHost host("linear");
-    ASSERT_TRUE(host.Ready());
-    size_t accepted = 0;
-    std::string expected;
-    const std::vector<std::string> small = ManyPaths(10000, accepted, expected);
-    const std::vector<std::string> large = ManyPaths(100000, accepted, expected);
-    const ULONGLONG t0 = GetTickCount64();
-    ASSERT_EQ(host.Select(small), S_OK);
-    const ULONGLONG t1 = GetTickCount64();
-    ASSERT_EQ(host.Select(large), S_OK);
-    const ULONGLONG t2 = GetTickCount64();
-    char result[200];
-    std::snprintf(result, sizeof result, "10,000 paths %llu ms, 100,000 paths %llu ms (ratio %.1f for 10x the paths)",
-                  t1 - t0, t2 - t1, (t1 - t0) ? static_cast<double>(t2 - t1) / static_cast<double>(t1 - t0) : 0.0);
-    AddFigure({"Initialize cost, 10k vs 100k paths", 2, result, ""});
-}
-
 }  // namespace
