@@ -39,9 +39,10 @@ std::vector<uint8_t> Ascii85(const std::vector<uint8_t>& bytes) {
         // A final group of n bytes is written as n + 1 characters.
         for (size_t k = 0; k < count + 1; ++k) put(digits[k]);
     }
-    put('~');
-    put('>');
-    if (column) out.push_back('\n');
+    // The end marker is never split across lines.
+    out.push_back('~');
+    out.push_back('>');
+    out.push_back('\n');
     return out;
 }
 

@@ -16,8 +16,9 @@ namespace PostScript {
 // when they hold no picture.
 std::vector<uint8_t> Write(const Page::Pixels& pixels);
 
-// ASCII85 with lines of at most 76 characters, ending in "~>". A line never
-// begins with '%', so a spooler cannot take data for a comment.
+// ASCII85 with lines of at most 76 characters (77 with the end marker "~>",
+// which is never split). A line never begins with '%', so a spooler cannot
+// take data for a comment.
 std::vector<uint8_t> Ascii85(const std::vector<uint8_t>& bytes);
 
 }  // namespace PostScript
