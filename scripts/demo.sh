@@ -1,9 +1,9 @@
 #!/bin/bash
 # Shows the extension at work under Wine, as a user would meet it in Explorer:
 # installs what is missing, builds, registers QuennelExt.dll in a private Wine
-# prefix, installs a stand-in converter as transform.exe, right-clicks the
-# sample pictures, prints the context menu, chooses an entry and prints what
-# the converter received.
+# prefix, installs the converter transform.exe, right-clicks the sample
+# pictures, prints the context menu, chooses an entry and shows the files the
+# converter wrote (name, format, size, as ImageMagick's identify reads them).
 #
 #   scripts/demo.sh [--arch i686|x86_64] [--choose TEXT] [--screenshot [FILE.png]] [PATH...]
 #
@@ -11,7 +11,8 @@
 #   --choose      the entry to choose, by a part of its caption
 #                 (default: "in das PNG Format konvertieren")
 #   --screenshot  also shows the menu under a virtual X display and saves a
-#                 picture of it (default docs/menu.png)
+#                 picture of it (default docs/menu.png), and a contact sheet of
+#                 the results beside it (docs/results.png)
 #   PATH...       files and folders to right-click instead of the samples; all
 #                 in one folder, as in one Explorer window
 set -euo pipefail
@@ -43,7 +44,7 @@ esac
 step() { printf '\n== %s\n' "$*"; }
 
 step "Checking the tools"
-if [ -n "$SCREENSHOT" ]; then scripts/setup.sh xvfb imagemagick; else scripts/setup.sh; fi
+if [ -n "$SCREENSHOT" ]; then scripts/setup.sh xvfb imagemagick; else scripts/setup.sh imagemagick; fi
 
 step "Building ($ARCH)"
 mkdir -p build
@@ -93,10 +94,9 @@ if [ "$ARCH" = i686 ]; then REGSVR32='C:\windows\syswow64\regsvr32.exe'; else RE
 wine "$REGSVR32" /s "$(winepath -w "$BIN/QuennelExt.dll")"
 echo "registered $(winepath -w "$BIN/QuennelExt.dll")"
 
-step "Installing the stand-in converter as C:\\Brindlework\\transform.exe"
+step "Installing the converter as C:\\Brindlework\\transform.exe"
 mkdir -p "$DRIVE_C/Brindlework"
 cp "$BIN/transform.exe" "$DRIVE_C/Brindlework/transform.exe"
-rm -f "$DRIVE_C/Brindlework/transform.log"
 wine reg add 'HKCU\Software\Vardel Software\Brindlework\SETUP' /v INSTDIR_P1 /t REG_SZ /d 'C:\Brindlework' /f >/dev/null
 echo 'INSTDIR_P1 = C:\Brindlework   (HKCU\Software\Vardel Software\Brindlework\SETUP)'
 
@@ -114,7 +114,12 @@ else
     done
     step "Right-clicking ${#PATHS[@]} item(s)"
 fi
-HOST_ARGS+=(--choose "$CHOICE")
+HOST_ARGS+=(--choose "$CHOICE" --wait-for-exit transform.exe --timeout 600)
+
+# What is there before, so that the converter's results can be told apart.
+if [ ${#PATHS[@]} -eq 0 ]; then ROOTS=("$DRIVE_C/Bilder"); else ROOTS=("${PATHS[@]}"); fi
+listing() { for r in "${ROOTS[@]}"; do if [ -d "$r" ]; then find "$r" -type f; else find "$(dirname "$r")" -maxdepth 1 -type f; fi; done | sort -u; }
+BEFORE="$(listing)"
 
 status=0
 if [ -z "$SCREENSHOT" ]; then
@@ -138,5 +143,22 @@ else
         echo "demo: the menu was not shown; no screenshot" >&2
     fi
     wait "$host" || status=$?
+fi
+
+step "What the converter wrote"
+RESULTS=()
+while IFS= read -r f; do [ -n "$f" ] && RESULTS+=("$f"); done < <(comm -13 <(printf '%s\n' "$BEFORE") <(listing))
+if [ ${#RESULTS[@]} -eq 0 ]; then
+    echo "(no new files)"
+else
+    for f in "${RESULTS[@]}"; do
+        printf '%-32s %s\n' "$(winepath -w "$f" 2>/dev/null)" \
+            "$(identify -format '%m %wx%h, ' "$f" 2>/dev/null | sed 's/, $//') $(stat -c %s "$f") bytes"
+    done
+    if [ -n "$SCREENSHOT" ]; then
+        sheet="$(dirname "$SCREENSHOT")/results.png"
+        montage -label '%f\n%m %wx%h' -geometry 160x120+8+8 -background white \
+            "${RESULTS[@]/%/[0]}" "$sheet" 2>/dev/null && echo "(contact sheet of the results saved to $sheet)"
+    fi
 fi
 exit "$status"

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <memory>
 #include <string>
@@ -22,6 +23,31 @@
 #include "Text.h"
 
 namespace {
+
+// True once no process of that image name runs; the converter is started
+// without a handle to wait on, as Explorer starts it, so it is looked for by
+// name. It gets a moment to appear first.
+bool WaitForExit(const std::wstring& name, unsigned timeoutMs) {
+    const DWORD start = GetTickCount();
+    bool seen = false;
+    for (;;) {
+        bool running = false;
+        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot != INVALID_HANDLE_VALUE) {
+            PROCESSENTRY32W entry = {};
+            entry.dwSize = sizeof entry;
+            for (BOOL more = Process32FirstW(snapshot, &entry); more && !running;
+                 more = Process32NextW(snapshot, &entry))
+                running = lstrcmpiW(entry.szExeFile, name.c_str()) == 0;
+            CloseHandle(snapshot);
+        }
+        seen = seen || running;
+        const DWORD elapsed = GetTickCount() - start;
+        if (!running && (seen || elapsed > 3000)) return true;
+        if (elapsed > timeoutMs) return false;
+        Sleep(50);
+    }
+}
 
 // Explorer builds the menu from at most this many of the selected items and,
 // for a larger selection, invokes the chosen entry on a second instance
@@ -49,6 +75,8 @@ const char kUsageText[] =
     "  --id N                choose the entry with menu identifier N\n"
     "  --converter-log FILE  the converter stand-in's log (default: %QUENNEL_TRANSFORM_LOG%,\n"
     "                        else transform.log in the suite's install directory)\n"
+    "  --wait-for-exit NAME  instead of reading a log, wait until no program NAME\n"
+    "                        (e.g. transform.exe) runs any more: the real converter\n"
     "  --timeout SECONDS     how long to wait for the converter (default 30)\n"
     "  --show-menu           show the menu in a window, opened to the chosen entry\n"
     "  --menu-handshake FILE with --show-menu: FILE is created once the menu is drawn;\n"
@@ -64,6 +92,7 @@ struct Options {
     long offset = -1;
     long id = -1;
     std::wstring converterLog;
+    std::wstring waitForExit;
     unsigned timeoutMs = 30000;
     bool showMenu = false;
     std::wstring handshake;
@@ -110,6 +139,8 @@ bool ParseOptions(Options& options, std::string& error) {
             (arg == L"--offset" ? options.offset : options.id) = number;
         } else if (arg == L"--converter-log") {
             if (!value(options.converterLog)) return false;
+        } else if (arg == L"--wait-for-exit") {
+            if (!value(options.waitForExit)) return false;
         } else if (arg == L"--timeout") {
             long seconds = 0;
             if (!value(text)) return false;
@@ -316,6 +347,21 @@ int Run(const Options& options) {
     if (!menu.OwnerOf(chosen->id)) {
         Err("shellhost: no handler owns identifier " + std::to_string(chosen->id) + "\n");
         return kNoSuchEntry;
+    }
+
+    if (!options.waitForExit.empty()) {
+        hr = Invoke(selection, menu, *chosen, window.Handle(), at);
+        if (FAILED(hr)) {
+            Err("shellhost: invoking the entry failed: " + HresultText(hr) + "\n");
+            return kInvokeFailed;
+        }
+        if (!WaitForExit(options.waitForExit, options.timeoutMs)) {
+            Err("shellhost: " + Utf8(options.waitForExit) + " still runs after " +
+                std::to_string(options.timeoutMs / 1000) + " s\n");
+            return kNoConverter;
+        }
+        Out("the converter has finished\n");
+        return kOk;
     }
 
     const std::string logPath =
