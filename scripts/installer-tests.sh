@@ -1,0 +1,389 @@
+#!/bin/bash
+# The installer packages under Wine, as a Windows user and an administrator
+# meet them:
+#   64-bit Windows (a 64-bit prefix), the x64 package: msiexec /i /qn installs;
+#     the registry holds what regsvr32 writes for both modules, key for key;
+#     64-bit and 32-bit programs right-click a picture with the installed
+#     modules and the converter writes its result; the per-user step, run as
+#     the shell runs Active Setup at a logon, gives a user without settings
+#     INSTDIR_P1 and leaves a user's own value alone; msiexec /x /qn leaves no
+#     file and no registry entry of the package behind (both views), only the
+#     user's resize presets; an older version is upgraded in place; the x86
+#     package refuses to install.
+#   32-bit Windows (a 32-bit prefix), the x86 package: install, registration
+#     against regsvr32, a conversion, removal without a trace.
+#
+#   scripts/installer-tests.sh [--build-dir DIR] [--no-build]
+#
+#   --build-dir  the build tree with i686/ and x86_64/ (default: build)
+#   --no-build   package the programs as they are built already
+#
+# The packages are built first (scripts/package.sh). Each run starts from
+# fresh prefixes below DIR/installer-tests/; no Wine process is left running.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+
+BUILD_DIR=build
+PACKAGE_ARGS=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --build-dir) BUILD_DIR="${2:?--build-dir needs a folder}"; shift 2 ;;
+        --no-build) PACKAGE_ARGS+=(--no-build); shift ;;
+        -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "installer-tests: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+BUILD_DIR="$(realpath -m "$BUILD_DIR")"
+WORK="$BUILD_DIR/installer-tests"
+
+scripts/setup.sh msitools wixl imagemagick
+# The 64-bit loader runs Wine's 64-bit msiexec, reg and regsvr32; "wine"
+# starts the 32-bit ones.
+WINE64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
+[ -x "$WINE64" ] || { echo "installer-tests: no 64-bit Wine loader ($WINE64)" >&2; exit 1; }
+
+rm -rf "$WORK"
+mkdir -p "$WORK/older"
+scripts/package.sh --build-dir "$BUILD_DIR" "${PACKAGE_ARGS[@]}" >"$WORK/packages.txt"
+mapfile -t PACKAGES <"$WORK/packages.txt"
+PKG64="${PACKAGES[0]}"
+PKG32="${PACKAGES[1]}"
+VERSION="$(basename "$PKG64" | sed 's/^VardelQuennel-\(.*\)-x64\.msi$/\1/')"
+IFS=. read -r v1 v2 v3 _ <<<"$VERSION"
+if [ "$v1" -gt 0 ]; then OLDER="$((v1 - 1)).9.0.0"
+elif [ "$v2" -gt 0 ]; then OLDER="0.$((v2 - 1)).0.0"
+else OLDER="0.0.$((v3 - 1)).0"; fi
+scripts/package.sh --build-dir "$BUILD_DIR" --version "$OLDER" --out "$WORK/older" --no-build >"$WORK/older/packages.txt"
+mapfile -t OLDER_PACKAGES <"$WORK/older/packages.txt"
+PKG64_OLD="${OLDER_PACKAGES[0]}"
+
+source scripts/wine-prefix.sh
+trap wine_prefix_stop EXIT
+
+CLSID='{5B1C9E47-2D83-4A6F-9E10-7C4D2B8A63F1}'
+ACTIVE_SETUP='{8E3D5A21-6C4B-4F7E-B2A9-1D0C7E5F9A36}'
+SETUP_KEY='HKCU\Software\Vardel Software\Brindlework\SETUP'
+INSTALL_DIR='C:\Program Files\Vardel Software\Brindlework'
+INSTALL_PATH='Program Files/Vardel Software'   # below drive_c
+
+failures=0
+pass() { echo "  ok    $*"; }
+fail() { echo "  FAIL  $*"; failures=$((failures + 1)); }
+check() {  # description, command...
+    local what="$1"; shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+section() { printf '\n== %s\n' "$*"; }
+elapsed() { echo "  ($((SECONDS - $1)) s)"; }
+
+# --- registry and file snapshots ------------------------------------------
+
+# The registry as "[key]" and "[key]<TAB>value" lines, sorted. The 64-bit
+# export of HKLM holds the 32-bit view as well (below its Wow6432Node keys).
+# Left out: Wine's display probing, which changes with every start without a
+# display, and the empty container keys that Windows Installer's product
+# database and the shell's Active Setup records live in (present on every
+# Windows; Wine makes them on first use). What is inside them is kept.
+PLATFORM_CONTAINERS=(
+    'HKEY_LOCAL_MACHINE\Software\Classes\Installer'
+    'HKEY_LOCAL_MACHINE\Software\Classes\Installer\Features'
+    'HKEY_LOCAL_MACHINE\Software\Classes\Installer\Products'
+    'HKEY_LOCAL_MACHINE\Software\Classes\Installer\UpgradeCodes'
+    'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UpgradeCodes'
+    'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UserData'
+    'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18'
+    'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Components'
+    'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products'
+    'HKEY_CURRENT_USER\Software\Microsoft\Active Setup'
+    'HKEY_CURRENT_USER\Software\Microsoft\Active Setup\Installed Components'
+)
+snapshot() {  # file
+    local raw="$WORK/export.reg" hive
+    : >"$1.unsorted"
+    for hive in HKLM HKCU; do
+        "$WINE64" reg export "$hive" "$(winepath -w "$raw")" /y >/dev/null
+        iconv -f UTF-16LE -t UTF-8 "$raw" | tr -d '\r' | awk '
+            /^\[/ { key = $0; print key; next }
+            /^$/ || /^\xef\xbb\xbfWindows Registry/ || /^Windows Registry/ { next }
+            { line = $0
+              while (line ~ /\\$/ && (getline next_line) > 0) { sub(/\\$/, "", line); sub(/^ +/, "", next_line); line = line next_line }
+              print key "\t" line }' >>"$1.unsorted"
+    done
+    printf '[%s]\n' "${PLATFORM_CONTAINERS[@]}" >"$WORK/containers.txt"
+    grep -v -i '^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video' "$1.unsorted" \
+        | grep -v -i -x -F -f "$WORK/containers.txt" | LC_ALL=C sort >"$1"
+    rm -f "$1.unsorted" "$raw"
+}
+
+# Every file and folder of drive_c but the system's own and the temp
+# folders; of Windows only the installer's package cache (not the folder
+# itself, which every Windows has).
+files_snapshot() {  # file
+    (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -path './users/*/Temp' -prune -o -print) \
+        | LC_ALL=C sort >"$1"
+    if [ -d "$WINEPREFIX/drive_c/windows/Installer" ]; then
+        (cd "$WINEPREFIX/drive_c" && find ./windows/Installer -mindepth 1 -print) | LC_ALL=C sort >>"$1"
+    fi
+}
+
+# What changed from one snapshot to the next: "+ line" and "- line".
+changes() {  # before after
+    LC_ALL=C comm -13 "$1" "$2" | sed 's/^/+ /'
+    LC_ALL=C comm -23 "$1" "$2" | sed 's/^/- /'
+}
+
+# The registration's keys and values in both views: the class, the handler
+# keys below "*" and "Folder" (with whatever else is registered there) and the
+# approved list.
+registration() {  # snapshot
+    grep -i -e "\\\\Classes\\\\\\(Wow6432Node\\\\\\)\\{0,1\\}CLSID\\\\$CLSID" \
+            -e '\\Classes\\\(Wow6432Node\\\)\{0,1\}\(\*\|Folder\)\\shellex' \
+            -e '\\Shell Extensions\\Approved\]' "$1" || true
+}
+
+reg_value() {  # key, value name: the data, or nothing
+    "$WINE64" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    REG_[A-Z_]*    //p"
+}
+
+# Other programs' entries where ours go, as on any real Windows machine: the
+# removal must leave them, and the keys holding them, alone.
+add_foreign_entries() {  # reg command
+    local reg=("$@") root
+    for root in '*' Folder; do
+        "${reg[@]}" add "HKCR\\$root\\shellex\\ContextMenuHandlers\\Anderes Werkzeug" /ve /d '{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}' /f >/dev/null
+    done
+    "${reg[@]}" add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' \
+        /v '{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}' /d 'Anderes Werkzeug' /f >/dev/null
+}
+
+product_code() {  # package
+    msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'
+}
+
+msiexec_status() {  # loader, arguments...: msiexec's exit code
+    local loader="$1"; shift
+    local status=0
+    "$loader" msiexec "$@" || status=$?
+    echo "$status"
+}
+
+# --- using the installed modules ------------------------------------------
+
+# Right-clicks a copy of a sample picture with the shell host of one
+# architecture, chooses the PNG conversion and waits (bounded) for the
+# converter's result, which ImageMagick must read as a PNG of the same size.
+convert_with_host() {  # host architecture, folder below C:\, sample
+    local arch="$1" folder="$2" sample="$3"
+    local dir="$WINEPREFIX/drive_c/$folder" stem="${sample%.*}" status=0
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "samples/$sample" "$dir/"
+    local loader=wine
+    [ "$arch" = x86_64 ] && loader="$WINE64"
+    "$loader" "$BUILD_DIR/$arch/bin/shellhost.exe" "C:\\$folder\\$sample" \
+        --choose "in das PNG Format konvertieren" --timeout 0 >"$WORK/shellhost-$arch.log" 2>&1 || status=$?
+    # 6: the host found no log of the converter stand-in; the real converter keeps none.
+    if [ $status -ne 0 ] && [ $status -ne 6 ]; then
+        cat "$WORK/shellhost-$arch.log"
+        return 1
+    fi
+    grep -q "InvokeCommand: 0x00000000" "$WORK/shellhost-$arch.log" || { cat "$WORK/shellhost-$arch.log"; return 1; }
+    local waited=0
+    until [ -s "$dir/$stem.png" ] && identify "$dir/$stem.png" >/dev/null 2>&1; do
+        [ $waited -lt 600 ] || { echo "    no $folder/$stem.png after 60 s"; ls -la "$dir"; return 1; }
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    local expected actual
+    expected="$(identify -format '%w x %h' "samples/$sample")"
+    actual="$(identify -format '%m %w x %h' "$dir/$stem.png")"
+    echo "    $folder\\$stem.png: $actual"
+    [ "$actual" = "PNG $expected" ]
+}
+
+# --- the per-user step, as the shell runs Active Setup at a logon -----------
+
+# At a logon the shell compares each component's Version with the user's own
+# record of it, runs StubPath where the record is missing or older, and then
+# records the version for the user.
+active_setup_logon() {
+    local machine="HKLM\\SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\$ACTIVE_SETUP"
+    local user="HKCU\\Software\\Microsoft\\Active Setup\\Installed Components\\$ACTIVE_SETUP"
+    local version stub done_version
+    version="$(reg_value "$machine" Version)"
+    stub="$(reg_value "$machine" StubPath)"
+    [ -n "$version" ] && [ -n "$stub" ] || { echo "    no Active Setup component $ACTIVE_SETUP"; return 1; }
+    done_version="$(reg_value "$user" Version)"
+    if [ "$done_version" != "$version" ]; then
+        local program="${stub#\"}"
+        program="${program%%\"*}"
+        "$WINE64" "$program" || { echo "    $stub failed"; return 1; }
+        "$WINE64" reg add "$user" /v Version /d "$version" /f >/dev/null
+    fi
+}
+
+# --- 64-bit Windows, the x64 package -----------------------------------------
+
+section "64-bit Windows: $(basename "$PKG64")"
+start=$SECONDS
+wine_prefix_start "$WORK/win64"
+elapsed $start
+add_foreign_entries "$WINE64" reg
+add_foreign_entries wine reg
+snapshot "$WORK/win64-before.txt"
+files_snapshot "$WORK/win64-files-before.txt"
+
+start=$SECONDS
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG64")" /qn)"
+check "msiexec /i /qn installs (exit code $status)" test "$status" = 0
+elapsed $start
+snapshot "$WORK/win64-installed.txt"
+for f in QuennelExt.dll transform.exe QuennelUserSetup.exe x86/QuennelExt.dll; do
+    check "installed $INSTALL_PATH/Brindlework/$f" test -f "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/$f"
+done
+check "QuennelExt.dll is the x86_64 build" \
+    cmp -s "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/QuennelExt.dll" "$BUILD_DIR/x86_64/bin/QuennelExt.dll"
+check "x86\\QuennelExt.dll is the i686 build" \
+    cmp -s "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/x86/QuennelExt.dll" "$BUILD_DIR/i686/bin/QuennelExt.dll"
+PRODUCT="$(product_code "$PKG64")"
+UNINSTALL_KEY="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$PRODUCT"
+check "\"Apps & features\" lists it: $(reg_value "$UNINSTALL_KEY" DisplayName) $(reg_value "$UNINSTALL_KEY" DisplayVersion), $(reg_value "$UNINSTALL_KEY" Publisher)" \
+    test "$(reg_value "$UNINSTALL_KEY" DisplayVersion)" = "$VERSION" -a "$(reg_value "$UNINSTALL_KEY" Publisher)" = "Vardel Software"
+check "the installing user has INSTDIR_P1 = $INSTALL_DIR" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
+
+section "Using it: 64-bit and 32-bit programs right-click a picture"
+start=$SECONDS
+check "a 64-bit program's menu converts Skizze.bmp to PNG (64-bit module)" convert_with_host x86_64 Bilder64 Skizze.bmp
+check "a 32-bit program's menu converts Skizze.bmp to PNG (32-bit module)" convert_with_host i686 Bilder32 Skizze.bmp
+elapsed $start
+
+section "The per-user step at a logon"
+"$WINE64" reg delete "HKCU\\Software\\Microsoft\\Active Setup\\Installed Components\\$ACTIVE_SETUP" /f >/dev/null 2>&1 || true
+"$WINE64" reg add "$SETUP_KEY" /v INSTDIR_P1 /d 'D:\Eigene Programme\Brindlework' /f >/dev/null
+"$WINE64" reg add "$SETUP_KEY" /v SIZEX6 /d 640 /f >/dev/null
+"$WINE64" reg add "$SETUP_KEY" /v SIZEY6 /d 480 /f >/dev/null
+AS_MACHINE="HKLM\\SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\$ACTIVE_SETUP"
+check "Active Setup component: version $(reg_value "$AS_MACHINE" Version), StubPath $(reg_value "$AS_MACHINE" StubPath)" \
+    test "$(reg_value "$AS_MACHINE" Version)" = "${VERSION//./,}" -a \
+         "$(reg_value "$AS_MACHINE" StubPath)" = "\"$INSTALL_DIR\\QuennelUserSetup.exe\""
+check "a user with an INSTDIR_P1 of their own logs on: Active Setup runs the step" active_setup_logon
+check "their value stays: $(reg_value "$SETUP_KEY" INSTDIR_P1)" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = 'D:\Eigene Programme\Brindlework'
+"$WINE64" reg delete "HKCU\\Software\\Microsoft\\Active Setup\\Installed Components\\$ACTIVE_SETUP" /f >/dev/null
+"$WINE64" reg delete "$SETUP_KEY" /v INSTDIR_P1 /f >/dev/null
+check "a user without INSTDIR_P1 logs on: Active Setup runs the step" active_setup_logon
+check "they have INSTDIR_P1 = $(reg_value "$SETUP_KEY" INSTDIR_P1), their presets stay" \
+    test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR" -a "$(reg_value "$SETUP_KEY" SIZEX6)" = 640
+
+section "Removal: msiexec /x /qn"
+start=$SECONDS
+status="$(msiexec_status "$WINE64" /x "$PRODUCT" /qn)"
+check "msiexec /x /qn removes it (exit code $status)" test "$status" = 0
+elapsed $start
+snapshot "$WORK/win64-removed.txt"
+files_snapshot "$WORK/win64-files-removed.txt"
+changes "$WORK/win64-before.txt" "$WORK/win64-removed.txt" >"$WORK/win64-removed.diff"
+# Left by design: the user's own presets, in the keys that hold them.
+cat >"$WORK/win64-kept.diff" <<'EOF'
++ [HKEY_CURRENT_USER\Software\Vardel Software\Brindlework\SETUP]	"SIZEX6"="640"
++ [HKEY_CURRENT_USER\Software\Vardel Software\Brindlework\SETUP]	"SIZEY6"="480"
++ [HKEY_CURRENT_USER\Software\Vardel Software\Brindlework\SETUP]
++ [HKEY_CURRENT_USER\Software\Vardel Software\Brindlework]
++ [HKEY_CURRENT_USER\Software\Vardel Software]
+EOF
+check "the registry is as before, both views, but for the user's presets" \
+    diff <(LC_ALL=C sort "$WORK/win64-kept.diff") <(LC_ALL=C sort "$WORK/win64-removed.diff")
+check "no file or folder of the package is left (Program Files, Windows\\Installer)" \
+    diff "$WORK/win64-files-before.txt" <(grep -v -e '^./Bilder' "$WORK/win64-files-removed.txt")
+
+section "Upgrade: $(basename "$PKG64_OLD"), then $(basename "$PKG64")"
+start=$SECONDS
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG64_OLD")" /qn)"
+check "the older version installs (exit code $status)" test "$status" = 0
+OLD_PRODUCT="$(product_code "$PKG64_OLD")"
+check "it gives the installing user INSTDIR_P1 again, next to the kept presets" \
+    test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR" -a "$(reg_value "$SETUP_KEY" SIZEY6)" = 480
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG64")" /qn)"
+check "the current version installs over it (exit code $status)" test "$status" = 0
+elapsed $start
+snapshot "$WORK/win64-upgraded.txt"
+check "only the current version is listed in \"Apps & features\"" \
+    test "$(reg_value "$UNINSTALL_KEY" DisplayVersion)" = "$VERSION" -a \
+         -z "$(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$OLD_PRODUCT" DisplayVersion)"
+check "the registration is complete, as after a fresh installation" \
+    diff <(registration "$WORK/win64-installed.txt") <(registration "$WORK/win64-upgraded.txt")
+check "the installing user's INSTDIR_P1 still names the install folder" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
+check "a 64-bit program's menu still converts" convert_with_host x86_64 Bilder64 Skizze.bmp
+status="$(msiexec_status "$WINE64" /x "$PRODUCT" /qn REMOVESETTINGS=1)"
+check "msiexec /x /qn REMOVESETTINGS=1 removes it with the presets (exit code $status)" test "$status" = 0
+snapshot "$WORK/win64-removed-all.txt"
+changes "$WORK/win64-before.txt" "$WORK/win64-removed-all.txt" >"$WORK/win64-removed-all.diff"
+check "the registry is exactly as before, both views" test ! -s "$WORK/win64-removed-all.diff"
+[ -s "$WORK/win64-removed-all.diff" ] && cat "$WORK/win64-removed-all.diff"
+
+section "The x86 package on 64-bit Windows"
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG32")" /qn)"
+# 1603, ERROR_INSTALL_FAILURE; a Unix exit status keeps its low 8 bits (67).
+check "refuses to install (exit code $status)" test $((status % 256)) = $((1603 % 256))
+check "and installs nothing" test ! -e "$WINEPREFIX/drive_c/Program Files (x86)/Vardel Software"
+
+section "The registration against regsvr32's, both modules in the same places"
+mkdir -p "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/x86"
+cp "$BUILD_DIR/x86_64/bin/QuennelExt.dll" "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/"
+cp "$BUILD_DIR/i686/bin/QuennelExt.dll" "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/x86/"
+"$WINE64" regsvr32 /s "$INSTALL_DIR\\QuennelExt.dll"
+wine regsvr32 /s "$INSTALL_DIR\\x86\\QuennelExt.dll"
+snapshot "$WORK/win64-regsvr32.txt"
+if diff <(registration "$WORK/win64-regsvr32.txt") <(registration "$WORK/win64-installed.txt") >"$WORK/win64-registration.diff"; then
+    pass "the package's entries equal regsvr32's, key for key ($(registration "$WORK/win64-installed.txt" | grep -c -i "$CLSID") lines name the class)"
+else
+    fail "the package's entries differ from regsvr32's (< regsvr32, > package):"
+    cat "$WORK/win64-registration.diff"
+fi
+wine_prefix_stop
+
+# --- 32-bit Windows, the x86 package -----------------------------------------
+
+section "32-bit Windows: $(basename "$PKG32")"
+start=$SECONDS
+export WINEARCH=win32
+wine_prefix_start "$WORK/win32"
+WINE64=wine   # the only loader of a 32-bit prefix
+elapsed $start
+add_foreign_entries wine reg
+snapshot "$WORK/win32-before.txt"
+files_snapshot "$WORK/win32-files-before.txt"
+status="$(msiexec_status wine /i "$(winepath -w "$PKG32")" /qn)"
+check "msiexec /i /qn installs (exit code $status)" test "$status" = 0
+snapshot "$WORK/win32-installed.txt"
+check "the installing user has INSTDIR_P1 = $INSTALL_DIR" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
+check "a program's menu converts Skizze.bmp to PNG" convert_with_host i686 Bilder Skizze.bmp
+status="$(msiexec_status wine /x "$(product_code "$PKG32")" /qn)"
+check "msiexec /x /qn removes it (exit code $status)" test "$status" = 0
+snapshot "$WORK/win32-removed.txt"
+files_snapshot "$WORK/win32-files-removed.txt"
+changes "$WORK/win32-before.txt" "$WORK/win32-removed.txt" >"$WORK/win32-removed.diff"
+check "the registry is exactly as before" test ! -s "$WORK/win32-removed.diff"
+[ -s "$WORK/win32-removed.diff" ] && cat "$WORK/win32-removed.diff"
+check "no file or folder of the package is left" \
+    diff "$WORK/win32-files-before.txt" <(grep -v -e '^./Bilder' "$WORK/win32-files-removed.txt")
+mkdir -p "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework"
+cp "$BUILD_DIR/i686/bin/QuennelExt.dll" "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/"
+wine regsvr32 /s "$INSTALL_DIR\\QuennelExt.dll"
+snapshot "$WORK/win32-regsvr32.txt"
+if diff <(registration "$WORK/win32-regsvr32.txt") <(registration "$WORK/win32-installed.txt") >"$WORK/win32-registration.diff"; then
+    pass "the package's entries equal regsvr32's, key for key"
+else
+    fail "the package's entries differ from regsvr32's (< regsvr32, > package):"
+    cat "$WORK/win32-registration.diff"
+fi
+wine_prefix_stop
+unset WINEARCH
+
+echo
+if [ $failures -eq 0 ]; then
+    echo "installer tests: all passed"
+else
+    echo "installer tests: $failures failed (files in $WORK)"
+fi
+[ $failures -eq 0 ]

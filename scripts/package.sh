@@ -1,0 +1,68 @@
+#!/bin/bash
+# Builds the two Windows Installer packages from installer/Quennel.wxs:
+#   <build>/VardelQuennel-<version>-x64.msi   64-bit Windows (both modules, 64-bit converter)
+#   <build>/VardelQuennel-<version>-x86.msi   32-bit Windows
+# The version is the modules' own (FILEVERSION in resources/QuennelExt.rc).
+#
+#   scripts/package.sh [--build-dir DIR] [--version A.B.C.D] [--out DIR] [--no-build]
+#
+#   --build-dir  the build tree with i686/ and x86_64/ (default: build); the
+#                programs the packages hold are built there first when needed
+#   --version    another package version (the tests build an older package
+#                with it); the modules inside keep their own
+#   --out        where the packages go (default: the build tree)
+#   --no-build   package the programs as they are built already
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+
+BUILD_DIR=build
+VERSION=""
+OUT=""
+BUILD=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --build-dir) BUILD_DIR="${2:?--build-dir needs a folder}"; shift 2 ;;
+        --version) VERSION="${2:?--version needs A.B.C.D}"; shift 2 ;;
+        --out) OUT="${2:?--out needs a folder}"; shift 2 ;;
+        --no-build) BUILD=0; shift ;;
+        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "package: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+OUT="${OUT:-$BUILD_DIR}"
+# wixl takes the files' paths relative to the working directory only.
+BUILD_DIR="$(realpath -m --relative-to="$ROOT" "$BUILD_DIR")"
+
+if [ -z "$VERSION" ]; then
+    # FILEVERSION 1,0,0,0 -> 1.0.0.0
+    VERSION="$(sed -n 's/^[[:space:]]*FILEVERSION[[:space:]]\+\([0-9]\+\)[[:space:]]*,[[:space:]]*\([0-9]\+\)[[:space:]]*,[[:space:]]*\([0-9]\+\)[[:space:]]*,[[:space:]]*\([0-9]\+\).*/\1.\2.\3.\4/p' resources/QuennelExt.rc)"
+fi
+if ! [[ "$VERSION" =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
+    echo "package: no version A.B.C.D (from resources/QuennelExt.rc or --version): '$VERSION'" >&2
+    exit 1
+fi
+
+scripts/setup.sh msitools wixl
+
+for arch in i686 x86_64; do
+    [ $BUILD -eq 1 ] || break
+    if [ ! -f "$BUILD_DIR/$arch/CMakeCache.txt" ]; then
+        cmake -S . -B "$BUILD_DIR/$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" \
+              -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    cmake --build "$BUILD_DIR/$arch" -j"$(nproc)" --target QuennelExt transform QuennelUserSetup >/dev/null
+done
+
+mkdir -p "$OUT"
+# Active Setup compares versions written with commas.
+ACTIVE_SETUP_VERSION="${VERSION//./,}"
+build_package() {  # wixl architecture, Arch variable, folder of the native programs
+    local file="$OUT/VardelQuennel-$VERSION-$2.msi"
+    wixl -a "$1" -D Arch="$2" -D Version="$VERSION" -D ActiveSetupVersion="$ACTIVE_SETUP_VERSION" \
+         -D Bin="$3" -D Bin32="$BUILD_DIR/i686/bin" -I installer -o "$file.part" installer/Quennel.wxs
+    mv "$file.part" "$file"
+    echo "$file"
+}
+build_package x64 x64 "$BUILD_DIR/x86_64/bin"
+build_package x86 x86 "$BUILD_DIR/i686/bin"
