@@ -17,5 +17,11 @@ for arch in ${QUENNEL_ARCHS:-i686 x86_64}; do
     ctest --test-dir "build/$arch" --output-on-failure || status=1
     wine_prefix_stop
 done
+# The installer packages hold both architectures' programs: install, use,
+# upgrade and remove them under Wine.
+archs=" ${QUENNEL_ARCHS:-i686 x86_64} "
+if [[ "$archs" == *" i686 "* && "$archs" == *" x86_64 "* ]]; then
+    scripts/installer-tests.sh || status=1
+fi
 [ $native_status -eq 0 ] || { echo "native sanitizer tests or fuzzers failed"; status=1; }
 exit $status
