@@ -182,13 +182,13 @@ convert_with_host() {  # host architecture, folder below C:\, sample
     local loader=wine
     [ "$arch" = x86_64 ] && loader="$WINE64"
     "$loader" "$BUILD_DIR/$arch/bin/shellhost.exe" "C:\\$folder\\$sample" \
-        --choose "in das PNG Format konvertieren" --timeout 0 >"$WORK/shellhost-$arch.log" 2>&1 || status=$?
-    # 6: the host found no log of the converter stand-in; the real converter keeps none.
-    if [ $status -ne 0 ] && [ $status -ne 6 ]; then
-        cat "$WORK/shellhost-$arch.log"
+        --choose "in das PNG Format konvertieren" --wait-for-exit transform.exe --timeout 120 \
+        >"$WORK/shellhost-$arch.log" 2>&1 || status=$?
+    if [ $status -ne 0 ] || ! grep -q "InvokeCommand: 0x00000000" "$WORK/shellhost-$arch.log"; then
+        echo "    shellhost.exe ($arch) exit code $status:"
+        sed 's/^/    | /' "$WORK/shellhost-$arch.log"
         return 1
     fi
-    grep -q "InvokeCommand: 0x00000000" "$WORK/shellhost-$arch.log" || { cat "$WORK/shellhost-$arch.log"; return 1; }
     local waited=0
     until [ -s "$dir/$stem.png" ] && identify "$dir/$stem.png" >/dev/null 2>&1; do
         [ $waited -lt 600 ] || { echo "    no $folder/$stem.png after 60 s"; ls -la "$dir"; return 1; }
