@@ -47,6 +47,12 @@ rm -rf "$WORK"
 mkdir -p "$WORK/older"
 scripts/package.sh --build-dir "$BUILD_DIR" "${PACKAGE_ARGS[@]}" >"$WORK/packages.txt"
 mapfile -t PACKAGES <"$WORK/packages.txt"
+if [ ${#PACKAGE_ARGS[@]} -eq 0 ]; then
+    # The shell host right-clicks with the installed modules.
+    for arch in i686 x86_64; do
+        cmake --build "$BUILD_DIR/$arch" -j"$(nproc)" --target shellhost >/dev/null
+    done
+fi
 PKG64="${PACKAGES[0]}"
 PKG32="${PACKAGES[1]}"
 VERSION="$(basename "$PKG64" | sed 's/^VardelQuennel-\(.*\)-x64\.msi$/\1/')"
