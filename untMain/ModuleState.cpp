@@ -3,6 +3,8 @@
 #include "comserver/Exceptions.h"
 #include "resources/Messages.h"
 
+#include <utility>
+
 TStringList* SelectionList = nullptr;
 std::atomic<bool> HasSelection{false};
 TBitmap* MenuBitmap = nullptr;
@@ -13,35 +15,21 @@ SRWLOCK SelectionLock = SRWLOCK_INIT;
 
 void TStringList::Clear() {
     text_.clear();
-    starts_.clear();
+    count_ = 0;
 }
 
 void TStringList::Add(std::string_view entry) {
-    starts_.push_back(static_cast<uint32_t>(text_.size()));
     text_.append(entry.data(), entry.size());
     text_.append("\r\n", 2);
-}
-
-std::string_view TStringList::Get(size_t index) const {
-    const size_t begin = starts_.at(index);
-    const size_t end = index + 1 < starts_.size() ? starts_[index + 1] : text_.size();
-    return std::string_view(text_).substr(begin, end - begin - 2);
+    ++count_;
 }
 
 void TStringList::Swap(TStringList& other) noexcept {
     text_.swap(other.text_);
-    starts_.swap(other.starts_);
+    std::swap(count_, other.count_);
 }
 
-void TStringList::Reserve(size_t entries, size_t bytes) {
-    starts_.reserve(entries);
-    text_.reserve(bytes);
-}
-
-void TStringList::ShrinkToFit() {
-    text_.shrink_to_fit();
-    starts_.shrink_to_fit();
-}
+void TStringList::ShrinkToFit() { text_.shrink_to_fit(); }
 
 TBitmap::~TBitmap() {
     if (handle_) DeleteObject(handle_);

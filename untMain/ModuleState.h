@@ -19,17 +19,15 @@ class TStringList {
 public:
     void Clear();
     void Add(std::string_view entry);
-    size_t Count() const { return starts_.size(); }
-    std::string_view Get(size_t index) const;
+    size_t Count() const { return count_; }
     // Every entry followed by CR LF, in order; empty for an empty list.
     const std::string& Text() const { return text_; }
     void Swap(TStringList& other) noexcept;
-    void Reserve(size_t entries, size_t bytes);
     void ShrinkToFit();
 
 private:
     std::string text_;
-    std::vector<uint32_t> starts_;
+    size_t count_ = 0;
 };
 
 // One GDI bitmap, made once from a resource and handed out by handle.

@@ -30,7 +30,16 @@ HRESULT CaptureInProcess(IDataObject* data) {
 
 std::vector<std::string> Listed() {
     std::vector<std::string> paths;
-    for (size_t i = 0; i < SelectionList->Count(); ++i) paths.emplace_back(SelectionList->Get(i));
+    const std::string& text = SelectionList->Text();
+    for (size_t begin = 0; begin < text.size();) {
+        size_t end = text.find("\r\n", begin);
+        if (end == std::string::npos) end = text.size();  // no CR LF at the end: shows as a mismatch
+        paths.push_back(text.substr(begin, end - begin));
+        begin = end + 2;
+    }
+    // A count that disagrees with the lines shows as an extra or missing entry.
+    if (paths.size() != SelectionList->Count())
+        paths.push_back("<count " + std::to_string(SelectionList->Count()) + ">");
     return paths;
 }
 

@@ -26,7 +26,8 @@ HRESULT MenuResult(IShellExtInit* init);
 // Initialize on an extension object of this program's own core library.
 HRESULT CaptureInProcess(IDataObject* data);
 
-// This program's SelectionList, entry by entry.
+// This program's SelectionList, entry by entry, read from its list file text;
+// for paths without a CR LF inside (ListText is for those).
 std::vector<std::string> Listed();
 
 // The paths as the list file holds them: each followed by CR LF.
