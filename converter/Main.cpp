@@ -8,9 +8,14 @@
 // It is read whole at start-up and never touched again: the extension may
 // replace it on the next right-click while this run still works.
 //
+// The token TOXXX first shows the wizard's dialog (converter/Wizard.h); its
+// answer runs the same way as a menu entry's token.
+//
 // Exit codes: 0 every picture converted; 1 some skipped or the run was
 // cancelled; 2 nothing started (wrong arguments, unreadable list, unknown
-// token, invalid preset).
+// token, invalid preset, no dialog could be shown); 1223 (ERROR_CANCELLED,
+// "The operation was canceled by the user") the wizard was cancelled before
+// anything started: nothing was written.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -24,12 +29,14 @@
 #include "converter/Request.h"
 #include "converter/Sources.h"
 #include "converter/Texts.h"
+#include "converter/Wizard.h"
 
 namespace {
 
 constexpr int ExitDone = 0;
 constexpr int ExitPartly = 1;
 constexpr int ExitNotStarted = 2;
+constexpr int ExitWizardCancelled = ERROR_CANCELLED;
 // No list the extension writes comes near this; a larger file is no list.
 constexpr LONGLONG MaxListBytes = 64LL << 20;
 
@@ -82,10 +89,8 @@ int Main() {
     LocalFree(args);
 
     const Request::Parsed request = Request::FromToken(token);
-    if (request.status == Request::Status::Wizard)
-        return Refuse(L"Der Vardel Quennel Wizard ist in dieser Version noch nicht enthalten. "
-                      L"Bitte w\u00e4hlen Sie ein Format oder eine Gr\u00f6\u00dfe direkt im Kontextmen\u00fc.");
-    if (request.status != Request::Status::Ready) return Refuse(request.message);
+    const bool wizard = request.status == Request::Status::Wizard;
+    if (request.status != Request::Status::Ready && !wizard) return Refuse(request.message);
 
     std::string listBytes;
     DWORD error = 0;
@@ -98,7 +103,14 @@ int Main() {
     Pipeline::Progress progress;
     Sources::Collected collected;
     std::vector<Pipeline::Outcome> outcomes;
-    const Job& job = request.job;
+    Job job = request.job;
+    if (wizard) {
+        const Wizard::Answer answer = Wizard::Choose(lines, job);
+        if (answer == Wizard::Answer::Cancelled) return ExitWizardCancelled;
+        if (answer == Wizard::Answer::NoDialog)
+            return Refuse(L"Der Vardel Quennel Wizard kann nicht angezeigt werden. "
+                          L"Bitte w\u00e4hlen Sie ein Format oder eine Gr\u00f6\u00dfe direkt im Kontextmen\u00fc.");
+    }
     ProgressWindow::Run(
         [&] {
             collected = Sources::Collect(lines);
