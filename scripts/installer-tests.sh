@@ -149,7 +149,9 @@ registration() {  # snapshot
 }
 
 reg_value() {  # key, value name: the data, or nothing
-    "$WINE64" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    REG_[A-Z_]*    //p"
+    # reg.exe writes to a pipe in the OEM code page.
+    "$WINE64" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | iconv -f CP437 -t UTF-8 \
+        | sed -n "s/^    $2    REG_[A-Z_]*    //p"
 }
 
 # Other programs' entries where ours go, as on any real Windows machine: the
@@ -255,7 +257,8 @@ check "x86\\QuennelExt.dll is the i686 build" \
 PRODUCT="$(product_code "$PKG64")"
 UNINSTALL_KEY="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$PRODUCT"
 check "\"Apps & features\" lists it: $(reg_value "$UNINSTALL_KEY" DisplayName) $(reg_value "$UNINSTALL_KEY" DisplayVersion), $(reg_value "$UNINSTALL_KEY" Publisher)" \
-    test "$(reg_value "$UNINSTALL_KEY" DisplayVersion)" = "$VERSION" -a "$(reg_value "$UNINSTALL_KEY" Publisher)" = "Vardel Software"
+    test "$(reg_value "$UNINSTALL_KEY" DisplayName)" = "Vardel Quennel Grafikformat ändern" -a \
+         "$(reg_value "$UNINSTALL_KEY" DisplayVersion)" = "$VERSION" -a "$(reg_value "$UNINSTALL_KEY" Publisher)" = "Vardel Software"
 check "the installing user has INSTDIR_P1 = $INSTALL_DIR" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
 
 section "Using it: 64-bit and 32-bit programs right-click a picture"
