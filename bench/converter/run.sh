@@ -1,0 +1,115 @@
+#!/bin/bash
+# The converter against ImageMagick on the same pictures, side by side in one
+# run: transform.exe under Wine (one worker a core) and ImageMagick's convert
+# run natively, one process a core (xargs -P), with the same settings: PNG at
+# each one's default compression, JPEG at quality 90, and a reduction into
+# 800x600 with the same bicubic (Catmull-Rom) filter, keeping JPEG.
+# Prints wall time, per-picture time, peak memory and the ratio ours/theirs.
+#
+#   bench/converter/run.sh [--arch i686|x86_64] [--photos N] [--megapixels M] [--scale "10 100 1000"]
+#
+#   --photos N      pictures for the format runs (default 200)
+#   --megapixels M  their size (default 12: 4000x3000)
+#   --scale LIST    counts of 1-megapixel pictures for the per-picture time
+#                   at growing run sizes (default "10 100 1000")
+#
+# Under Wine the JPEG encoder ignores the quality setting, so compare times,
+# not file sizes. The pictures are made once below build/bench-converter/.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$PWD
+ARCH=x86_64 PHOTOS=200 MP=12 SCALE="10 100 1000"
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --arch) ARCH="$2"; shift 2 ;;
+        --photos) PHOTOS="$2"; shift 2 ;;
+        --megapixels) MP="$2"; shift 2 ;;
+        --scale) SCALE="$2"; shift 2 ;;
+        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+scripts/setup.sh imagemagick time
+QUENNEL_ARCHS="$ARCH" scripts/build.sh >/dev/null
+source scripts/wine-prefix.sh
+trap wine_prefix_stop EXIT
+unset DISPLAY
+wine_prefix_start "$ROOT/build/bench-converter/$ARCH/wineprefix"
+WORK="$WINEPREFIX/drive_c/bench"
+EXE="$ROOT/build/$ARCH/bin/transform.exe"
+CORES=$(nproc)
+
+# N copies of a few distinct photos of W x H (plasma, slightly blurred: photo-like).
+make_set() {
+    local dir="$1" count="$2" w="$3" h="$4"
+    [ -f "$dir/.complete-$count" ] && return
+    rm -rf "$dir"; mkdir -p "$dir"
+    for s in 1 2 3 4; do
+        convert -size "${w}x${h}" plasma:fractal -seed "$s" -blur 0x1.5 -quality 92 "$dir/base$s.jpg"
+    done
+    for ((i = 0; i < count; i++)); do cp "$dir/base$((i % 4 + 1)).jpg" "$dir/photo$(printf %04d "$i").jpg"; done
+    rm -f "$dir"/base*.jpg
+    touch "$dir/.complete-$count"
+}
+
+# A fresh copy of the set's sources in "$2" (results of earlier runs gone).
+stage() { rm -rf "$2"; mkdir -p "$2"; cp "$1"/photo*.jpg "$2/"; }
+
+# Prints "seconds peak-KiB" of the command; the peak is that of its largest
+# process (ImageMagick runs one a core at a time).
+measure() { /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; cat "$WORK/time.txt" | tail -1; }
+
+# The converter runs in a process Wine starts for it, not in the one that
+# "wine" leaves behind: its peak resident size (VmHWM) is read from /proc
+# while it runs. Prints "seconds peak-KiB".
+ours() {  # dir token
+    local list="$WORK/files.txt" peak=0 pid="" start end hwm
+    : > "$list"
+    for f in "$1"/photo*.jpg; do printf '%s\r\n' "$(winepath -w "$f")" >> "$list"; done
+    start=$(date +%s.%N)
+    wine "$EXE" "$(winepath -w "$list")" "$2" >/dev/null 2>&1 &
+    local launcher=$!
+    while kill -0 "$launcher" 2>/dev/null || [ -n "$(pgrep -f 'transform\.exe' || true)" ]; do
+        for pid in $(pgrep -f 'transform\.exe' || true); do
+            hwm=$(awk '/VmHWM/{print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+            [ "${hwm:-0}" -gt "$peak" ] && peak=$hwm
+        done
+        sleep 0.05
+    done
+    wait "$launcher" 2>/dev/null || true
+    end=$(date +%s.%N)
+    echo "$(awk -v a="$start" -v b="$end" 'BEGIN{printf "%.2f", b-a}') $peak"
+}
+
+theirs() {  # dir kind
+    case "$2" in
+        png) measure sh -c "ls '$1'/photo*.jpg | xargs -P $CORES -I{} sh -c 'convert \"\$1\" \"\${1%.jpg}.png\"' _ {}" ;;
+        jpg) measure sh -c "ls '$1'/photo*.jpg | xargs -P $CORES -I{} sh -c 'convert \"\$1\" -quality 90 \"\${1%.jpg}-im.jpg\"' _ {}" ;;
+        rs) measure sh -c "ls '$1'/photo*.jpg | xargs -P $CORES -I{} sh -c 'convert \"\$1\" -filter Catrom -resize 800x600 -quality 90 \"\${1%.jpg}-im.jpg\"' _ {}" ;;
+    esac
+}
+
+W=$(awk "BEGIN{printf \"%d\", sqrt($MP*1000000*4/3)}"); H=$((W * 3 / 4))
+SET="$WORK/set-$PHOTOS-$W"
+make_set "$SET" "$PHOTOS" "$W" "$H"
+echo "transform.exe ($ARCH, under Wine) against ImageMagick $(convert -version | sed -n '1s/Version: ImageMagick \([^ ]*\).*/\1/p') (native), $CORES cores"
+echo "$PHOTOS photos of ${W}x${H} (JPEG)"
+printf '%-22s %10s %10s %10s %10s %8s %8s\n' task ours_s theirs_s ours_MiB theirs_MiB ratio_t ratio_m
+for task in png:TOPNG jpg:TOJPG rs:RS_1; do
+    kind=${task%%:*} token=${task#*:}
+    stage "$SET" "$WORK/run"; read -r ot om < <(ours "$WORK/run" "$token")
+    stage "$SET" "$WORK/run"; read -r tt tm < <(theirs "$WORK/run" "$kind")
+    awk -v n="to $kind" -v ot="$ot" -v tt="$tt" -v om="$om" -v tm="$tm" 'BEGIN{
+        printf "%-22s %10.2f %10.2f %10.0f %10.0f %8.2f %8.2f\n", n, ot, tt, om/1024, tm/1024, ot/tt, om/tm}'
+done
+rm -rf "$WORK/run"
+
+echo
+echo "per-picture time at growing run sizes (1-megapixel JPEGs to PNG)"
+printf '%-10s %10s %14s\n' pictures seconds ms_per_picture
+for n in $SCALE; do
+    S="$WORK/scale-$n"; make_set "$S" "$n" 1155 866
+    stage "$S" "$WORK/run"; read -r t m < <(ours "$WORK/run" TOPNG)
+    awk -v n="$n" -v t="$t" 'BEGIN{printf "%-10d %10.2f %14.1f\n", n, t, t*1000/n}'
+done
+rm -rf "$WORK/run"

@@ -1,0 +1,124 @@
+// The converter's pure stages: the list's lines, fitting into a box, result
+// names, flattening onto white and resampling.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "converter/Geometry.h"
+#include "converter/ListText.h"
+#include "converter/Naming.h"
+#include "converter/Pixels.h"
+#include "converter/Resampling.h"
+
+namespace {
+
+Image Filled(uint32_t w, uint32_t h, uint8_t b, uint8_t g, uint8_t r, uint8_t a) {
+    Image image;
+    image.width = w;
+    image.height = h;
+    image.bgra.resize(static_cast<size_t>(w) * h * 4);
+    for (size_t i = 0; i < image.bgra.size(); i += 4) {
+        image.bgra[i] = b;
+        image.bgra[i + 1] = g;
+        image.bgra[i + 2] = r;
+        image.bgra[i + 3] = a;
+    }
+    return image;
+}
+
+}  // namespace
+
+TEST(ListTextTest, LinesEndInCrLfOrLfAndBlankLinesAreLeftOut) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(ListText::Lines("C:\\a.png\r\nC:\\b c.jpg\r\n"), (V{"C:\\a.png", "C:\\b c.jpg"}));
+    EXPECT_EQ(ListText::Lines("a\nb"), (V{"a", "b"}));
+    EXPECT_EQ(ListText::Lines("\r\n   \r\na\r\n\r\n"), (V{"a"}));
+    EXPECT_EQ(ListText::Lines("a\rb\r\n"), (V{"a\rb"}));
+    EXPECT_EQ(ListText::Lines(std::string("\xE4\x00x\r\n", 5)), (V{std::string("\xE4\x00x", 3)}));
+    EXPECT_TRUE(ListText::Lines("").empty());
+}
+
+// Against the definition: the result keeps the aspect ratio to within a
+// pixel's rounding, fits the box, touches it with one side, and a source
+// that fits is left alone unless enlarging is asked for.
+TEST(GeometryTest, FitInsideAgreesWithItsDefinitionOnRandomSizes) {
+    srand(7);
+    for (int i = 0; i < 200000; ++i) {
+        const PixelSize source{1u + rand() % 70000u, 1u + rand() % 70000u};
+        const PixelSize box{1u + rand() % 9000u, 1u + rand() % 9000u};
+        const bool enlarge = (i & 1) != 0;
+        const PixelSize fit = Geometry::FitInside(source, box, enlarge);
+        const bool fits = source.width <= box.width && source.height <= box.height;
+        if (fits && !enlarge) {
+            ASSERT_EQ(fit, source);
+            continue;
+        }
+        ASSERT_GE(fit.width, 1u);
+        ASSERT_GE(fit.height, 1u);
+        ASSERT_LE(fit.width, box.width);
+        ASSERT_LE(fit.height, box.height);
+        ASSERT_TRUE(fit.width == box.width || fit.height == box.height);
+        const double scale = std::min(double(box.width) / source.width, double(box.height) / source.height);
+        // A side that would round to nothing keeps one pixel.
+        const double width = std::max(1.0, source.width * scale), height = std::max(1.0, source.height * scale);
+        ASSERT_LE(std::fabs(fit.width - width), 0.5 + 1e-9) << source.width << "x" << source.height;
+        ASSERT_LE(std::fabs(fit.height - height), 0.5 + 1e-9) << source.width << "x" << source.height;
+    }
+    EXPECT_EQ(Geometry::FitInside({4000, 3000}, {800, 600}, false), (PixelSize{800, 600}));
+    EXPECT_EQ(Geometry::FitInside({1000, 500}, {300, 100}, false), (PixelSize{200, 100}));
+    EXPECT_EQ(Geometry::FitInside({1, 65535}, {800, 600}, false), (PixelSize{1, 600}));
+    EXPECT_EQ(Geometry::FitInside({0, 10}, {800, 600}, false), (PixelSize{0, 0}));
+}
+
+TEST(NamingTest, StemTagAndNumberedCandidates) {
+    EXPECT_EQ(Naming::Stem(L"Foto.2024.JPG"), L"Foto.2024");
+    EXPECT_EQ(Naming::Stem(L".png"), L".png");
+    EXPECT_EQ(Naming::Stem(L"ohne"), L"ohne");
+    EXPECT_EQ(Naming::Candidate(L"a", L"", L".png", 1), L"a.png");
+    EXPECT_EQ(Naming::Candidate(L"a", L"", L".png", 2), L"a (2).png");
+    EXPECT_EQ(Naming::Candidate(L"\u5199\u771f", Naming::SizeTag(800, 600), L".jpg", 3),
+              L"\u5199\u771f (800x600) (3).jpg");
+}
+
+TEST(PixelsTest, FlatteningPutsTransparentPixelsOntoWhite) {
+    Image image = Filled(3, 1, 0, 0, 200, 255);
+    image.bgra[4 + 3] = 0;    // fully transparent: white
+    image.bgra[8 + 3] = 128;  // half: half way to white
+    Pixels::FlattenOntoWhite(image);
+    EXPECT_EQ(image.bgra, (std::vector<uint8_t>{0, 0, 200, 255, 255, 255, 255, 255, 127, 127, 227, 255}));
+    uint32_t stride = 0;
+    EXPECT_EQ(Pixels::PackBgr(image, stride).size(), 12u);
+    EXPECT_EQ(stride, 12u);
+}
+
+TEST(ResamplingTest, KeepsFlatColourAveragesDetailAndHidesTransparentColour) {
+    // A flat picture stays exactly flat at every size.
+    for (const PixelSize size : {PixelSize{1, 1}, PixelSize{7, 3}, PixelSize{300, 1}, PixelSize{2, 900}}) {
+        const Image out = Resampling::Resize(Filled(97, 61, 10, 120, 230, 255), size);
+        ASSERT_EQ(out.bgra.size(), size_t{size.width} * size.height * 4);
+        for (size_t i = 0; i < out.bgra.size(); i += 4)
+            ASSERT_EQ((std::vector<uint8_t>(out.bgra.begin() + i, out.bgra.begin() + i + 4)),
+                      (std::vector<uint8_t>{10, 120, 230, 255}));
+    }
+    // A one-pixel checkerboard halved turns grey, as an area filter makes it;
+    // nearest neighbour would keep black and white.
+    Image board = Filled(64, 64, 0, 0, 0, 255);
+    for (uint32_t y = 0; y < 64; ++y)
+        for (uint32_t x = 0; x < 64; ++x)
+            if ((x + y) & 1) std::fill_n(board.Row(y) + x * 4, 3, 255);
+    const Image grey = Resampling::Resize(board, {21, 21});
+    for (uint32_t y = 2; y < 19; ++y)
+        for (uint32_t x = 2; x < 19; ++x) ASSERT_NEAR(grey.Row(y)[x * 4], 128, 12) << x << "," << y;
+    // Transparent pixels hide a red that must not show in the result.
+    Image half = Filled(40, 10, 255, 0, 0, 255);  // opaque blue
+    for (uint32_t y = 0; y < 10; ++y)
+        for (uint32_t x = 20; x < 40; ++x) {
+            uint8_t* p = half.Row(y) + x * 4;
+            p[0] = 0, p[2] = 255, p[3] = 0;  // transparent red
+        }
+    const Image small = Resampling::Resize(half, {13, 3});
+    for (size_t i = 0; i < small.bgra.size(); i += 4)
+        if (small.bgra[i + 3] > 0) ASSERT_EQ(small.bgra[i + 2], 0) << "red bled at pixel " << i / 4;
+}
