@@ -9,10 +9,13 @@
 #
 #   --arch        i686 (default: the 32-bit module Explorer of the time loads) or x86_64
 #   --choose      the entry to choose, by a part of its caption
-#                 (default: "in das PNG Format konvertieren")
+#                 (default: "in das PNG Format konvertieren"); "Wizard" opens
+#                 the wizard's dialog on a virtual display, where a helper
+#                 prints what it shows and presses OK
 #   --screenshot  also shows the menu under a virtual X display and saves a
 #                 picture of it (default docs/menu.png), and a contact sheet of
-#                 the results beside it (docs/results.png)
+#                 the results beside it (docs/results.png); with the wizard
+#                 also a picture of its dialog (docs/wizard.png)
 #   PATH...       files and folders to right-click instead of the samples; all
 #                 in one folder, as in one Explorer window
 set -euo pipefail
@@ -29,7 +32,7 @@ while [ $# -gt 0 ]; do
         --screenshot)
             SCREENSHOT="$ROOT/docs/menu.png"; shift
             if [ $# -gt 0 ] && [[ "$1" == *.png ]]; then SCREENSHOT="$(realpath -m "$1")"; shift; fi ;;
-        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         --) shift; for p in "$@"; do PATHS+=("$(realpath -m "$p")"); done; break ;;
         -*) echo "demo: unknown option $1" >&2; exit 2 ;;
         *) PATHS+=("$(realpath -m "$1")"); shift ;;
@@ -42,9 +45,11 @@ case "$ARCH" in
 esac
 
 step() { printf '\n== %s\n' "$*"; }
+WIZARD=""
+if [[ "${CHOICE,,}" == *wizard* ]]; then WIZARD=1; fi
 
 step "Checking the tools"
-if [ -n "$SCREENSHOT" ]; then scripts/setup.sh xvfb imagemagick; else scripts/setup.sh imagemagick; fi
+if [ -n "$SCREENSHOT$WIZARD" ]; then scripts/setup.sh xvfb imagemagick; else scripts/setup.sh imagemagick; fi
 
 step "Building ($ARCH)"
 mkdir -p build
@@ -54,7 +59,7 @@ if ! QUENNEL_ARCHS="$ARCH" scripts/build.sh >build/demo-build.log 2>&1; then
     exit 1
 fi
 BIN="$ROOT/build/$ARCH/bin"
-for f in QuennelExt.dll shellhost.exe transform.exe; do
+for f in QuennelExt.dll shellhost.exe transform.exe ${WIZARD:+wizardpilot.exe}; do
     [ -f "$BIN/$f" ] || { echo "demo: $BIN/$f was not built" >&2; exit 1; }
 done
 
@@ -66,7 +71,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -n "$SCREENSHOT" ]; then
+if [ -n "$SCREENSHOT$WIZARD" ]; then
     # Wine's desktop takes the display of the first program of the session, so
     # the virtual display comes first.
     display=""
@@ -121,6 +126,22 @@ if [ ${#PATHS[@]} -eq 0 ]; then ROOTS=("$DRIVE_C/Bilder"); else ROOTS=("${PATHS[
 listing() { for r in "${ROOTS[@]}"; do if [ -d "$r" ]; then find "$r" -type f; else find "$(dirname "$r")" -maxdepth 1 -type f; fi; done | sort -u; }
 BEFORE="$(listing)"
 
+# No window manager runs on the virtual display: Wine draws the dialog's title
+# bar itself.
+if [ -n "$WIZARD" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null
+fi
+# The wizard's dialog waits for a user; the pilot plays one. With a screenshot
+# it waits until the picture is taken.
+PILOT=""
+if [ -n "$WIZARD" ]; then
+    rm -f "$DRIVE_C/wizard.ready" "$DRIVE_C/wizard.go"
+    pilot_args=(--timeout 600)
+    if [ -n "$SCREENSHOT" ]; then pilot_args+=(--handshake 'C:\wizard.ready' --go 'C:\wizard.go'); fi
+    wine "$BIN/wizardpilot.exe" "${pilot_args[@]}" &
+    PILOT=$!
+fi
+
 status=0
 if [ -z "$SCREENSHOT" ]; then
     wine "$BIN/shellhost.exe" "${HOST_ARGS[@]}" || status=$?
@@ -142,8 +163,24 @@ else
     else
         echo "demo: the menu was not shown; no screenshot" >&2
     fi
+    if [ -n "$WIZARD" ]; then
+        for _ in $(seq 600); do
+            [ -e "$DRIVE_C/wizard.ready" ] || ! kill -0 "$PILOT" 2>/dev/null && break
+            sleep 0.1
+        done
+        if [ -e "$DRIVE_C/wizard.ready" ]; then
+            shot="$(dirname "$SCREENSHOT")/wizard.png"
+            # The dialog alone: the display around it is black.
+            import -window root "$shot" && convert "$shot" -trim +repage "$shot"
+            echo "(screenshot of the wizard saved to $shot)"
+        else
+            echo "demo: the wizard was not shown; no screenshot" >&2
+        fi
+        touch "$DRIVE_C/wizard.go"
+    fi
     wait "$host" || status=$?
 fi
+if [ -n "$PILOT" ]; then wait "$PILOT" || echo "demo: the wizard's dialog did not appear" >&2; fi
 
 step "What the converter wrote"
 RESULTS=()
