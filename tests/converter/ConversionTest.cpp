@@ -114,3 +114,14 @@ TEST_F(ConversionTest, ResizePresetsFitNeverEnlargeAndKeepTheFormat) {
     }
     EXPECT_EQ(Names(Dir()), before);
 }
+
+TEST_F(ConversionTest, AnimationsAndPagesGiveTheirFirstFrame) {
+    MakePicture(At(L"anim.gif"), "-delay 20 -size 24x16 xc:'#c03030' xc:'#3030c0' xc:'#30c030'");
+    MakePicture(At(L"pages.tif"), "-size 24x16 xc:'#208080' xc:'#808020' -depth 8");
+    MakePicture(At(L"anim-first.png"), Unix(At(L"anim.gif")) + "[0]");
+    MakePicture(At(L"pages-first.png"), Unix(At(L"pages.tif")) + "[0]");
+    const ProcessResult run = Convert({At(L"anim.gif"), At(L"pages.tif")}, "TOBMP");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(Compare(At(L"anim-first.png"), At(L"anim.bmp"), "AE"), 0.0);
+    EXPECT_EQ(Compare(At(L"pages-first.png"), At(L"pages.bmp"), "AE"), 0.0);
+}
