@@ -240,6 +240,39 @@ TEST_F(WizardTest, KeepFormatWithAPresetEnlargedAndEnterStarts) {
     EXPECT_EQ(SettingText("SIZEY7"), "64");
 }
 
+TEST_F(WizardTest, TheKeyboardReachesEveryFieldInOrder) {
+    MakePicture(At(L"a.png"), "-size 40x30 xc:red");
+    const HWND dialog = Open({At(L"a.png")});
+    ASSERT_NE(dialog, nullptr) << "no wizard dialog appeared";
+    // Tab walks the enabled fields top to bottom and comes round again.
+    EXPECT_EQ(Focused(dialog), GetDlgItem(dialog, IDC_WIZARD_FORMAT));
+    for (int next : {IDC_WIZARD_QUALITY, IDC_WIZARD_SIZE, IDC_WIZARD_BESIDE, IDOK, IDCANCEL, IDC_WIZARD_FORMAT}) {
+        const HWND from = Focused(dialog);
+        Key(dialog, GetDlgCtrlID(from), VK_TAB);
+        const DWORD start = GetTickCount();
+        while (Focused(dialog) == from && GetTickCount() - start < 5000) Sleep(10);
+        EXPECT_EQ(Focused(dialog), GetDlgItem(dialog, next)) << "Tab after control " << GetDlgCtrlID(from);
+    }
+    // Every mnemonic is the only one of its letter, and Alt+O takes the folder.
+    std::wstring letters;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const std::wstring text = Text(child);
+        const size_t amp = text.find(L'&');
+        if (amp == std::wstring::npos || amp + 1 >= text.size()) continue;
+        const wchar_t letter = static_cast<wchar_t>(towlower(text[amp + 1]));
+        EXPECT_EQ(letters.find(letter), std::wstring::npos) << "two mnemonics on " << static_cast<char>(letter);
+        letters += letter;
+    }
+    EXPECT_GE(letters.size(), 9u);
+    PostMessageW(Focused(dialog), WM_SYSCHAR, L'o', 1 | (1 << 29));
+    const DWORD start = GetTickCount();
+    while (!Checked(dialog, IDC_WIZARD_INTO_FOLDER) && GetTickCount() - start < 5000) Sleep(10);
+    EXPECT_TRUE(Checked(dialog, IDC_WIZARD_INTO_FOLDER));
+    EXPECT_TRUE(Enabled(dialog, IDC_WIZARD_FOLDER));
+    Key(dialog, GetDlgCtrlID(Focused(dialog)), VK_ESCAPE);
+    EXPECT_EQ(Finish().exitCode, kCancelledExit);
+}
+
 TEST_F(WizardTest, WrongInputIsRefusedInTheDialogWithItsReason) {
     MakePicture(At(L"a.png"), "-size 40x30 xc:red");
 
