@@ -1,10 +1,64 @@
 #include "converter/Decoding.h"
 
 #include <new>
+#include <vector>
 
+#include "converter/ExifOrientation.h"
+#include "converter/Pixels.h"
 #include "converter/Resampling.h"
 
 namespace Decoding {
+
+namespace {
+
+// The frame an icon file shows best: the one with the most pixels.
+UINT LargestFrame(IWICBitmapDecoder* decoder) {
+    UINT count = 0, best = 0;
+    uint64_t bestArea = 0;
+    if (FAILED(decoder->GetFrameCount(&count))) return 0;
+    for (UINT i = 0; i < count && i < 64; ++i) {
+        ComPtr<IWICBitmapFrameDecode> frame;
+        UINT w = 0, h = 0;
+        if (FAILED(decoder->GetFrame(i, frame.Put())) || FAILED(frame->GetSize(&w, &h))) continue;
+        if (uint64_t{w} * h > bestArea) {
+            bestArea = uint64_t{w} * h;
+            best = i;
+        }
+    }
+    return best;
+}
+
+// A JPEG's orientation tag, read from the file's head.
+int JpegOrientation(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::vector<uint8_t> head(ExifOrientation::HeadBytes);
+    DWORD got = 0;
+    const bool read = ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &got, nullptr) != FALSE;
+    CloseHandle(file);
+    return read ? ExifOrientation::Read(head.data(), got) : 1;
+}
+
+// The orientation tag of a JPEG's Exif block or a TIFF's first directory;
+// 1 when there is none or it makes no sense.
+int OrientationOf(IWICBitmapFrameDecode* frame, const GUID& container, const std::wstring& path) {
+    if (container == GUID_ContainerFormatJpeg) return JpegOrientation(path);
+    const wchar_t* query = container == GUID_ContainerFormatTiff ? L"/ifd/{ushort=274}" : nullptr;
+    if (!query) return 1;
+    ComPtr<IWICMetadataQueryReader> reader;
+    if (FAILED(frame->GetMetadataQueryReader(reader.Put()))) return 1;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    int orientation = 1;
+    if (SUCCEEDED(reader->GetMetadataByName(query, &value)) && value.vt == VT_UI2 && value.uiVal >= 1 &&
+        value.uiVal <= 8)
+        orientation = value.uiVal;
+    PropVariantClear(&value);
+    return orientation;
+}
+
+}  // namespace
 
 HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened) {
     ComPtr<IWICBitmapDecoder> decoder;
@@ -15,18 +69,21 @@ HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened) 
     if (FAILED(hr)) return hr;
     hr = decoder->GetContainerFormat(&opened.container);
     if (FAILED(hr)) return hr;
-    hr = decoder->GetFrame(0, opened.frame.Put());
+    const UINT index = opened.container == GUID_ContainerFormatIco ? LargestFrame(decoder.Get()) : 0;
+    hr = decoder->GetFrame(index, opened.frame.Put());
     if (FAILED(hr)) return hr;
     UINT width = 0, height = 0;
     hr = opened.frame->GetSize(&width, &height);
     if (FAILED(hr)) return hr;
     if (width == 0 || height == 0) return WINCODEC_ERR_BADIMAGE;
-    opened.size = {width, height};
+    opened.stored = {width, height};
+    opened.orientation = OrientationOf(opened.frame.Get(), opened.container, path);
+    opened.size = Pixels::TurnsSideways(opened.orientation) ? PixelSize{height, width} : opened.stored;
     return S_OK;
 }
 
 HRESULT Read(IWICImagingFactory* wic, Opened& opened, PixelSize size, Image& image) {
-    const PixelSize own = opened.size;
+    const PixelSize own = opened.stored;
     if (uint64_t{own.width} * own.height > MaxPixels || uint64_t{size.width} * size.height > MaxPixels)
         return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 
@@ -45,7 +102,8 @@ HRESULT Read(IWICImagingFactory* wic, Opened& opened, PixelSize size, Image& ima
         hr = converter->CopyPixels(nullptr, static_cast<UINT>(full.Stride()),
                                    static_cast<UINT>(full.bgra.size()), full.bgra.data());
         if (FAILED(hr)) return hr;
-        if (size == own) {
+        Pixels::Orient(full, opened.orientation);
+        if (size == opened.size) {
             image = std::move(full);
         } else {
             image = Resampling::Resize(full, size);

@@ -1,5 +1,7 @@
 #include "converter/Pixels.h"
 
+#include <algorithm>
+
 namespace Pixels {
 
 bool HasTransparency(const Image& image) {
@@ -16,6 +18,37 @@ void FlattenOntoWhite(Image& image) {
             image.bgra[i + c] = static_cast<uint8_t>((image.bgra[i + c] * a + 255 * (255 - a) + 127) / 255);
         image.bgra[i + 3] = 255;
     }
+}
+
+bool TurnsSideways(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+void Orient(Image& image, int orientation) {
+    if (orientation < 2 || orientation > 8) return;
+    const uint32_t w = image.width, h = image.height;
+    const bool sideways = TurnsSideways(orientation);
+    Image out;
+    out.width = sideways ? h : w;
+    out.height = sideways ? w : h;
+    out.bgra.resize(image.bgra.size());
+    for (uint32_t y = 0; y < out.height; ++y) {
+        uint8_t* row = out.Row(y);
+        for (uint32_t x = 0; x < out.width; ++x) {
+            // Where the shown pixel (x, y) is stored.
+            uint32_t sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = w - 1 - x; break;
+            case 3: sx = w - 1 - x, sy = h - 1 - y; break;
+            case 4: sy = h - 1 - y; break;
+            case 5: sx = y, sy = x; break;
+            case 6: sx = y, sy = h - 1 - x; break;
+            case 7: sx = w - 1 - y, sy = h - 1 - x; break;
+            case 8: sx = w - 1 - y, sy = x; break;
+            }
+            const uint8_t* from = image.Row(sy) + static_cast<size_t>(sx) * 4;
+            std::copy(from, from + 4, row + static_cast<size_t>(x) * 4);
+        }
+    }
+    image = std::move(out);
 }
 
 std::vector<uint8_t> PackBgr(const Image& image, uint32_t& stride) {

@@ -125,3 +125,38 @@ TEST_F(ConversionTest, AnimationsAndPagesGiveTheirFirstFrame) {
     EXPECT_EQ(Compare(At(L"anim-first.png"), At(L"anim.bmp"), "AE"), 0.0);
     EXPECT_EQ(Compare(At(L"pages-first.png"), At(L"pages.bmp"), "AE"), 0.0);
 }
+
+TEST_F(ConversionTest, CameraOrientationIsTurnedUpright) {
+    // A photo stored on its side, with the Exif tag that says "turn a quarter
+    // clockwise to show" (6), as cameras held upright write it.
+    MakePicture(At(L"stored.jpg"), "-size 60x40 gradient:'#ff0000'-'#0000ff' -fill white "
+                                   "-draw 'rectangle 0,0 14,9' -quality 98");
+    const std::string jpeg = Bytes(At(L"stored.jpg"));
+    ASSERT_GT(jpeg.size(), 2u);
+    const std::string tiff("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
+    const std::string body = std::string("Exif\0\0", 6) + tiff;
+    const size_t length = body.size() + 2;
+    const std::string app1 = std::string("\xFF\xE1", 2) + static_cast<char>(length >> 8) +
+                             static_cast<char>(length & 0xFF) + body;
+    const std::string tagged = jpeg.substr(0, 2) + app1 + jpeg.substr(2);
+    const HANDLE file = CreateFileW(At(L"photo.jpg").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, tagged.data(), static_cast<DWORD>(tagged.size()), &written, nullptr);
+    CloseHandle(file);
+    MakePicture(At(L"upright.png"), Unix(At(L"photo.jpg")) + " -auto-orient");
+    ASSERT_EQ(Identify(At(L"upright.png")), "PNG 40x60") << "ImageMagick does not read the tag";
+
+    ProcessResult run = Convert({At(L"photo.jpg")}, "TOPNG");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(Identify(At(L"photo.png")), "PNG 40x60");
+    EXPECT_GE(Compare(At(L"upright.png"), At(L"photo.png"), "PSNR"), 35.0);
+
+    // A preset fits the upright picture: 40x60 into 30x30 gives 20x30.
+    CleanSettingsKey settings;
+    ASSERT_TRUE(WriteSettingText("SIZEX6", "30"));
+    ASSERT_TRUE(WriteSettingText("SIZEY6", "30"));
+    run = Convert({At(L"photo.jpg")}, "RS_6");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(Identify(At(L"photo (30x30).jpg")), "JPEG 20x30");
+}

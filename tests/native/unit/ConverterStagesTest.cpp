@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "converter/ExifOrientation.h"
 #include "converter/Geometry.h"
 #include "converter/ListText.h"
 #include "converter/Naming.h"
@@ -121,4 +122,59 @@ TEST(ResamplingTest, KeepsFlatColourAveragesDetailAndHidesTransparentColour) {
     const Image small = Resampling::Resize(half, {13, 3});
     for (size_t i = 0; i < small.bgra.size(); i += 4)
         if (small.bgra[i + 3] > 0) ASSERT_EQ(small.bgra[i + 2], 0) << "red bled at pixel " << i / 4;
+}
+
+// Each orientation against where it must put the stored corners: a 3x2
+// picture whose pixels are numbered 0 .. 5 in their blue channel.
+TEST(PixelsTest, OrientTurnsEachTagUpright) {
+    struct Case {
+        int tag;
+        uint32_t w, h;
+        std::vector<uint8_t> shown;  // the numbers, row by row, as shown
+    };
+    const Case cases[] = {
+        {1, 3, 2, {0, 1, 2, 3, 4, 5}}, {2, 3, 2, {2, 1, 0, 5, 4, 3}}, {3, 3, 2, {5, 4, 3, 2, 1, 0}},
+        {4, 3, 2, {3, 4, 5, 0, 1, 2}}, {5, 2, 3, {0, 3, 1, 4, 2, 5}}, {6, 2, 3, {3, 0, 4, 1, 5, 2}},
+        {7, 2, 3, {5, 2, 4, 1, 3, 0}}, {8, 2, 3, {2, 5, 1, 4, 0, 3}},
+    };
+    for (const Case& c : cases) {
+        Image image = Filled(3, 2, 0, 0, 0, 255);
+        for (uint8_t i = 0; i < 6; ++i) image.bgra[i * 4] = i;
+        Pixels::Orient(image, c.tag);
+        ASSERT_EQ(image.width, c.w) << c.tag;
+        ASSERT_EQ(image.height, c.h) << c.tag;
+        std::vector<uint8_t> shown;
+        for (size_t i = 0; i < image.bgra.size(); i += 4) shown.push_back(image.bgra[i]);
+        EXPECT_EQ(shown, c.shown) << "orientation " << c.tag;
+    }
+}
+
+TEST(ExifOrientationTest, FindsTheTagInEitherByteOrderAndRefusesBrokenBlocks) {
+    const auto jpeg = [](const std::string& tiff) {
+        const std::string body = std::string("Exif\0\0", 6) + tiff;
+        std::string bytes = std::string("\xFF\xD8\xFF\xE0\x00\x04" "ab\xFF\xE1", 10);
+        bytes += static_cast<char>((body.size() + 2) >> 8);
+        bytes += static_cast<char>((body.size() + 2) & 0xFF);
+        return bytes + body + std::string("\xFF\xDA", 2);
+    };
+    const auto read = [](const std::string& bytes) {
+        return ExifOrientation::Read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    };
+    const std::string big("MM\0*\0\0\0\x08\0\x02\x01\x0F\0\x02\0\0\0\x01\0\0\0\0"
+                          "\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 38);
+    const std::string little("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x08\0\0\0\0\0\0\0", 26);
+    EXPECT_EQ(read(jpeg(big)), 6);
+    EXPECT_EQ(read(jpeg(little)), 8);
+    std::string wrongType = little;
+    wrongType[12] = 4;  // LONG, not SHORT
+    EXPECT_EQ(read(jpeg(wrongType)), 1);
+    std::string outOfRange = little;
+    outOfRange[18] = 9;
+    EXPECT_EQ(read(jpeg(outOfRange)), 1);
+    EXPECT_EQ(read(jpeg(little.substr(0, 19))), 1);  // the value cut off
+    std::string farDirectory = little;
+    farDirectory[4] = '\x7F';  // the directory beyond the block
+    EXPECT_EQ(read(jpeg(farDirectory)), 1);
+    EXPECT_EQ(read("\xFF\xD8"), 1);
+    EXPECT_EQ(read("GIF89a"), 1);
 }
