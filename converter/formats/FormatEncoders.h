@@ -1,6 +1,6 @@
 // The converter's encoders for the formats the platform's imaging component
 // does not write (JPEG 2000 apart: converter/jpeg2000/): each takes the pure writer of its format and adds what
-// only WIC gives (a palette with error diffusion, JPEG and PNG streams).
+// only WIC gives (a palette made from the picture, JPEG and PNG streams).
 #pragma once
 
 #include "converter/Formats.h"
@@ -14,8 +14,8 @@ HRESULT ToWbmp(const EncodeOptions& options, const Image& image, std::vector<uin
 HRESULT ToPostScript(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToPdf(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 
-// The picture reduced to at most 256 colours by WIC: a palette made from the
-// picture, then the format converter with error diffusion.
+// The picture reduced to at most 256 colours: WIC makes the palette from the
+// picture, then error diffusion onto it.
 HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed);
 
 }  // namespace FormatEncoders

@@ -1,6 +1,6 @@
 // The PCX, RLE bitmap, WBMP and icon writers on pictures shaped by the input,
 // each file read back by the strict readers and compared with the picture.
-// Byte 0 picks the writer, bytes 1-2 the width (1 to 600, so runs pass the
+// Byte 0 picks the writer (or the dither onto a palette), bytes 1-2 the width (1 to 600, so runs pass the
 // formats' limits of 63, 255 and 256), byte 3 the palette size; the rest are
 // (repeat, value) pairs that make the pixels, so long runs are cheap to find.
 #include <cstdint>
@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <vector>
 
+#include "converter/formats/Dither.h"
 #include "converter/formats/Ico.h"
 #include "converter/formats/Pcx.h"
 #include "converter/formats/Rle8.h"
 #include "converter/formats/Wbmp.h"
+#include "model/DitherModel.h"
 #include "model/FormatReaders.h"
 
 namespace {
@@ -105,6 +107,18 @@ void CheckIco(const Image& image, uint32_t side) {
     if ((*read)[1].bytes != square.bgra) Fail("ICO: bitmap differs");
 }
 
+// The palette: the first `colours` values of the picture itself, so that
+// exact hits, near misses and ties all occur.
+void CheckDither(const Image& image, const std::vector<uint32_t>& values, uint32_t colours) {
+    std::vector<uint32_t> palette;
+    for (uint32_t i = 0; i < colours; ++i) palette.push_back(values[(i * 7919u) % values.size()] & 0xFFFFFF);
+    const IndexedImage indexed = Dither::ToPalette(image, palette);
+    std::vector<uint8_t> rgb;
+    for (size_t i = 0; i < image.bgra.size(); i += 4)
+        rgb.insert(rgb.end(), {image.bgra[i + 2], image.bgra[i + 1], image.bgra[i]});
+    if (indexed.indices != Model::Dither(rgb, image.width, image.height, palette)) Fail("dither differs from the model");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -112,10 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t width = 1 + (uint32_t{data[1]} << 8 | data[2]) % 600;
     const std::vector<uint32_t> values = Values(data + 4, size - 4, 40000);
     const Image image = Picture(width, values);
-    switch (data[0] % 4) {
+    switch (data[0] % 5) {
     case 0: CheckPcx(image); break;
     case 1: CheckRle8(image, 1u + data[3]); break;
     case 2: CheckWbmp(image); break;
+    case 3: CheckDither(image, values, 1u + data[3]); break;
     default: if (image.width <= Ico::MaxSide && image.height <= Ico::MaxSide) CheckIco(image, 1u + data[3]); break;
     }
     return 0;

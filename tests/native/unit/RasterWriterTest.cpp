@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "converter/formats/Dither.h"
 #include "converter/formats/Ico.h"
 #include "converter/formats/Pcx.h"
 #include "converter/formats/Rle8.h"
 #include "converter/formats/Wbmp.h"
+#include "model/DitherModel.h"
 #include "model/FormatReaders.h"
 #include "model/HostTools.h"
 
@@ -200,6 +202,53 @@ Image Flat(uint32_t width, uint32_t height, uint8_t b, uint8_t g, uint8_t r) {
     for (size_t i = 0; i < size_t{width} * height; ++i) image.bgra.insert(image.bgra.end(), {b, g, r, 0xFF});
     return image;
 }
+
+std::vector<uint8_t> Rgb(const Image& image) {
+    std::vector<uint8_t> rgb;
+    for (size_t i = 0; i < image.bgra.size(); i += 4)
+        rgb.insert(rgb.end(), {image.bgra[i + 2], image.bgra[i + 1], image.bgra[i]});
+    return rgb;
+}
+
+TEST(Dither, ChoosesWhatTheExhaustiveSearchChooses) {
+    uint32_t state = 7;
+    auto next = [&state]() { return state = state * 1664525u + 1013904223u; };
+    for (size_t colours : {1, 2, 3, 16, 255, 256}) {
+        std::vector<uint32_t> palette;
+        for (size_t i = 0; i < colours; ++i) palette.push_back(next() >> 8);
+        if (colours > 2) palette[colours - 1] = palette[1];  // a tie: the lower index wins
+        for (auto [width, height] : std::vector<std::pair<uint32_t, uint32_t>>{{1, 1}, {1, 40}, {40, 1}, {97, 31}}) {
+            SCOPED_TRACE(std::to_string(colours) + " colours, " + std::to_string(width) + "x" + std::to_string(height));
+            const Image image = Picture(width, height, static_cast<uint32_t>(colours));
+            const IndexedImage indexed = Dither::ToPalette(image, palette);
+            ASSERT_EQ(indexed.palette, palette);
+            ASSERT_EQ(indexed.indices, Model::Dither(Rgb(image), width, height, palette));
+        }
+    }
+    EXPECT_TRUE(Dither::ToPalette(Picture(4, 4), {}).indices.empty());
+    EXPECT_TRUE(Dither::ToPalette(Picture(4, 4), std::vector<uint32_t>(257)).indices.empty());
+}
+
+TEST(Dither, KeepsPaletteColoursAndMixesTheOthers) {
+    // A picture of palette colours only carries no error: every pixel keeps
+    // its colour.
+    const std::vector<uint32_t> palette = {0x000000, 0xFFFFFF, 0xFF0000, 0x0000FF, 0x808080};
+    Image exact = Flat(33, 9, 0, 0, 0);
+    for (size_t i = 0; i < size_t{33} * 9; ++i) {
+        const uint32_t c = palette[(i * 7 + i / 33) % palette.size()];
+        exact.bgra[i * 4] = static_cast<uint8_t>(c);
+        exact.bgra[i * 4 + 1] = static_cast<uint8_t>(c >> 8);
+        exact.bgra[i * 4 + 2] = static_cast<uint8_t>(c >> 16);
+    }
+    const IndexedImage kept = Dither::ToPalette(exact, palette);
+    for (size_t i = 0; i < kept.indices.size(); ++i) ASSERT_EQ(palette[kept.indices[i]], RgbAt(exact, i)) << i;
+    // A colour between two entries becomes a mixture of them with its mean.
+    const IndexedImage mixed = Dither::ToPalette(Flat(64, 64, 0x40, 0x40, 0x40), {0x000000, 0xFFFFFF});
+    const double white = std::count(mixed.indices.begin(), mixed.indices.end(), 1) / double(mixed.indices.size());
+    EXPECT_NEAR(white, 0x40 / 255.0, 0.01);
+}
+
+// ---------------------------------------------------------------------------
 
 TEST(WbmpWriter, HoldsTheThresholdedPixelsAndImageMagickReadsThem) {
     ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
