@@ -109,7 +109,10 @@ void CheckIco(const Image& image, uint32_t side) {
 
 // The palette: the first `colours` values of the picture itself, so that
 // exact hits, near misses and ties all occur.
-void CheckDither(const Image& image, const std::vector<uint32_t>& values, uint32_t colours) {
+void CheckDither(Image image, const std::vector<uint32_t>& values, uint32_t colours) {
+    // The model tries every colour for every pixel: a few rows keep it quick.
+    image.height = std::min(image.height, std::max(1u, 2048u / image.width));
+    image.bgra.resize(image.Stride() * image.height);
     std::vector<uint32_t> palette;
     for (uint32_t i = 0; i < colours; ++i) palette.push_back(values[(i * 7919u) % values.size()] & 0xFFFFFF);
     const IndexedImage indexed = Dither::ToPalette(image, palette);
@@ -124,7 +127,7 @@ void CheckDither(const Image& image, const std::vector<uint32_t>& values, uint32
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     const uint32_t width = 1 + (uint32_t{data[1]} << 8 | data[2]) % 600;
-    const std::vector<uint32_t> values = Values(data + 4, size - 4, 40000);
+    const std::vector<uint32_t> values = Values(data + 4, size - 4, 12000);
     const Image image = Picture(width, values);
     switch (data[0] % 5) {
     case 0: CheckPcx(image); break;
