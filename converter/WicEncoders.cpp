@@ -2,6 +2,7 @@
 
 #include "converter/Com.h"
 #include "converter/Pixels.h"
+#include "converter/formats/FormatEncoders.h"
 
 namespace WicEncoders {
 
@@ -33,19 +34,22 @@ HRESULT StreamBytes(IStream* stream, std::vector<uint8_t>& out) {
     return S_OK;
 }
 
-// The frame takes the bitmap through a palette of its own making, diffusing
-// the error: the encoders differ in how well they do it themselves.
-HRESULT WriteIndexed(IWICImagingFactory* wic, IWICBitmapFrameEncode* frame, IWICBitmap* bitmap) {
+// The frame takes the picture reduced to a palette of WIC's choosing, the
+// error diffused by our own code: WIC's converter under Wine searches all
+// 256 colours for every pixel (seconds for a photo).
+HRESULT WriteIndexed(IWICImagingFactory* wic, IWICBitmapFrameEncode* frame, const Image& image) {
+    IndexedImage indexed;
+    HRESULT hr = FormatEncoders::Reduce(wic, image, indexed);
+    if (FAILED(hr)) return hr;
+    std::vector<WICColor> colours;
+    for (uint32_t rgb : indexed.palette) colours.push_back(0xFF000000u | rgb);
     ComPtr<IWICPalette> palette;
-    HRESULT hr = wic->CreatePalette(palette.Put());
-    if (SUCCEEDED(hr)) hr = palette->InitializeFromBitmap(bitmap, 256, FALSE);
-    ComPtr<IWICFormatConverter> converter;
-    if (SUCCEEDED(hr)) hr = wic->CreateFormatConverter(converter.Put());
-    if (SUCCEEDED(hr))
-        hr = converter->Initialize(bitmap, GUID_WICPixelFormat8bppIndexed, WICBitmapDitherTypeErrorDiffusion,
-                                   palette.Get(), 0.0, WICBitmapPaletteTypeCustom);
+    hr = wic->CreatePalette(palette.Put());
+    if (SUCCEEDED(hr)) hr = palette->InitializeCustom(colours.data(), static_cast<UINT>(colours.size()));
     if (SUCCEEDED(hr)) hr = frame->SetPalette(palette.Get());
-    if (SUCCEEDED(hr)) hr = frame->WriteSource(converter.Get(), nullptr);
+    if (SUCCEEDED(hr))
+        hr = frame->WritePixels(indexed.height, indexed.width, static_cast<UINT>(indexed.indices.size()),
+                                indexed.indices.data());
     return hr;
 }
 
@@ -90,17 +94,16 @@ HRESULT Encode(IWICImagingFactory* wic, const GUID& container, const Image& imag
     WICPixelFormatGUID taken = format;
     hr = frame->SetPixelFormat(&taken);
     if (FAILED(hr)) return hr;
-    if (taken == format) {
+    if (taken == GUID_WICPixelFormat8bppIndexed) {
+        hr = WriteIndexed(wic, frame.Get(), image);
+    } else if (taken == format) {
         hr = frame->WritePixels(image.height, stride, bytes, const_cast<BYTE*>(pixels));
     } else {
         ComPtr<IWICBitmap> bitmap;
         hr = wic->CreateBitmapFromMemory(image.width, image.height, format, stride, bytes,
                                          const_cast<BYTE*>(pixels), bitmap.Put());
         if (FAILED(hr)) return hr;
-        if (taken == GUID_WICPixelFormat8bppIndexed)
-            hr = WriteIndexed(wic, frame.Get(), bitmap.Get());
-        else
-            hr = frame->WriteSource(bitmap.Get(), nullptr);
+        hr = frame->WriteSource(bitmap.Get(), nullptr);
     }
     if (FAILED(hr)) return hr;
     hr = frame->Commit();
