@@ -18,12 +18,12 @@ const Target kTargets[] = {
     {"TOTIFF", L".tif", "TIFF", true}, {"TOJPG", L".jpg", "JPEG", false}, {"TOGIF", L".gif", "GIF", false},
 };
 
-struct SourceSpec {
+struct SourceFile {
     const wchar_t* name;
     bool exact;  // decodes to the same pixels everywhere (not JPEG)
 };
 
-const SourceSpec kSources[] = {
+const SourceFile kSources[] = {
     {L"png-source.png", true}, {L"jpg-source.jpg", false}, {L"gif-source.gif", true},
     {L"bmp-source.bmp", true}, {L"tif-source.tif", true},
 };
@@ -45,7 +45,7 @@ TEST_F(ConversionTest, EveryTokenOnEverySourceFormat) {
     const std::string picture = "-size 97x61 gradient:'#2060c0'-'#f0d040' -fill '#102010' "
                                 "-draw 'rectangle 10,10 40,30' -depth 8";
     std::vector<std::wstring> list;
-    for (const SourceSpec& source : kSources) {
+    for (const SourceFile& source : kSources) {
         MakePicture(At(source.name), picture + (source.name[0] == L'j' ? " -quality 95" : ""));
         list.push_back(At(source.name));
     }
@@ -60,7 +60,7 @@ TEST_F(ConversionTest, EveryTokenOnEverySourceFormat) {
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(run.exitCode, 0u) << run.err;
         EXPECT_NE(run.err.find("6 Dateien wurden umgewandelt."), std::string::npos) << run.err;
-        for (const SourceSpec& source : kSources) {
+        for (const SourceFile& source : kSources) {
             const std::wstring result = At(ResultName(source.name, target.extension));
             SCOPED_TRACE(Utf8Of(result));
             ASSERT_EQ(Identify(result), std::string(target.decodedAs) + " 97x61");

@@ -147,9 +147,9 @@ std::string ConverterFixture::Unix(const std::wstring& windowsPath) {
     return quoted + "'";
 }
 
-void ConverterFixture::MakePicture(const std::wstring& path, const std::string& spec) {
-    const ProcessResult made = Host("convert " + spec + " " + Unix(path));
-    ASSERT_EQ(made.exitCode, 0u) << "convert " << spec << ": " << made.err;
+void ConverterFixture::MakePicture(const std::wstring& path, const std::string& recipe) {
+    const ProcessResult made = Host("convert " + recipe + " " + Unix(path));
+    ASSERT_EQ(made.exitCode, 0u) << "convert " << recipe << ": " << made.err;
 }
 
 std::string ConverterFixture::Identify(const std::wstring& path) {

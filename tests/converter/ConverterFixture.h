@@ -33,9 +33,9 @@ protected:
     static ProcessResult Host(const std::string& command);
     // The host's path of a Windows path, single-quoted for the shell.
     static std::string Unix(const std::wstring& windowsPath);
-    // Makes a picture with ImageMagick: `spec` is what comes before the
+    // Makes a picture with ImageMagick: `recipe` is what comes before the
     // output path on its command line ("-size 97x61 gradient:red-blue").
-    static void MakePicture(const std::wstring& path, const std::string& spec);
+    static void MakePicture(const std::wstring& path, const std::string& recipe);
     // "PNG 97x61", as identify sees the file's first frame; empty when it cannot.
     static std::string Identify(const std::wstring& path);
     // compare's figure of the two files' pixels by `metric` (AE, PSNR);
