@@ -2,33 +2,25 @@
 
 #include "comserver/Exceptions.h"
 #include "converter/Naming.h"
-#include "settings/Registry.h"
+#include "untMain/CommandTable.h"
 #include "settings/Settings.h"
 
 namespace Request {
 
 namespace {
 
-// 1 .. 10 for "RS_1" .. "RS_10", 0 for anything else.
+// 1 .. 10 for the tokens of the menu's presets, 0 for anything else.
 int PresetNumber(const std::string& token) {
-    if (token.compare(0, 3, "RS_") != 0 || token.size() < 4 || token.size() > 5) return 0;
-    int32_t n = 0;
-    for (size_t i = 3; i < token.size(); ++i) {
-        if (token[i] < '0' || token[i] > '9') return 0;
-        n = n * 10 + (token[i] - '0');
-    }
-    if (token[3] == '0') return 0;
-    return n >= 1 && n <= Settings::PresetCount ? n : 0;
+    for (CommandOffset offset = FirstPresetOffset; offset < CommandCount; ++offset)
+        if (token == CommandTable::ConverterTokenOf(offset)) return CommandTable::PresetNumberOf(offset);
+    return 0;
 }
 
 Parsed Preset(int n) {
     Parsed parsed;
     int32_t width = 0, height = 0;
-    try {
-        TRegIniFile settings(Settings::KeyPath);
-        width = settings.ReadNumber(Settings::Section, Settings::SizeXValue(n), Settings::DefaultWidth(n));
-        height = settings.ReadNumber(Settings::Section, Settings::SizeYValue(n), Settings::DefaultHeight(n));
-    } catch (const ERegistryException&) {
+    TRegIniFile settings(Settings::KeyPath);
+    if (!ReadPresetSize(settings, n, width, height)) {
         parsed.status = Status::BadPreset;
         parsed.message = L"Die Gr\u00f6\u00dfe der Voreinstellung " + std::to_wstring(n) +
                          L" kann nicht aus den Einstellungen gelesen werden. Es wurde nichts ge\u00e4ndert.";
@@ -49,6 +41,16 @@ Parsed Preset(int n) {
 }
 
 }  // namespace
+
+bool ReadPresetSize(TRegIniFile& settings, int n, int32_t& width, int32_t& height) {
+    try {
+        width = settings.ReadNumber(Settings::Section, Settings::SizeXValue(n), Settings::DefaultWidth(n));
+        height = settings.ReadNumber(Settings::Section, Settings::SizeYValue(n), Settings::DefaultHeight(n));
+        return true;
+    } catch (const ERegistryException&) {
+        return false;
+    }
+}
 
 Parsed FromToken(const std::string& token) {
     Parsed parsed;

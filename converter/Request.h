@@ -5,6 +5,7 @@
 #include <string>
 
 #include "converter/Job.h"
+#include "settings/Registry.h"
 
 namespace Request {
 
@@ -21,6 +22,10 @@ struct Parsed {
     Job job;
     std::wstring message;  // German, for every status but Ready and Wizard
 };
+
+// Preset n's width and height as the menu reads them: the user's values,
+// else the menu's defaults. False when a value cannot be read (wrong type).
+bool ReadPresetSize(TRegIniFile& settings, int n, int32_t& width, int32_t& height);
 
 // Reads the preset's size from the user's settings for "RS_<n>", with the
 // menu's defaults; never writes them.

@@ -5,9 +5,9 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "comserver/Exceptions.h"
 #include "converter/Com.h"
 #include "converter/Naming.h"
+#include "converter/Request.h"
 #include "converter/Sources.h"
 #include "converter/Texts.h"
 #include "converter/WizardChoices.h"
@@ -51,16 +51,11 @@ std::wstring Quoted(const std::wstring& text) { return L"\u201e" + text + L"\u20
 // a usable size are left out, as the menu leaves them out.
 std::vector<Preset> ReadPresets() {
     std::vector<Preset> presets;
-    try {
-        TRegIniFile settings(Settings::KeyPath);
-        for (int n = 1; n <= Settings::PresetCount; ++n) {
-            const int32_t width = settings.ReadNumber(Settings::Section, Settings::SizeXValue(n), Settings::DefaultWidth(n));
-            const int32_t height =
-                settings.ReadNumber(Settings::Section, Settings::SizeYValue(n), Settings::DefaultHeight(n));
-            if (width > 0 && height > 0) presets.push_back({n, width, height});
-        }
-    } catch (const ERegistryException&) {
-        // Unreadable settings: the own size is still there.
+    TRegIniFile settings(Settings::KeyPath);
+    for (int n = 1; n <= Settings::PresetCount; ++n) {
+        int32_t width = 0, height = 0;
+        if (Request::ReadPresetSize(settings, n, width, height) && width > 0 && height > 0)
+            presets.push_back({n, width, height});
     }
     return presets;
 }
