@@ -11,11 +11,19 @@ HRESULT Bmp(const EncodeOptions& options, const Image& image, std::vector<uint8_
 HRESULT Tiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT Png(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 
-// Any WIC encoder: the picture as 24-bit BGR when it is opaque (or the
-// container keeps no alpha), else as 32-bit BGRA; the encoder may take it
-// in a pixel format of its own choosing (GIF: a palette of its own).
-// `quality` 0 leaves the encoder's default.
-HRESULT Encode(IWICImagingFactory* wic, const GUID& container, const Image& image, bool keepAlpha,
-               float quality, std::vector<uint8_t>& out);
+// What becomes of the alpha channel: dropped (24-bit BGR), kept when some
+// pixel is transparent, or always written as 32-bit BGRA (an encoder that
+// will not take that fails with WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT).
+enum class Alpha { Drop, WhenTransparent, Always };
+
+// Any WIC encoder: the picture as 24-bit BGR or 32-bit BGRA by `alpha`; the
+// encoder may take it in a pixel format of its own choosing (GIF: a palette,
+// made by Reduce). `quality` 0 leaves the encoder's default.
+HRESULT Encode(IWICImagingFactory* wic, const GUID& container, const Image& image, Alpha alpha, float quality,
+               std::vector<uint8_t>& out);
+
+// The picture reduced to at most 256 colours: WIC makes the palette from the
+// picture, then our own error diffusion onto it.
+HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed);
 
 }  // namespace WicEncoders

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "converter/Com.h"
 #include "converter/Resampling.h"
 #include "converter/WicEncoders.h"
-#include "converter/formats/Dither.h"
 #include "converter/formats/Ico.h"
 #include "converter/formats/Page.h"
 #include "converter/formats/Pcx.h"
@@ -43,74 +41,18 @@ HRESULT Written(std::vector<uint8_t>&& bytes, std::vector<uint8_t>& out) {
 // The DCT stream for a page: WIC's JPEG of the opaque picture.
 HRESULT PagePixels(const EncodeOptions& options, const Image& image, Page::Pixels& pixels) {
     std::vector<uint8_t> jpeg;
-    const HRESULT hr = WicEncoders::Encode(options.wic, GUID_ContainerFormatJpeg, image, false,
+    const HRESULT hr = WicEncoders::Encode(options.wic, GUID_ContainerFormatJpeg, image, WicEncoders::Alpha::Drop,
                                            options.jpegQuality / 100.0f, jpeg);
     if (FAILED(hr)) return hr;
     return Page::FromJpeg(jpeg, pixels) ? S_OK : WINCODEC_ERR_BADIMAGE;
 }
 
-// A PNG stream of the picture as 32-bit BGRA whatever its alpha, as an
-// icon's directory entry says it is.
-HRESULT Png32(IWICImagingFactory* wic, const Image& image, std::vector<uint8_t>& out) {
-    ComPtr<IWICBitmapEncoder> encoder;
-    HRESULT hr = wic->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Put());
-    ComPtr<IStream> stream;
-    if (SUCCEEDED(hr)) hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
-    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
-    ComPtr<IWICBitmapFrameEncode> frame;
-    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(frame.Put(), nullptr);
-    if (SUCCEEDED(hr)) hr = frame->Initialize(nullptr);
-    if (SUCCEEDED(hr)) hr = frame->SetSize(image.width, image.height);
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
-    if (SUCCEEDED(hr) && format != GUID_WICPixelFormat32bppBGRA) hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    if (SUCCEEDED(hr))
-        hr = frame->WritePixels(image.height, static_cast<UINT>(image.Stride()), static_cast<UINT>(image.bgra.size()),
-                                const_cast<BYTE*>(image.bgra.data()));
-    if (SUCCEEDED(hr)) hr = frame->Commit();
-    if (SUCCEEDED(hr)) hr = encoder->Commit();
-    HGLOBAL memory = nullptr;
-    if (SUCCEEDED(hr)) hr = GetHGlobalFromStream(stream.Get(), &memory);
-    STATSTG stat = {};
-    if (SUCCEEDED(hr)) hr = stream->Stat(&stat, STATFLAG_NONAME);
-    if (FAILED(hr)) return hr;
-    const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(memory));
-    if (!bytes) return E_OUTOFMEMORY;
-    out.assign(bytes, bytes + static_cast<size_t>(stat.cbSize.QuadPart));
-    GlobalUnlock(memory);
-    return S_OK;
-}
-
 }  // namespace
-
-HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed) {
-    if (!image.Valid()) return E_INVALIDARG;
-    ComPtr<IWICBitmap> bitmap;
-    HRESULT hr = wic->CreateBitmapFromMemory(image.width, image.height, GUID_WICPixelFormat32bppBGRA,
-                                             static_cast<UINT>(image.Stride()), static_cast<UINT>(image.bgra.size()),
-                                             const_cast<BYTE*>(image.bgra.data()), bitmap.Put());
-    ComPtr<IWICPalette> palette;
-    if (SUCCEEDED(hr)) hr = wic->CreatePalette(palette.Put());
-    if (SUCCEEDED(hr)) hr = palette->InitializeFromBitmap(bitmap.Get(), 256, FALSE);
-    UINT count = 0;
-    if (SUCCEEDED(hr)) hr = palette->GetColorCount(&count);
-    if (SUCCEEDED(hr) && (count == 0 || count > 256)) hr = WINCODEC_ERR_PALETTEUNAVAILABLE;
-    if (FAILED(hr)) return hr;
-    WICColor colours[256];
-    hr = palette->GetColors(count, colours, &count);
-    if (FAILED(hr)) return hr;
-    std::vector<uint32_t> rgb(colours, colours + count);
-    for (uint32_t& colour : rgb) colour &= 0xFFFFFF;  // 0xAARRGGBB
-    // The diffusion is ours: WIC's format converter does the same with a
-    // search through all 256 colours a pixel (2 s for 4 megapixels under Wine).
-    indexed = Dither::ToPalette(image, rgb);
-    return indexed.indices.empty() ? E_OUTOFMEMORY : S_OK;
-}
 
 HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     return Guarded(out, [&]() {
         IndexedImage indexed;
-        const HRESULT hr = Reduce(options.wic, image, indexed);
+        const HRESULT hr = WicEncoders::Reduce(options.wic, image, indexed);
         if (FAILED(hr)) return hr;
         return Written(Rle8::Write(indexed), out);
     });
@@ -141,7 +83,9 @@ HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint
         const Image large = fit(image, largest);
         std::vector<Ico::Entry> entries(1);
         entries[0].width = entries[0].height = largest;
-        const HRESULT hr = Png32(options.wic, Ico::OnSquare(large, largest), entries[0].png);
+        // 32-bit whatever its alpha, as the icon's directory entry says it is.
+        const HRESULT hr = WicEncoders::Encode(options.wic, GUID_ContainerFormatPng, Ico::OnSquare(large, largest),
+                                               WicEncoders::Alpha::Always, 0.0f, entries[0].png);
         if (FAILED(hr)) return hr;
         for (uint32_t side : {48u, 32u, 16u}) {
             if (side >= largest) continue;

@@ -1,6 +1,7 @@
 // The converter's encoders for the formats the platform's imaging component
 // does not write (JPEG 2000 apart: converter/jpeg2000/): each takes the pure writer of its format and adds what
-// only WIC gives (a palette made from the picture, JPEG and PNG streams).
+// only WIC gives (a palette made from the picture, JPEG and PNG streams, by
+// way of converter/WicEncoders.h).
 #pragma once
 
 #include "converter/Formats.h"
@@ -13,9 +14,5 @@ HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint
 HRESULT ToWbmp(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToPostScript(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToPdf(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
-
-// The picture reduced to at most 256 colours: WIC makes the palette from the
-// picture, then error diffusion onto it.
-HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed);
 
 }  // namespace FormatEncoders
