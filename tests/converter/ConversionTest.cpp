@@ -62,7 +62,7 @@ TEST_F(ConversionTest, EveryTokenOnEverySourceFormat) {
         EXPECT_NE(run.err.find("6 Dateien wurden umgewandelt."), std::string::npos) << run.err;
         for (const SourceFile& source : kSources) {
             const std::wstring result = At(ResultName(source.name, target.extension));
-            SCOPED_TRACE(Utf8Of(result));
+            SCOPED_TRACE(Utf8FromWide(result));
             ASSERT_EQ(Identify(result), std::string(target.decodedAs) + " 97x61");
             if (target.lossless && source.exact)
                 EXPECT_EQ(Compare(At(source.name), result, "AE"), 0.0);

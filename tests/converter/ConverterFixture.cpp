@@ -9,12 +9,6 @@ namespace {
 
 using UnixName = char*(CDECL*)(const WCHAR*);
 
-std::wstring Widened(const std::string& text) {
-    std::wstring out;
-    for (char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return out;
-}
-
 std::string Ansi(const std::wstring& text) {
     const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
                                       nullptr);
@@ -23,54 +17,30 @@ std::string Ansi(const std::wstring& text) {
     return out;
 }
 
-void RemoveFolder(const std::wstring& dir) {
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = dir + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveFolder(path);
-            } else {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
 
 }  // namespace
 
-std::string Utf8Of(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 void ConverterFixture::SetUp() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::wstring(temp) + L"converter-" + Widened(info->name()) + L"-" + std::to_wstring(GetCurrentProcessId());
-    RemoveFolder(dir_);
+    dir_ = std::wstring(temp) + L"converter-" + WideFromAnsi(info->name()) + L"-" + std::to_wstring(GetCurrentProcessId());
+    RemoveTree(dir_ + L"\\");
     ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
 }
 
-void ConverterFixture::TearDown() { RemoveFolder(dir_); }
+void ConverterFixture::TearDown() { RemoveTree(dir_ + L"\\"); }
+
+std::wstring ConverterFixture::ConverterPath() { return WideFromAnsi(ProgramDir()) + L"transform.exe"; }
 
 ProcessResult ConverterFixture::RunConverter(const std::vector<std::wstring>& args) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    return RunProgram(Widened(ProgramDir()) + L"transform.exe", args, {}, temp, 300000);
+    return RunProgram(ConverterPath(), args, {}, temp, 300000);
 }
 
-ProcessResult ConverterFixture::Convert(const std::vector<std::wstring>& paths, const std::string& token) {
+void ConverterFixture::WriteList(const std::vector<std::wstring>& paths) {
     std::string list;
     for (const std::wstring& path : paths) list += Ansi(path) + "\r\n";
     const HANDLE file = CreateFileW(ListPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -80,7 +50,11 @@ ProcessResult ConverterFixture::Convert(const std::vector<std::wstring>& paths, 
         CloseHandle(file);
     }
     EXPECT_EQ(written, list.size()) << "the list file";
-    return RunConverter({ListPath(), Widened(token)});
+}
+
+ProcessResult ConverterFixture::Convert(const std::vector<std::wstring>& paths, const std::string& token) {
+    WriteList(paths);
+    return RunConverter({ListPath(), WideFromAnsi(token)});
 }
 
 ProcessResult ConverterFixture::Host(const std::string& command) {
@@ -95,24 +69,10 @@ ProcessResult ConverterFixture::Host(const std::string& command) {
     const std::wstring out = stem + L".out", err = stem + L".err", code = stem + L".rc";
     const std::string script = "{ " + command + "\n} >" + Unix(out) + " 2>" + Unix(err) + " </dev/null; echo $? >" +
                                Unix(code + L".tmp") + " && mv " + Unix(code + L".tmp") + " " + Unix(code);
-    // Quoted by the rules Windows programs (and Wine, for a host program)
-    // split a command line by: backslashes count only before a quote.
-    std::wstring commandLine = L"/bin/sh -c \"";
     std::wstring wide(script.size(), L'\0');
     wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, script.data(), static_cast<int>(script.size()),
                                                         &wide[0], static_cast<int>(wide.size()))));
-    size_t backslashes = 0;
-    for (wchar_t c : wide) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        commandLine.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        commandLine += c;
-    }
-    commandLine.append(backslashes * 2, L'\\');
-    commandLine += L"\"";
+    std::wstring commandLine = L"/bin/sh -c " + QuoteArgument(wide);
     ProcessResult result;
     STARTUPINFOW si = {};
     si.cb = sizeof si;
@@ -125,8 +85,8 @@ ProcessResult ConverterFixture::Host(const std::string& command) {
     if (pi.hThread) CloseHandle(pi.hThread);
     if (pi.hProcess) CloseHandle(pi.hProcess);
     const DWORD start = GetTickCount();
-    while (!Exists(code) && GetTickCount() - start < 300000) Sleep(5);
-    result.finished = Exists(code);
+    while (!FileExists(code) && GetTickCount() - start < 300000) Sleep(5);
+    result.finished = FileExists(code);
     result.out = Bytes(out);
     result.err = Bytes(err);
     if (result.finished) result.exitCode = static_cast<DWORD>(std::strtoul(Bytes(code).c_str(), nullptr, 10));
@@ -171,9 +131,6 @@ double ConverterFixture::Compare(const std::wstring& a, const std::wstring& b, c
     return end == compared.out.c_str() ? -1 : value;
 }
 
-bool ConverterFixture::Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 std::vector<std::wstring> ConverterFixture::Names(const std::wstring& folder) const {
     std::vector<std::wstring> names;
@@ -191,11 +148,6 @@ std::vector<std::wstring> ConverterFixture::Names(const std::wstring& folder) co
 
 std::string ConverterFixture::Bytes(const std::wstring& path) {
     std::string bytes;
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(file);
+    ReadWholeFile(path, bytes);
     return bytes;
 }

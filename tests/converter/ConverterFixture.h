@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/ProcessRun.h"
+#include "support/TestFiles.h"
 
 class ConverterFixture : public ::testing::Test {
 protected:
@@ -27,6 +28,9 @@ protected:
     ProcessResult Convert(const std::vector<std::wstring>& paths, const std::string& token);
     // The converter with exactly these arguments.
     ProcessResult RunConverter(const std::vector<std::wstring>& args);
+    static std::wstring ConverterPath();
+    // The list file the converter is handed (ListPath()).
+    void WriteList(const std::vector<std::wstring>& paths);
     std::wstring ListPath() const { return At(L"files.txt"); }
 
     // A shell command line on the host; its output and exit code.
@@ -42,7 +46,6 @@ protected:
     // -1 when compare fails. PSNR of identical pictures reads as "inf": 1e9.
     static double Compare(const std::wstring& a, const std::wstring& b, const char* metric);
 
-    static bool Exists(const std::wstring& path);
     // The names in the folder, sorted; hidden ones too.
     std::vector<std::wstring> Names(const std::wstring& folder) const;
     static std::string Bytes(const std::wstring& path);
@@ -50,5 +53,3 @@ protected:
 private:
     std::wstring dir_;
 };
-
-std::string Utf8Of(const std::wstring& text);

@@ -108,12 +108,12 @@ TEST_F(OwnWritersTest, LosslessFormatsDecodeToTheSourcePixels) {
         EXPECT_EQ(Identify(At(L"picture" + ext)), file ? "JP2 97x61" : "J2K 97x61");
         // JPEG 2000 keeps transparency: the alpha channel comes back too.
         for (const wchar_t* name : {L"picture", L"alpha", L"wide"}) {
-            EXPECT_EQ(Compare(At(std::wstring(name) + L".png"), At(name + ext), "AE"), 0.0) << Utf8Of(name);
+            EXPECT_EQ(Compare(At(std::wstring(name) + L".png"), At(name + ext), "AE"), 0.0) << Utf8FromWide(name);
             // OpenJPEG's own decoder on the host, and its dump of the coding
             // style: the reversible 5/3 wavelet (qmfbid=1) and colour transform.
             const std::wstring decoded = At(std::wstring(name) + L"-opj.png");
             HostOut("opj_decompress -quiet -i " + Unix(At(name + ext)) + " -o " + Unix(decoded));
-            EXPECT_EQ(Compare(At(std::wstring(name) + L".png"), decoded, "AE"), 0.0) << Utf8Of(name);
+            EXPECT_EQ(Compare(At(std::wstring(name) + L".png"), decoded, "AE"), 0.0) << Utf8FromWide(name);
         }
         const std::string dump = HostOut("opj_dump -i " + Unix(At(L"picture" + ext)));
         EXPECT_NE(dump.find("qmfbid=1"), std::string::npos) << dump;
@@ -136,7 +136,7 @@ TEST_F(OwnWritersTest, IconHasTheLargeImageExactAndEverySmallerSize) {
                                   std::to_string(side) + "x" + std::to_string(side));
         const std::wstring large = At(std::wstring(name) + L"-large.png");
         HostOut("convert " + Unix(At(std::wstring(name) + L".ico")) + "'[0]' " + Unix(large));
-        EXPECT_EQ(Compare(expected, large, "AE"), 0.0) << Utf8Of(name);
+        EXPECT_EQ(Compare(expected, large, "AE"), 0.0) << Utf8FromWide(name);
     }
     // Larger than 256: made smaller, against ImageMagick's reduction.
     MakePicture(At(L"wide-square.png"),
@@ -196,7 +196,7 @@ TEST_F(OwnWritersTest, ReducedFormatsStayWithinTheirReduction) {
         const std::wstring grey = At(std::wstring(name) + L"-grey.png"), dots = At(std::wstring(name) + L"-dots.png");
         MakePicture(grey, Unix(At(std::wstring(name) + L".png")) + " -colorspace Gray -blur 0x2");
         MakePicture(dots, Unix(At(std::wstring(name) + L".wbmp")) + " -colorspace Gray -blur 0x2");
-        EXPECT_GE(Compare(grey, dots, "PSNR"), 20.0) << Utf8Of(name);
+        EXPECT_GE(Compare(grey, dots, "PSNR"), 20.0) << Utf8FromWide(name);
     }
 }
 
@@ -216,7 +216,7 @@ TEST_F(OwnWritersTest, PagesRenderThePictureCentredOnA4) {
                 Unix(At(std::wstring(name) + L".ps")));
         HostOut("pdftoppm -r 72 -png -singlefile " + Unix(At(std::wstring(name) + L".pdf")) + " " + Unix(pdf));
         for (const std::wstring& page : {ps, pdf + L".png"}) {
-            SCOPED_TRACE(Utf8Of(page));
+            SCOPED_TRACE(Utf8FromWide(page));
             EXPECT_EQ(Identify(page), "PNG 595x842");
             // The picture's place on the page, brought back to its own size
             // (JPEG's loss and two scalings on sharp edges: some 26 dB; a

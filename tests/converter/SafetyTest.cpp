@@ -24,7 +24,7 @@ TEST_F(SafetyTest, TakenNamesGetNumbersAndNothingIsTouched) {
     for (const wchar_t* expected : {L"a (3).png", L"a (4).png"}) {
         const ProcessResult run = Convert({At(L"a.png")}, "TOPNG");
         EXPECT_EQ(run.exitCode, 0u) << run.err;
-        EXPECT_EQ(Compare(At(L"a.png"), At(expected), "AE"), 0.0) << Utf8Of(expected);
+        EXPECT_EQ(Compare(At(L"a.png"), At(expected), "AE"), 0.0) << Utf8FromWide(expected);
     }
     EXPECT_EQ(Bytes(At(L"a.png")), source);
     EXPECT_EQ(Bytes(At(L"a (2).png")), taken);
@@ -113,7 +113,7 @@ TEST_F(SafetyTest, BadFilesAreSkippedWithTheirReasonAndTheOthersConverted) {
     EXPECT_EQ(Identify(At(L"good (2).jpg")), "JPEG 64x48");
     EXPECT_NE(run.err.find("huge.bmp: Das Bild ist zu groß."), std::string::npos) << run.err;
     for (const wchar_t* skipped : {L"text.jpg", L"empty (2).jpg", L"truncated.jpg", L"huge.jpg"})
-        EXPECT_FALSE(Exists(At(skipped))) << Utf8Of(skipped);
+        EXPECT_FALSE(FileExists(At(skipped))) << Utf8FromWide(skipped);
     EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
 }
 
@@ -170,28 +170,16 @@ TEST_F(SafetyTest, CancelStopsAfterTheCurrentPictureAndLeavesOnlyWholeResults) {
         ASSERT_TRUE(CopyFileW(list[0].c_str(), copy.c_str(), TRUE));
         list.push_back(copy);
     }
-    std::string text;
-    for (const std::wstring& path : list) text += Utf8Of(path) + "\r\n";  // ASCII paths
-    const HANDLE listFile = CreateFileW(ListPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(listFile, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(listFile, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(listFile);
-
+    WriteList(list);
     std::wstring commandLine = L"transform.exe \"" + ListPath() + L"\" \"TOJPG\"";
-    char program[MAX_PATH];
-    GetModuleFileNameA(nullptr, program, MAX_PATH);
-    std::string exe = program;
-    exe = exe.substr(0, exe.find_last_of('\\') + 1) + "transform.exe";
-    const std::wstring exeWide(exe.begin(), exe.end());
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessW(exeWide.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(CreateProcessW(ConverterPath().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
 
     // Cancel once the first result is in place, the way the button does.
     const DWORD start = GetTickCount();
-    while (!Exists(At(L"p0.jpg")) && !Exists(At(L"p1.jpg")) && GetTickCount() - start < 120000) Sleep(10);
+    while (!FileExists(At(L"p0.jpg")) && !FileExists(At(L"p1.jpg")) && GetTickCount() - start < 120000) Sleep(10);
     HANDLE cancel = nullptr;
     while (!cancel && GetTickCount() - start < 120000) {
         cancel = OpenEventW(EVENT_MODIFY_STATE, FALSE, ProgressWindow::CancelEventName(pi.dwProcessId).c_str());
@@ -211,7 +199,7 @@ TEST_F(SafetyTest, CancelStopsAfterTheCurrentPictureAndLeavesOnlyWholeResults) {
     for (const std::wstring& name : Names(Dir())) {
         if (name.size() < 4 || name.compare(name.size() - 4, 4, L".jpg") != 0) continue;
         ++results;
-        EXPECT_EQ(Identify(At(name)), "JPEG 1600x1200") << Utf8Of(name);
+        EXPECT_EQ(Identify(At(name)), "JPEG 1600x1200") << Utf8FromWide(name);
     }
     EXPECT_GE(results, 1);
     EXPECT_LT(results, kCount / 2) << "the run went on after the cancel";

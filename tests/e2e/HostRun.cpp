@@ -76,15 +76,6 @@ std::string ValueAfter(const std::string& out, const std::string& label) {
     return std::string();
 }
 
-std::string Utf8FromWide(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    return out;
-}
-
 static std::wstring WideFrom(const std::string& bytes, UINT codePage) {
     if (bytes.empty()) return std::wstring();
     int size = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
@@ -94,7 +85,6 @@ static std::wstring WideFrom(const std::string& bytes, UINT codePage) {
 }
 
 std::wstring WideFromUtf8(const std::string& text) { return WideFrom(text, CP_UTF8); }
-std::wstring WideFromAnsi(const std::string& text) { return WideFrom(text, CP_ACP); }
 std::string Utf8FromCp1252(const std::string& bytes) { return Utf8FromWide(WideFrom(bytes, 1252)); }
 
 std::string AnsiFromWide(const std::wstring& text) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "support/ProcessRun.h"
+#include "support/TestFiles.h"
 
 #include <string>
 #include <utility>
@@ -32,7 +33,5 @@ std::vector<std::string> ParseListLines(const std::string& out);
 std::string ValueAfter(const std::string& out, const std::string& label);
 
 std::string Utf8FromCp1252(const std::string& bytes);
-std::string Utf8FromWide(const std::wstring& text);
 std::wstring WideFromUtf8(const std::string& text);
-std::wstring WideFromAnsi(const std::string& text);
 std::string AnsiFromWide(const std::wstring& text);

@@ -49,7 +49,7 @@ bool MakeFile(const std::wstring& path, const char* bytes) {
 }
 
 // Removes a tree; a just-ended converter may hold its image a moment longer.
-void RemoveTree(const std::wstring& dir) {
+void RemoveTreeRetrying(const std::wstring& dir) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
@@ -59,7 +59,7 @@ void RemoveTree(const std::wstring& dir) {
                 if (name == L"." || name == L"..") continue;
                 std::wstring path = dir + L"\\" + name;
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(path);
+                    RemoveTreeRetrying(path);
                 else
                     DeleteFileW(path.c_str());
             } while (FindNextFileW(search, &found));
@@ -134,7 +134,7 @@ void ShellHostFixture::SetUpTestSuite() {
     setupError_.clear();
     approvedBefore_ = ApprovedValueExists();
     for (size_t i = 0; i < 4; ++i) g_parentExisted[i] = ClassKeyExists(kHandlerParents[i]);
-    RemoveTree(Root());
+    RemoveTreeRetrying(Root());
     if (!CreateDirectoryW(Root().c_str(), nullptr) || !CreateDirectoryW(InstallDir().c_str(), nullptr) ||
         !CreateDirectoryW(TempDir().c_str(), nullptr) || !CreateDirectoryW(PicturesDir().c_str(), nullptr)) {
         setupError_ = "cannot create the test folders below " + Ansi(Root());
@@ -166,7 +166,7 @@ void ShellHostFixture::TearDownTestSuite() {
     }
     DeleteSettingsKey();
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Vardel Software");  // only when nothing else is below it
-    RemoveTree(Root());
+    RemoveTreeRetrying(Root());
 }
 
 void ShellHostFixture::SetUp() {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "support/TestFiles.h"
 #include "untMain/KontextMenuShellExt.h"
 #include "untMain/ModuleState.h"
 
@@ -71,37 +72,17 @@ namespace {
 
 std::atomic<int> scratchCounter{0};
 
-void RemoveTreeW(const std::wstring& dir) {  // dir with a trailing backslash
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = dir + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTreeW(path + L"\\");
-            } else {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
-
 }  // namespace
 
 ScratchFolder::ScratchFolder() {
     path_ = L"C:\\qsel" + std::to_wstring(GetCurrentProcessId()) + L"-" +
             std::to_wstring(++scratchCounter) + L"\\";
-    RemoveTreeW(path_);
+    RemoveTree(path_);
     CreateDirectoryW(path_.c_str(), nullptr);
 }
 
 ScratchFolder::~ScratchFolder() {
-    RemoveTreeW(path_);
+    RemoveTree(path_);
 }
 
 std::string ScratchFolder::Path() const {

@@ -1,27 +1,10 @@
 #include "support/ProcessRun.h"
 
+#include "support/TestFiles.h"
+
 #include <cwchar>
 
 namespace {
-
-
-std::wstring Quote(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
-        else out.append(backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
 
 bool SameName(const std::wstring& entry, const std::wstring& name) {
     return entry.size() > name.size() && entry[name.size()] == L'=' &&
@@ -51,27 +34,34 @@ HANDLE InheritableFile(const std::wstring& path) {
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::string ReadAll(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
+}  // namespace
+
+std::wstring QuoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
+        else out.append(backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
 }
 
-std::string Utf8(const std::wstring& text) {
-    std::string out;
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n));
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+std::string Utf8FromWide(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
     return out;
 }
-
-}  // namespace
 
 ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
                       const std::vector<std::pair<std::wstring, std::wstring>>& overrides,
@@ -89,11 +79,11 @@ ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wst
     if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
         if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
         if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
-        result.err = "cannot create the output files in " + Utf8(scratchDir);
+        result.err = "cannot create the output files in " + Utf8FromWide(scratchDir);
         return result;
     }
-    std::wstring commandLine = Quote(program);
-    for (const std::wstring& arg : args) commandLine += L" " + Quote(arg);
+    std::wstring commandLine = QuoteArgument(program);
+    for (const std::wstring& arg : args) commandLine += L" " + QuoteArgument(arg);
     std::wstring environment = EnvironmentBlock(overrides);
 
     STARTUPINFOW si = {};
@@ -119,8 +109,8 @@ ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wst
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    result.out = ReadAll(outPath);
-    result.err = ReadAll(errPath);
+    ReadWholeFile(outPath, result.out);
+    ReadWholeFile(errPath, result.err);
     DeleteFileW(outPath.c_str());
     DeleteFileW(errPath.c_str());
     return result;

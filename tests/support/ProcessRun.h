@@ -20,3 +20,10 @@ struct ProcessResult {
 ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
                          const std::vector<std::pair<std::wstring, std::wstring>>& overrides,
                          const std::wstring& scratchDir, DWORD timeoutMs = 120000);
+
+// The argument quoted so that a Windows program's command-line parser (and
+// Wine's, for a host program) gives it back whole: backslashes count only
+// before a quote.
+std::wstring QuoteArgument(const std::wstring& arg);
+
+std::string Utf8FromWide(const std::wstring& text);

@@ -79,7 +79,7 @@ protected:
         const HWND list = GetDlgItem(dialog, id);
         const LRESULT index = SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                            reinterpret_cast<LPARAM>(item.c_str()));
-        ASSERT_NE(index, CB_ERR) << Utf8Of(item);
+        ASSERT_NE(index, CB_ERR) << Utf8FromWide(item);
         SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
     }
@@ -305,9 +305,9 @@ TEST_F(WizardTest, WrongInputIsRefusedInTheDialogWithItsReason) {
         Type(dialog, c.field, c.value);
         EXPECT_EQ(Text(GetDlgItem(dialog, IDC_WIZARD_PROBLEM)), L"") << "a change clears the last refusal";
         Click(dialog, IDOK);
-        ASSERT_TRUE(IsWindow(dialog)) << "OK was taken with " << Utf8Of(c.value);
-        EXPECT_EQ(Text(GetDlgItem(dialog, IDC_WIZARD_PROBLEM)), c.reason) << Utf8Of(c.value);
-        EXPECT_EQ(Focused(dialog), GetDlgItem(dialog, c.refusedField)) << Utf8Of(c.value);
+        ASSERT_TRUE(IsWindow(dialog)) << "OK was taken with " << Utf8FromWide(c.value);
+        EXPECT_EQ(Text(GetDlgItem(dialog, IDC_WIZARD_PROBLEM)), c.reason) << Utf8FromWide(c.value);
+        EXPECT_EQ(Focused(dialog), GetDlgItem(dialog, c.refusedField)) << Utf8FromWide(c.value);
     }
     Click(dialog, IDCANCEL);
     const ProcessResult run = Finish();
