@@ -1,8 +1,8 @@
 #include "converter/Formats.h"
 
-#include "converter/WicEncoders.h"
-#include "converter/formats/FormatEncoders.h"
-#include "converter/jpeg2000/Jpeg2000Encoder.h"
+#include "converter/writers/WicEncoders.h"
+#include "converter/writers/FormatEncoders.h"
+#include "converter/writers/Jpeg2000Encoder.h"
 
 namespace Formats {
 

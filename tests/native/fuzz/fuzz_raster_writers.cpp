@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "converter/formats/Dither.h"
-#include "converter/formats/Ico.h"
-#include "converter/formats/Pcx.h"
-#include "converter/formats/Rle8.h"
-#include "converter/formats/Wbmp.h"
+#include "converter/writers/Dither.h"
+#include "converter/writers/Ico.h"
+#include "converter/writers/Pcx.h"
+#include "converter/writers/Rle8.h"
+#include "converter/writers/Wbmp.h"
 #include "model/DitherModel.h"
 #include "model/FormatReaders.h"
 

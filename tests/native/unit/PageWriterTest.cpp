@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "converter/formats/Page.h"
-#include "converter/formats/Pdf.h"
-#include "converter/formats/PostScript.h"
+#include "converter/writers/Page.h"
+#include "converter/writers/Pdf.h"
+#include "converter/writers/PostScript.h"
 #include "model/FormatReaders.h"
 #include "model/HostTools.h"
 

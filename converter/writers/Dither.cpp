@@ -1,4 +1,4 @@
-#include "converter/formats/Dither.h"
+#include "converter/writers/Dither.h"
 
 #include <algorithm>
 #include <array>

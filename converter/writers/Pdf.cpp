@@ -1,8 +1,8 @@
-#include "converter/formats/Pdf.h"
+#include "converter/writers/Pdf.h"
 
 #include <string>
 
-#include "converter/formats/ByteWriter.h"
+#include "converter/writers/ByteWriter.h"
 
 namespace Pdf {
 namespace {

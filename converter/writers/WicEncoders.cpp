@@ -1,8 +1,8 @@
-#include "converter/WicEncoders.h"
+#include "converter/writers/WicEncoders.h"
 
 #include "converter/Com.h"
 #include "converter/Pixels.h"
-#include "converter/formats/Dither.h"
+#include "converter/writers/Dither.h"
 
 namespace WicEncoders {
 

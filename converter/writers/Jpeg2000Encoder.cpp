@@ -1,8 +1,8 @@
-#include "converter/jpeg2000/Jpeg2000Encoder.h"
+#include "converter/writers/Jpeg2000Encoder.h"
 
 #include <new>
 
-#include "converter/jpeg2000/Jpeg2000.h"
+#include "converter/writers/Jpeg2000.h"
 
 namespace Jpeg2000Encoder {
 namespace {

@@ -1,4 +1,4 @@
-#include "converter/formats/Page.h"
+#include "converter/writers/Page.h"
 
 #include <algorithm>
 #include <cmath>

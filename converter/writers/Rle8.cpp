@@ -1,9 +1,9 @@
-#include "converter/formats/Rle8.h"
+#include "converter/writers/Rle8.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "converter/formats/ByteWriter.h"
+#include "converter/writers/ByteWriter.h"
 
 namespace Rle8 {
 namespace {

@@ -1,17 +1,17 @@
-#include "converter/formats/FormatEncoders.h"
+#include "converter/writers/FormatEncoders.h"
 
 #include <algorithm>
 #include <new>
 
 #include "converter/Resampling.h"
-#include "converter/WicEncoders.h"
-#include "converter/formats/Ico.h"
-#include "converter/formats/Page.h"
-#include "converter/formats/Pcx.h"
-#include "converter/formats/Pdf.h"
-#include "converter/formats/PostScript.h"
-#include "converter/formats/Rle8.h"
-#include "converter/formats/Wbmp.h"
+#include "converter/writers/WicEncoders.h"
+#include "converter/writers/Ico.h"
+#include "converter/writers/Page.h"
+#include "converter/writers/Pcx.h"
+#include "converter/writers/Pdf.h"
+#include "converter/writers/PostScript.h"
+#include "converter/writers/Rle8.h"
+#include "converter/writers/Wbmp.h"
 
 namespace FormatEncoders {
 namespace {

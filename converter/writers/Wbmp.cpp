@@ -1,8 +1,8 @@
-#include "converter/formats/Wbmp.h"
+#include "converter/writers/Wbmp.h"
 
 #include <algorithm>
 
-#include "converter/formats/ByteWriter.h"
+#include "converter/writers/ByteWriter.h"
 
 namespace Wbmp {
 namespace {

@@ -1,4 +1,4 @@
-#include "converter/jpeg2000/Jpeg2000.h"
+#include "converter/writers/Jpeg2000.h"
 
 #include <openjpeg.h>
 

@@ -1,7 +1,7 @@
 // The converter's encoders for the formats the platform's imaging component
-// does not write (JPEG 2000 apart: converter/jpeg2000/): each takes the pure writer of its format and adds what
+// does not write (JPEG 2000 apart: converter/writers/): each takes the pure writer of its format and adds what
 // only WIC gives (a palette made from the picture, JPEG and PNG streams, by
-// way of converter/WicEncoders.h).
+// way of converter/writers/WicEncoders.h).
 #pragma once
 
 #include "converter/Formats.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter/formats/Page.h"
+#include "converter/writers/Page.h"
 
 namespace Pdf {
 

@@ -1,6 +1,6 @@
-#include "converter/formats/Pcx.h"
+#include "converter/writers/Pcx.h"
 
-#include "converter/formats/ByteWriter.h"
+#include "converter/writers/ByteWriter.h"
 
 namespace Pcx {
 namespace {

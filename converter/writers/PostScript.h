@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "converter/Image.h"
-#include "converter/formats/Page.h"
+#include "converter/writers/Page.h"
 
 namespace PostScript {
 

@@ -1,9 +1,9 @@
-#include "converter/formats/Ico.h"
+#include "converter/writers/Ico.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "converter/formats/ByteWriter.h"
+#include "converter/writers/ByteWriter.h"
 
 namespace Ico {
 namespace {

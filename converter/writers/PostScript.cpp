@@ -1,9 +1,9 @@
-#include "converter/formats/PostScript.h"
+#include "converter/writers/PostScript.h"
 
 #include <cmath>
 #include <string>
 
-#include "converter/formats/ByteWriter.h"
+#include "converter/writers/ByteWriter.h"
 
 namespace PostScript {
 
