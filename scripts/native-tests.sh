@@ -2,7 +2,8 @@
 # Host build of the extension's pure byte rules under AddressSanitizer and
 # UndefinedBehaviorSanitizer: unit tests against reference models, each
 # fuzzer's seed corpus replayed, then each fuzzer run for a bounded time.
-# Installs clang, its fuzzer runtime, g++ and cmake when they are missing.
+# Installs clang, its fuzzer runtime, g++, cmake, zlib's headers and libtiff's
+# tools (a fax coder the readers' tests use) when they are missing.
 #
 #   scripts/native-tests.sh                 # build dir build-native, 10 s a fuzzer
 #   NATIVE_FUZZ_SECONDS=60 scripts/native-tests.sh
@@ -24,6 +25,8 @@ have_cmd g++ || need+=(g++)
 have_cmd cmake || need+=(cmake)
 have_cmd make || need+=(make)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
+have_cmd tiffcp || need+=(libtiff-tools)
 if [ ${#need[@]} -gt 0 ]; then
     SUDO=""
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
