@@ -2,7 +2,8 @@
 // files made by the host's tools (ImageMagick, libtiff's tiffcp), each read
 // compared with what ImageMagick decodes from the same file or with the
 // picture the file was made from. Nothing on the host reads or writes Paint
-// Shop Pro files: those are built here by the format's documented layout.
+// Shop Pro files: those are built by the format's documented layout
+// (model/PspModel.h).
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -17,6 +18,7 @@
 #include "converter/readers/PhotoCd.h"
 #include "converter/readers/Psd.h"
 #include "model/HostTools.h"
+#include "model/PspModel.h"
 
 namespace {
 
@@ -250,169 +252,20 @@ TEST(G3FaxReader, ReadsModifiedHuffmanPagesWithEveryKindOfLineEnd) {
 
 // ---------------------------------------------------------------------------
 
-// Paint Shop Pro files of file format 5 (Paint Shop Pro 7), built by the
-// layout Jasc documents: little-endian fields, blocks of "~BK\0", a 16-bit id
-// and a 32-bit length, each block's fixed chunk starting with its own length.
-class PspFile {
-public:
-    PspFile() {
-        const char signature[32] = "Paint Shop Pro Image File\n\x1a\0\0\0\0";
-        bytes_.assign(signature, signature + 32);
-        U16(5);
-        U16(0);
-    }
-    static std::vector<uint8_t> Block(uint16_t id, const std::vector<uint8_t>& body) {
-        std::vector<uint8_t> out = {'~', 'B', 'K', 0};
-        Put(out, id, 2);
-        Put(out, static_cast<uint32_t>(body.size()), 4);
-        out.insert(out.end(), body.begin(), body.end());
-        return out;
-    }
-    // A fixed chunk: its length (itself included), then the fields.
-    static std::vector<uint8_t> Chunk(const std::vector<uint8_t>& fields) {
-        std::vector<uint8_t> out;
-        Put(out, static_cast<uint32_t>(fields.size() + 4), 4);
-        out.insert(out.end(), fields.begin(), fields.end());
-        return out;
-    }
-    static void Put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    }
-    void Add(const std::vector<uint8_t>& block) { bytes_.insert(bytes_.end(), block.begin(), block.end()); }
-    const std::vector<uint8_t>& Bytes() const { return bytes_; }
-
-private:
-    void U16(uint16_t value) { Put(bytes_, value, 2); }
-    std::vector<uint8_t> bytes_;
-};
-
-std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-std::vector<uint8_t> Fields(std::initializer_list<std::pair<uint32_t, int>> values) {
-    std::vector<uint8_t> out;
-    for (auto [value, bytes] : values) PspFile::Put(out, value, bytes);
+std::vector<uint8_t> Zlib(const std::vector<uint8_t>& data) {
+    uLongf length = compressBound(static_cast<uLong>(data.size()));
+    std::vector<uint8_t> out(length);
+    EXPECT_EQ(compress(out.data(), &length, data.data(), static_cast<uLong>(data.size())), Z_OK);
+    out.resize(length);
     return out;
-}
-
-std::vector<uint8_t> ImageAttributes(uint32_t width, uint32_t height, uint16_t compression, uint16_t depth) {
-    std::vector<uint8_t> fields = Fields({{width, 4}, {height, 4}});
-    const double dpi = 150;
-    uint8_t resolution[8];
-    std::memcpy(resolution, &dpi, 8);
-    fields.insert(fields.end(), resolution, resolution + 8);
-    fields = fields + Fields({{1, 1}, {compression, 2}, {depth, 2}, {1, 2}, {0, 4}, {0, 1}, {0, 4}, {0, 4}, {1, 2}, {0, 4}});
-    return PspFile::Block(0, PspFile::Chunk(fields));
-}
-
-// PSP run-length coding: counts above 128 repeat the next byte, others copy.
-std::vector<uint8_t> PspRle(const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> out;
-    size_t i = 0;
-    while (i < data.size()) {
-        size_t run = 1;
-        while (i + run < data.size() && data[i + run] == data[i] && run < 127) ++run;
-        if (run >= 3) {
-            out.push_back(static_cast<uint8_t>(128 + run));
-            out.push_back(data[i]);
-            i += run;
-        } else {
-            const size_t n = std::min<size_t>(data.size() - i, 100);
-            out.push_back(static_cast<uint8_t>(n));
-            out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(i), data.begin() + static_cast<std::ptrdiff_t>(i + n));
-            i += n;
-        }
-    }
-    return out;
-}
-
-std::vector<uint8_t> Compressed(const std::vector<uint8_t>& data, uint16_t compression) {
-    if (compression == 1) return PspRle(data);
-    if (compression == 2) {
-        uLongf length = compressBound(static_cast<uLong>(data.size()));
-        std::vector<uint8_t> out(length);
-        EXPECT_EQ(compress(out.data(), &length, data.data(), static_cast<uLong>(data.size())), Z_OK);
-        out.resize(length);
-        return out;
-    }
-    return data;
-}
-
-std::vector<uint8_t> ChannelBlock(const std::vector<uint8_t>& plane, uint16_t compression, uint16_t bitmapType,
-                                  uint16_t channelType) {
-    const std::vector<uint8_t> data = Compressed(plane, compression);
-    return PspFile::Block(5, PspFile::Chunk(Fields({{static_cast<uint32_t>(data.size()), 4},
-                                                    {static_cast<uint32_t>(plane.size()), 4},
-                                                    {bitmapType, 2},
-                                                    {channelType, 2}})) +
-                                 data);
-}
-
-std::vector<uint8_t> CompositeAttributes(uint32_t width, uint32_t height, uint16_t depth, uint16_t compression,
-                                         uint16_t type) {
-    return PspFile::Block(17, PspFile::Chunk(Fields({{width, 4}, {height, 4}, {depth, 2}, {compression, 2}, {1, 2},
-                                                     {depth == 24 ? 0u : 256u, 4}, {type, 2}})));
-}
-
-// A picture whose colours depend on place: rows padded to four bytes.
-struct PspPicture {
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> red, green, blue, index;  // padded rows
-    std::vector<uint32_t> palette;
-    size_t Stride() const { return (width + 3) & ~3u; }
-};
-
-PspPicture Picture(uint32_t width, uint32_t height) {
-    PspPicture p;
-    p.width = width;
-    p.height = height;
-    const size_t stride = p.Stride();
-    for (auto* plane : {&p.red, &p.green, &p.blue, &p.index}) plane->assign(stride * height, 0);
-    for (uint32_t i = 0; i < 256; ++i) p.palette.push_back((i * 0x9E3779B1u) & 0xFFFFFF);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x) {
-            const size_t at = y * stride + x;
-            p.red[at] = static_cast<uint8_t>(x * 7);
-            p.green[at] = static_cast<uint8_t>(y * 13);
-            p.blue[at] = x < width / 2 ? 200 : static_cast<uint8_t>(x ^ y);  // runs and noise
-            p.index[at] = static_cast<uint8_t>(x / 3 + y);
-        }
-    return p;
-}
-
-// A file with a small thumbnail first (which must not be taken) and then the
-// full-size composite, in 24 bits or through a palette.
-std::vector<uint8_t> PspWithComposite(const PspPicture& p, uint16_t compression, bool paletted) {
-    PspFile file;
-    const uint16_t depth = paletted ? 8 : 24;
-    file.Add(ImageAttributes(p.width, p.height, compression, depth));
-    std::vector<uint8_t> bank = PspFile::Chunk(Fields({{2, 4}}));
-    bank = bank + CompositeAttributes(2, 2, 24, compression, 1) + CompositeAttributes(p.width, p.height, depth, compression, 0);
-    const std::vector<uint8_t> tiny(8, 0x55);
-    bank = bank + PspFile::Block(9, PspFile::Chunk(Fields({{1, 2}, {3, 2}})) + ChannelBlock(tiny, compression, 0, 1) +
-                                        ChannelBlock(tiny, compression, 0, 2) + ChannelBlock(tiny, compression, 0, 3));
-    std::vector<uint8_t> image;
-    if (paletted) {
-        std::vector<uint8_t> palette = PspFile::Chunk(Fields({{256, 4}}));
-        for (uint32_t c : p.palette) palette = palette + Fields({{c & 0xFF, 1}, {c >> 8 & 0xFF, 1}, {c >> 16, 1}, {0, 1}});
-        image = PspFile::Chunk(Fields({{1, 2}, {1, 2}})) + PspFile::Block(2, palette) +
-                ChannelBlock(p.index, compression, 0, 0);
-    } else {
-        image = PspFile::Chunk(Fields({{1, 2}, {3, 2}})) + ChannelBlock(p.red, compression, 0, 1) +
-                ChannelBlock(p.green, compression, 0, 2) + ChannelBlock(p.blue, compression, 0, 3);
-    }
-    file.Add(PspFile::Block(16, bank + PspFile::Block(9, image)));
-    return file.Bytes();
 }
 
 TEST(PaintShopProReader, ReadsTheFullSizeCompositeInEveryCompression) {
-    const PspPicture p = Picture(45, 23);
+    const PspModel::Picture p = PspModel::Sample(45, 23);
     for (uint16_t compression : {0, 1, 2}) {
         for (bool paletted : {false, true}) {
             SCOPED_TRACE("compression " + std::to_string(compression) + (paletted ? ", paletted" : ", 24 bits"));
-            const std::vector<uint8_t> file = PspWithComposite(p, compression, paletted);
+            const std::vector<uint8_t> file = PspModel::WithComposite(p, compression, paletted, Zlib);
             Decoded decoded;
             ASSERT_EQ(PaintShopPro::Read(file.data(), file.size(), ReadRequest{}, decoded).status, ReadStatus::Ok);
             ASSERT_EQ(decoded.image.width, p.width);
@@ -420,9 +273,7 @@ TEST(PaintShopProReader, ReadsTheFullSizeCompositeInEveryCompression) {
             EXPECT_NEAR(decoded.metadata.dpiX, 150, 1e-9);
             for (uint32_t y = 0; y < p.height; ++y)
                 for (uint32_t x = 0; x < p.width; ++x) {
-                    const size_t at = y * p.Stride() + x;
-                    const uint32_t rgb = paletted ? p.palette[p.index[at]]
-                                                  : uint32_t{p.red[at]} << 16 | p.green[at] << 8 | p.blue[at];
+                    const uint32_t rgb = p.Rgb(x, y, paletted);
                     const uint8_t* px = decoded.image.Row(y) + x * 4;
                     ASSERT_EQ(uint32_t{px[2]} << 16 | px[1] << 8 | px[0], rgb) << x << "," << y;
                     ASSERT_EQ(px[3], 255);
@@ -432,16 +283,15 @@ TEST(PaintShopProReader, ReadsTheFullSizeCompositeInEveryCompression) {
 }
 
 TEST(PaintShopProReader, NamesTheFormatWhenThereIsNoComposite) {
-    PspFile file;
-    file.Add(ImageAttributes(10, 10, 0, 24));
+    const std::vector<uint8_t> layersOnly = PspModel::WithoutComposite(10, 10);
     Decoded decoded;
-    const ReadResult result = PaintShopPro::Read(file.Bytes().data(), file.Bytes().size(), ReadRequest{}, decoded);
+    const ReadResult result = PaintShopPro::Read(layersOnly.data(), layersOnly.size(), ReadRequest{}, decoded);
     EXPECT_EQ(result.status, ReadStatus::NoPicture);
     ASSERT_NE(result.reason, nullptr);
     EXPECT_NE(std::wstring(result.reason).find(L"Paint-Shop-Pro"), std::wstring::npos);
 
     // Cut anywhere inside the composite: damaged, never read past the end.
-    const std::vector<uint8_t> whole = PspWithComposite(Picture(9, 4), 1, false);
+    const std::vector<uint8_t> whole = PspModel::WithComposite(PspModel::Sample(9, 4), 1, false);
     for (size_t cut = 40; cut < whole.size(); cut += 7) {
         const std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
         const ReadStatus status = PaintShopPro::Read(part.data(), part.size(), ReadRequest{}, decoded).status;
