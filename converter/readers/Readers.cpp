@@ -7,10 +7,14 @@
 #include <vector>
 
 #include "converter/Texts.h"
+#include "converter/readers/G3Fax.h"
 #include "converter/readers/Gif.h"
 #include "converter/readers/IcoCur.h"
 #include "converter/readers/Jpeg2000.h"
 #include "converter/readers/Metafile.h"
+#include "converter/readers/PaintShopPro.h"
+#include "converter/readers/PhotoCd.h"
+#include "converter/readers/Psd.h"
 #include "converter/readers/Wic.h"
 
 namespace Readers {
@@ -143,6 +147,17 @@ bool IsCursor(const uint8_t* head, size_t size) {
     return size >= 6 && StartsWith(head, size, "\0\0\2\0", 4) && (head[4] | head[5]) != 0;
 }
 
+bool IsPhotoshop(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "8BPS", 4) && size >= 6 && head[4] == 0 && (head[5] == 1 || head[5] == 2);
+}
+// Photo CD's image pack information sits 2 KB into the file.
+bool IsPhotoCd(const uint8_t* head, size_t size) {
+    return size >= 0x807 && std::memcmp(head + 0x800, "PCD_IPI", 7) == 0;
+}
+bool IsPaintShopPro(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "Paint Shop Pro Image File\n\x1A", 27);
+}
+
 // One row a kind; who looks first is the table's order. The platform's
 // imaging component is the reader of the kinds it decodes alike on every
 // Windows. A byte reader of our own (Reader.h) enters as Bytes<Ns::Read>;
@@ -160,6 +175,13 @@ const Row kReaders[] = {
     {L"CUR", L".cur", IsCursor, ReadIcon, true, nullptr},
     {L"EMF", L".emf", Metafile::IsEmf, Bytes<Metafile::Read>, true, nullptr},
     {L"WMF", L".wmf", Metafile::IsWmf, Bytes<Metafile::Read>, true, nullptr},
+    {L"Photoshop", L".psd .pdd", IsPhotoshop, Bytes<Psd::Read>, true, nullptr},
+    {L"Photo CD", L".pcd", IsPhotoCd, Bytes<PhotoCd::Read>, true, nullptr},
+    {L"Paint Shop Pro", L".psp .pspimage", IsPaintShopPro, Bytes<PaintShopPro::Read>, true, nullptr},
+    // Fax has no magic bytes: its reader takes the file only when the first
+    // rows decode. The name tells the resolution: .g3n normal, others fine.
+    {L"Fax", L".fax .g3f", nullptr, Bytes<G3Fax::Read>, true, nullptr},
+    {L"Fax", L".g3n", nullptr, Bytes<G3Fax::ReadNormal>, true, nullptr},
 };
 
 // Whatever else the platform decodes: WebP, HEIC, JPEG XR, camera raw ...
