@@ -8,6 +8,7 @@
 
 #include "converter/Texts.h"
 #include "converter/readers/AliasPix.h"
+#include "converter/readers/G3Fax.h"
 #include "converter/readers/Gif.h"
 #include "converter/readers/HaloCut.h"
 #include "converter/readers/IcoCur.h"
@@ -17,6 +18,9 @@
 #include "converter/readers/Pcx.h"
 #include "converter/readers/Tga.h"
 #include "converter/readers/Wbmp.h"
+#include "converter/readers/PaintShopPro.h"
+#include "converter/readers/PhotoCd.h"
+#include "converter/readers/Psd.h"
 #include "converter/readers/Wic.h"
 
 namespace Readers {
@@ -180,6 +184,17 @@ bool IsPcx(const uint8_t* head, size_t size) {
            (head[3] == 1 || head[3] == 2 || head[3] == 4 || head[3] == 8);
 }
 
+bool IsPhotoshop(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "8BPS", 4) && size >= 6 && head[4] == 0 && (head[5] == 1 || head[5] == 2);
+}
+// Photo CD's image pack information sits 2 KB into the file.
+bool IsPhotoCd(const uint8_t* head, size_t size) {
+    return size >= 0x807 && std::memcmp(head + 0x800, "PCD_IPI", 7) == 0;
+}
+bool IsPaintShopPro(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "Paint Shop Pro Image File\n\x1A", 27);
+}
+
 // One row a kind; who looks first is the table's order. The platform's
 // imaging component is the reader of the kinds it decodes alike on every
 // Windows. A byte reader of our own (Reader.h) enters as Bytes<Ns::Read>;
@@ -204,6 +219,13 @@ const Row kReaders[] = {
     {L"WBMP", L".wbmp", nullptr, Bytes<Wbmp::Read>, true, "TOWBMP"},
     {L"Dr. Halo", L".cut", nullptr, ReadHaloCut, true, nullptr},
     {L"Alias PIX", L".pix", nullptr, Bytes<AliasPix::Read>, true, nullptr},
+    {L"Photoshop", L".psd .pdd", IsPhotoshop, Bytes<Psd::Read>, true, nullptr},
+    {L"Photo CD", L".pcd", IsPhotoCd, Bytes<PhotoCd::Read>, true, nullptr},
+    {L"Paint Shop Pro", L".psp .pspimage", IsPaintShopPro, Bytes<PaintShopPro::Read>, true, nullptr},
+    // Fax has no magic bytes: its reader takes the file only when the first
+    // rows decode. The name tells the resolution: .g3n normal, others fine.
+    {L"Fax", L".fax .g3f", nullptr, Bytes<G3Fax::Read>, true, nullptr},
+    {L"Fax", L".g3n", nullptr, Bytes<G3Fax::ReadNormal>, true, nullptr},
 };
 
 // Whatever else the platform decodes: WebP, HEIC, JPEG XR, camera raw ...

@@ -4,6 +4,9 @@
 #include "ConverterFixture.h"
 
 #include <algorithm>
+#include <zlib.h>
+
+#include "native/model/PspModel.h"
 
 namespace {
 
@@ -229,6 +232,42 @@ struct Companion {
 };
 
 const Companion kCompanions[] = {{L"cut.cut", L"cut.pal", HaloPalette}};
+// Paint Shop Pro, which nothing on the host writes or reads: the base
+// picture (ImageMagick's raw RGB of it) as the full-size composite of a file
+// built by the format's documented layout, judged against the base itself.
+PspModel::Picture PspPicture(const std::string& rgb) {
+    PspModel::Picture p;
+    p.width = 64;
+    p.height = 48;
+    const size_t stride = p.Stride();
+    for (auto* plane : {&p.red, &p.green, &p.blue}) plane->assign(stride * p.height, 0);
+    for (size_t y = 0; y < p.height && (y + 1) * p.width * 3 <= rgb.size(); ++y)
+        for (size_t x = 0; x < p.width; ++x) {
+            const char* px = rgb.data() + (y * p.width + x) * 3;
+            p.red[y * stride + x] = static_cast<uint8_t>(px[0]);
+            p.green[y * stride + x] = static_cast<uint8_t>(px[1]);
+            p.blue[y * stride + x] = static_cast<uint8_t>(px[2]);
+        }
+    return p;
+}
+
+std::vector<uint8_t> Deflated(const std::vector<uint8_t>& data) {
+    uLongf length = compressBound(static_cast<uLong>(data.size()));
+    std::vector<uint8_t> out(length);
+    if (compress(out.data(), &length, data.data(), static_cast<uLong>(data.size())) != Z_OK) return {};
+    out.resize(length);
+    return out;
+}
+
+std::string PspRunLength(const std::string& rgb) {
+    const std::vector<uint8_t> file = PspModel::WithComposite(PspPicture(rgb), PspModel::kRle, false);
+    return std::string(file.begin(), file.end());
+}
+
+std::string PspDeflated(const std::string& rgb) {
+    const std::vector<uint8_t> file = PspModel::WithComposite(PspPicture(rgb), PspModel::kLz77, false, Deflated);
+    return std::string(file.begin(), file.end());
+}
 
 // References other than ImageMagick's plain decode.
 const char kFirstImage[] = "convert '%s[0]' -depth 8 png32:%o";
@@ -240,6 +279,10 @@ const char kAutoOriented[] = "convert 'tga:%s' -auto-orient -depth 8 png32:%o";
 const char kOnScreen[] = "convert '%s[0]' -background none -flatten -depth 8 png32:%o";
 const char kOpenJpeg[] = "opj_decompress -quiet -i '%s' -o %o";
 const char kAt96Dpi[] = "convert -density 96 -background none '%s' -depth 8 png32:%o";
+// Fax has no header: ImageMagick is told the coder and the width.
+const char kFax[] = "convert -size 1728 'fax:%s' -depth 8 png32:%o";
+// The picture a Paint Shop Pro source was built from.
+const char kBasePicture[] = "convert \"$(dirname '%s')/../base.png\" -depth 8 png32:%o";
 
 const Kind kKinds[] = {
     {L"jpg.jpg", false, "-quality 92", "jpg:", nullptr, 35, nullptr, nullptr},
@@ -299,6 +342,19 @@ const Kind kKinds[] = {
     {L"grey-cut.cut", false, "-colorspace gray -depth 8", "gray:", nullptr, 0, HaloCutFromGrey, nullptr},
     // ImageMagick reads a PIX only when told to stop after the first picture.
     {L"pix.pix", false, "-depth 8", "rgb:", kFirstImage, 0, AliasPixFromRgb, nullptr},
+    // Photoshop's merged picture: RGB run-length encoded, CMYK raw (as true
+    // colour: ImageMagick cannot read back the indexed files it writes).
+    {L"psd.psd", false, "-type truecolor -compress rle", "psd:", kFirstImage, 0, nullptr, nullptr},
+    {L"pdd.pdd", false, "-colorspace cmyk -compress none", "psd:", kFirstImage, 0, nullptr, nullptr},
+    // Photo CD's base picture: chroma at half size and the colour sums
+    // rounded differently, so within a step.
+    {L"pcd.pcd", false, "-resize 768x512!", "pcd:", nullptr, 45, nullptr, nullptr},
+    // Fax pages of 1728 pixels a row, black and white.
+    {L"fax.fax", false, "-resize 1728x100! -monochrome", "g3:", kFax, 0, nullptr, nullptr},
+    {L"g3n.g3n", false, "-resize 1728x60! -monochrome", "g3:", kFax, 0, nullptr, nullptr},
+    {L"g3f.g3f", false, "-resize 1728x120! -monochrome", "g3:", kFax, 0, nullptr, nullptr},
+    {L"psp.psp", false, "-depth 8", "rgb:", kBasePicture, 0, PspRunLength, nullptr},
+    {L"pspimage.pspimage", false, "-depth 8", "rgb:", kBasePicture, 0, PspDeflated, nullptr},
 };
 
 std::wstring ResultName(const std::wstring& source) {
