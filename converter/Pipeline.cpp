@@ -35,7 +35,7 @@ Outcome Failed(std::wstring reason) {
     return outcome;
 }
 
-Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source) {
+Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
     Decoding::Opened opened;
     HRESULT hr = Decoding::Open(wic, source.path, opened);
     if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
@@ -47,6 +47,8 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
 
     PixelSize size = opened.size;
     if (job.box.width != 0 && job.box.height != 0) size = Geometry::FitInside(opened.size, job.box, job.enlarge);
+
+    if (admit && !admit(opened.stored)) return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
 
     std::vector<uint8_t> bytes;
     {
@@ -96,10 +98,10 @@ void Work(const Job& job, const std::vector<Sources::Source>& sources, Progress&
 
 }  // namespace
 
-Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source) {
+Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
     // No picture, however made, may end the run for the others.
     try {
-        return Convert(wic, job, source);
+        return Convert(wic, job, source, admit);
     } catch (const std::bad_alloc&) {
         return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
     } catch (...) {

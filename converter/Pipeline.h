@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,7 +39,13 @@ struct Outcome {
 std::vector<Outcome> Run(const Job& job, const std::vector<Sources::Source>& sources, Progress& progress,
                          unsigned workers = 0);
 
+// Asked once a picture's size is known and before any memory is taken for
+// its pixels, with the size it is decoded at: false skips it for lack of
+// memory. Lets the worker processes share one memory budget.
+using Admit = std::function<bool(PixelSize decoded)>;
+
 // Converts one source; used by the workers and usable alone.
-Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source);
+Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source,
+                   const Admit& admit = nullptr);
 
 }  // namespace Pipeline
