@@ -36,6 +36,8 @@
 #include "converter/Texts.h"
 #include "converter/Wizard.h"
 #include "converter/Workers.h"
+#include "converter/readers/Readers.h"
+#include "settings/AnsiText.h"
 
 namespace {
 
@@ -103,7 +105,7 @@ std::wstring ListRefusal(const std::wstring& listPath, const std::string& bytes,
     }
     for (const std::string& line : lines) {
         if (!IsAnsiText(line)) return notAnsi;
-        const std::wstring quoted = L" \u201e" + Sources::Widen(line) + L"\u201c";
+        const std::wstring quoted = L" \u201e" + AnsiText::Widen(line) + L"\u201c";
         switch (ListText::CheckLine(line)) {
         case ListText::Problem::None: break;
         case ListText::Problem::DevicePath:
@@ -164,7 +166,7 @@ int Main() {
             // Nothing may leave this thread: std::terminate would end the run
             // without a summary.
             try {
-                collected = Sources::Collect(lines, &progress.cancel);
+                collected = Sources::Collect(lines, Readers::FolderExtensions(), &progress.cancel);
                 outcomes = Workers::Run(job, collected.sources, progress);
             } catch (...) {
                 lostRun = true;

@@ -8,7 +8,7 @@
 
 #include "converter/LongPaths.h"
 #include "converter/Texts.h"
-#include "untMain/ImageExtensions.h"
+#include "settings/AnsiText.h"
 
 namespace Sources {
 
@@ -47,17 +47,6 @@ std::wstring Folded(const std::wstring& path) {
     return folded;
 }
 
-bool HasPictureExtension(const std::wstring& name) {
-    const size_t dot = name.find_last_of(L'.');
-    if (dot == std::wstring::npos) return false;
-    std::string extension;
-    for (size_t i = dot; i < name.size(); ++i) {
-        if (name[i] > 0x7F) return false;  // every known extension is ASCII
-        extension += static_cast<char>(name[i]);
-    }
-    return ImageExtensions::IsAcceptedExtension(extension);
-}
-
 // What the file system knows a file or folder by, whatever path reached it:
 // a junction, a subst drive, a share, another spelling. Empty when it cannot
 // be asked; the path's text stands in then.
@@ -84,7 +73,8 @@ class Collector {
 public:
     Collected result;
 
-    explicit Collector(const std::atomic<bool>* cancel) : cancel_(cancel) {}
+    Collector(const std::vector<std::wstring>& pictureExtensions, const std::atomic<bool>* cancel)
+        : pictureExtensions_(pictureExtensions), cancel_(cancel) {}
 
     void AddListed(const std::wstring& listed) {
         const std::wstring path = FullLongPath(listed);
@@ -106,8 +96,17 @@ public:
     bool Cancelled() const { return cancel_ && cancel_->load(); }
 
 private:
+    const std::vector<std::wstring>& pictureExtensions_;
     const std::atomic<bool>* cancel_;
     std::set<std::wstring> seen_;
+
+    bool HasPictureExtension(const std::wstring& name) const {
+        const size_t dot = name.find_last_of(L'.');
+        if (dot == std::wstring::npos) return false;
+        std::wstring extension = name.substr(dot);
+        CharLowerBuffW(&extension[0], static_cast<DWORD>(extension.size()));
+        return std::find(pictureExtensions_.begin(), pictureExtensions_.end(), extension) != pictureExtensions_.end();
+    }
 
     void AddFile(const std::wstring& path) {
         if (!seen_.insert(Identity(path)).second) return;
@@ -163,19 +162,12 @@ private:
 
 }  // namespace
 
-std::wstring Widen(const std::string& ansi) {
-    if (ansi.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], length);
-    return wide;
-}
-
-Collected Collect(const std::vector<std::string>& lines, const std::atomic<bool>* cancel) {
-    Collector collector(cancel);
+Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions,
+                  const std::atomic<bool>* cancel) {
+    Collector collector(pictureExtensions, cancel);
     for (const std::string& line : lines) {
         if (collector.Cancelled()) break;
-        collector.AddListed(Widen(line));
+        collector.AddListed(AnsiText::Widen(line));
     }
     return std::move(collector.result);
 }

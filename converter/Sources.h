@@ -28,15 +28,13 @@ struct Collected {
 };
 
 // `lines` are the list's lines in the ANSI code page. A file is taken as it
-// is (whatever its extension; the decoder decides); inside a folder only
-// files with a picture extension count. Junctions and symbolic links inside
-// a folder are not entered (a link loop cannot hang the walk) and are named
-// among the problems; other reparse points (cloud placeholders) are. A
-// listed folder without any picture is a problem of its own. `cancel`, when
-// given and set, stops the walk.
-Collected Collect(const std::vector<std::string>& lines, const std::atomic<bool>* cancel = nullptr);
-
-// The ANSI text as UTF-16.
-std::wstring Widen(const std::string& ansi);
+// is (whatever its extension; the readers decide); inside a folder only
+// files with one of `pictureExtensions` (lower case, with their dot) count.
+// Junctions and symbolic links inside a folder are not entered (a link loop
+// cannot hang the walk) and are named among the problems; other reparse
+// points (cloud placeholders) are. A listed folder without any picture is a
+// problem of its own. `cancel`, when given and set, stops the walk.
+Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions,
+                  const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace Sources

@@ -6,8 +6,8 @@
 //
 //   supervisor -> worker: Job (once), then per picture Picture, and Go when
 //                         the worker's Opened is admitted
-//   worker -> supervisor: Opened (the decoded size, before any pixel memory
-//                         is taken), then Done
+//   worker -> supervisor: Opened (the decoded size, before the memory for
+//                         the rest of the work is taken), then Done
 #pragma once
 
 #include <cstddef>

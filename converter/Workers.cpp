@@ -25,7 +25,7 @@ constexpr wchar_t WorkerSwitch[] = L"--quennel-worker";
 // A picture's time limit: a base for starting and small files, and more for
 // every mebibyte of the file and every megapixel of the decoded picture.
 // Ten times what a slow machine needs, so only a hang or a loop meets it.
-constexpr ULONGLONG BaseLimitMs = 10000;
+constexpr ULONGLONG BaseLimitMs = 20000;
 constexpr ULONGLONG LimitMsPerMiB = 2000;
 constexpr ULONGLONG LimitMsPerMegapixel = 2000;
 

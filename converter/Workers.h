@@ -9,10 +9,10 @@
 // A worker that crashes, or that takes longer than its picture's time limit,
 // is ended and replaced; its picture is skipped with a German reason and the
 // others go on. The workers sit in a job object that ends them when the
-// supervisor ends, however it ends. Before a worker takes memory for a
-// picture's pixels it asks the supervisor, which keeps one memory budget for
-// all of them; a picture that still runs out of memory is tried once more
-// alone, after the others.
+// supervisor ends, however it ends. Once a worker has read a picture, and
+// before it takes the memory to turn, resize and encode it, it asks the
+// supervisor, which keeps one memory budget for all of them; a picture that
+// still runs out of memory is tried once more alone, after the others.
 #pragma once
 
 #include <vector>

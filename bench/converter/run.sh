@@ -7,7 +7,7 @@
 # Prints wall time, per-picture time, peak memory and the ratio ours/theirs.
 #
 #   bench/converter/run.sh [--arch i686|x86_64] [--photos N] [--megapixels M] [--scale "10 100 1000"]
-#                          [--scale-only] [--against OTHER.exe]
+#                          [--scale-only] [--against OTHER.exe] [--exe THIS.exe]
 #
 #   --photos N      pictures for the format runs (default 200)
 #   --megapixels M  their size (default 12: 4000x3000)
@@ -16,13 +16,15 @@
 #   --scale-only    only the per-picture series, not the format runs
 #   --against EXE   another transform.exe (an older build) timed in the same
 #                   series, alternating with this one, and the ratio
+#   --exe EXE       the transform.exe to time instead of the build's own
+#                   (which is then not built)
 #
 # Under Wine the JPEG encoder ignores the quality setting, so compare times,
 # not file sizes. The pictures are made once below build/bench-converter/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
-ARCH=x86_64 PHOTOS=200 MP=12 SCALE="10 100 1000" SCALE_ONLY=0 AGAINST=""
+ARCH=x86_64 PHOTOS=200 MP=12 SCALE="10 100 1000" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) ARCH="$2"; shift 2 ;;
@@ -31,18 +33,19 @@ while [ $# -gt 0 ]; do
         --scale) SCALE="$2"; shift 2 ;;
         --scale-only) SCALE_ONLY=1; shift ;;
         --against) AGAINST="$(realpath "$2")"; shift 2 ;;
-        -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --exe) OWN_EXE="$(realpath "$2")"; shift 2 ;;
+        -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
 scripts/setup.sh imagemagick time
-QUENNEL_ARCHS="$ARCH" scripts/build.sh >/dev/null
+[ -n "$OWN_EXE" ] || QUENNEL_ARCHS="$ARCH" scripts/build.sh >/dev/null
 source scripts/wine-prefix.sh
 trap wine_prefix_stop EXIT
 unset DISPLAY
 wine_prefix_start "$ROOT/build/bench-converter/$ARCH/wineprefix"
 WORK="$WINEPREFIX/drive_c/bench"
-EXE="$ROOT/build/$ARCH/bin/transform.exe"
+EXE="${OWN_EXE:-$ROOT/build/$ARCH/bin/transform.exe}"
 CORES=$(nproc)
 
 # N copies of a few distinct photos of W x H (plasma, slightly blurred: photo-like).
@@ -73,7 +76,7 @@ measure() { /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 ||
 our_pids() {
     local pid
     for pid in $(pgrep -f 'transform\.exe' || true); do
-        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+        { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
     done
     return 0
 }
