@@ -170,7 +170,7 @@ TEST_F(ConversionTest, CameraOrientationIsTurnedUpright) {
     const size_t next = first + 2 + 12 * (static_cast<uint8_t>(tif[first]) | static_cast<uint8_t>(tif[first + 1]) << 8);
     ASSERT_LE(next + 4, tif.size());
     tif.replace(next, 4, tif.substr(4, 4));
-    ASSERT_TRUE(WriteBytes(At(L"looped.tif"), tif));
+    ASSERT_TRUE(WriteNewFile(At(L"looped.tif"), tif));
     run = Convert({At(L"stored.tif"), At(L"looped.tif")}, "TOPNG");
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     for (const wchar_t* name : {L"stored.png", L"looped.png"}) {

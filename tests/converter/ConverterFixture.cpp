@@ -153,7 +153,7 @@ std::string ConverterFixture::Bytes(const std::wstring& path) {
     return bytes;
 }
 
-bool ConverterFixture::WriteBytes(const std::wstring& path, const std::string& bytes) {
+bool ConverterFixture::WriteNewFile(const std::wstring& path, const std::string& bytes) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;

@@ -52,7 +52,7 @@ protected:
     std::vector<std::wstring> Names(const std::wstring& folder) const;
     static std::string Bytes(const std::wstring& path);
     // Writes exactly these bytes to a new file.
-    static bool WriteBytes(const std::wstring& path, const std::string& bytes);
+    static bool WriteNewFile(const std::wstring& path, const std::string& bytes);
 
 private:
     std::wstring dir_;

@@ -198,7 +198,7 @@ TEST_F(SafetyTest, RunsThatCannotStartSayWhyAndWriteNothing) {
         {L"device.txt", good + "\\\\.\\PhysicalDrive0\r\n", "Gerät statt einer Datei"},
         {L"globalroot.txt", good + "\\\\?\\GLOBALROOT\\Device\\Null\r\n", "Gerät statt einer Datei"},
     };
-    for (const ListCase& c : lists) ASSERT_TRUE(WriteBytes(At(c.name), c.bytes)) << c.says;
+    for (const ListCase& c : lists) ASSERT_TRUE(WriteNewFile(At(c.name), c.bytes)) << c.says;
     const std::vector<std::wstring> withLists = Names(Dir());
     for (const ListCase& c : lists) {
         const ProcessResult run = RunConverter({At(c.name), L"TOPNG"});
@@ -222,7 +222,7 @@ TEST_F(SafetyTest, OddPathsConvertOnceAndLoseNothing) {
     const std::wstring stale = At(L"stale");
     ASSERT_TRUE(CreateDirectoryW(stale.c_str(), nullptr));
     for (const wchar_t* name : {L"~quennel-1.tmp", L"~quennel-2.tmp", L"~quennel-3.tmp"})
-        ASSERT_TRUE(WriteBytes(stale + L"\\" + name, "stale"));
+        ASSERT_TRUE(WriteNewFile(stale + L"\\" + name, "stale"));
     MakePicture(stale + L"\\s.png", "-size 20x20 xc:olive");
 
     // One folder by two paths (on the host a symbolic link, as a junction or
