@@ -15,8 +15,9 @@ bool FindLongName(const std::string& path, std::string& longName) {
     WIN32_FIND_DATAA found;
     const HANDLE search = FindFirstFileA(path.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
-    longName = found.cFileName;
+    // Closed before the copy, which may throw std::bad_alloc.
     FindClose(search);
+    longName = found.cFileName;
     return true;
 }
 

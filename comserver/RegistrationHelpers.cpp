@@ -27,9 +27,13 @@ std::string ClassIdText(REFCLSID classId) {
     LPOLESTR wide = nullptr;
     // Its one way to fail is running out of task memory.
     if (FAILED(StringFromCLSID(classId, &wide)) || !wide) throw std::bad_alloc();
+    // The appends may throw std::bad_alloc; COM's memory goes back either way.
+    struct TaskMemory {
+        LPOLESTR text;
+        ~TaskMemory() { CoTaskMemFree(text); }
+    } owner{wide};
     std::string text;
     for (const OLECHAR* c = wide; *c; ++c) text += static_cast<char>(*c);  // braces, hex, hyphens
-    CoTaskMemFree(wide);
     return text;
 }
 

@@ -1,49 +1,51 @@
 #include "converter/ExifOrientation.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace ExifOrientation {
 
 namespace {
 
-struct Tiff {
-    const uint8_t* data;
-    size_t size;
-    bool bigEndian;
+constexpr uint32_t OrientationTag = 0x0112;
+constexpr uint32_t ShortType = 3;
+// More entries than any real first directory holds; a larger count is read
+// only this far (the tags are sorted, and 0x0112 comes early).
+constexpr uint32_t MaxEntries = 4096;
 
-    bool U16(size_t at, uint32_t& value) const {
-        if (at > size || size - at < 2) return false;
-        value = bigEndian ? (data[at] << 8 | data[at + 1]) : (data[at + 1] << 8 | data[at]);
-        return true;
-    }
-    bool U32(size_t at, uint32_t& value) const {
-        uint32_t a = 0, b = 0;
-        if (!U16(at, a) || !U16(at + 2, b)) return false;
-        value = bigEndian ? (a << 16 | b) : (b << 16 | a);
-        return true;
-    }
-};
+uint32_t U16(const uint8_t* at, bool bigEndian) {
+    return bigEndian ? (at[0] << 8 | at[1]) : (at[1] << 8 | at[0]);
+}
 
-// The tag in the first directory of a TIFF structure (the Exif block's body).
-int FromTiff(const uint8_t* data, size_t size) {
-    if (size < 8) return 1;
-    Tiff tiff{data, size, data[0] == 'M'};
-    if (!((data[0] == 'M' && data[1] == 'M') || (data[0] == 'I' && data[1] == 'I'))) return 1;
-    uint32_t magic = 0, directory = 0, count = 0;
-    if (!tiff.U16(2, magic) || magic != 42 || !tiff.U32(4, directory) || !tiff.U16(directory, count)) return 1;
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t entry = static_cast<size_t>(directory) + 2 + static_cast<size_t>(i) * 12;
-        uint32_t tag = 0, type = 0, values = 0, value = 0;
-        if (!tiff.U16(entry, tag) || !tiff.U16(entry + 2, type) || !tiff.U32(entry + 4, values) ||
-            !tiff.U16(entry + 8, value))
-            return 1;
-        if (tag != 0x0112) continue;
-        return type == 3 && values >= 1 && value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-    }
-    return 1;
+uint32_t U32(const uint8_t* at, bool bigEndian) {
+    return bigEndian ? (U16(at, true) << 16 | U16(at + 2, true)) : (U16(at + 2, false) << 16 | U16(at, false));
 }
 
 }  // namespace
+
+int ReadTiff(const ReadAt& readAt) {
+    uint8_t header[8];
+    if (readAt(0, header, sizeof header) != sizeof header) return 1;
+    const bool bigEndian = header[0] == 'M';
+    if (!((header[0] == 'M' && header[1] == 'M') || (header[0] == 'I' && header[1] == 'I'))) return 1;
+    if (U16(header + 2, bigEndian) != 42) return 1;
+    const uint64_t directory = U32(header + 4, bigEndian);
+    uint8_t countBytes[2];
+    if (readAt(directory, countBytes, sizeof countBytes) != sizeof countBytes) return 1;
+    uint32_t count = U16(countBytes, bigEndian);
+    if (count > MaxEntries) count = MaxEntries;
+    std::vector<uint8_t> entries(static_cast<size_t>(count) * 12);
+    // A directory cut short by the file's end still counts as far as it goes.
+    const size_t got = entries.empty() ? 0 : readAt(directory + 2, entries.data(), entries.size());
+    for (size_t entry = 0; entry + 12 <= got; entry += 12) {
+        const uint8_t* e = entries.data() + entry;
+        if (U16(e, bigEndian) != OrientationTag) continue;
+        const uint32_t type = U16(e + 2, bigEndian), values = U32(e + 4, bigEndian), value = U16(e + 8, bigEndian);
+        return type == ShortType && values >= 1 && value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    }
+    return 1;
+}
 
 int Read(const uint8_t* data, size_t size) {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return 1;
@@ -64,8 +66,17 @@ int Read(const uint8_t* data, size_t size) {
         if (length < 2 || size - (at + 2) < length) return 1;
         const uint8_t* body = data + at + 4;
         const size_t bodySize = length - 2;
-        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0)
-            return FromTiff(body + 6, bodySize - 6);
+        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0) {
+            // The block's body is a TIFF structure of its own, offsets from its start.
+            const uint8_t* tiff = body + 6;
+            const size_t tiffSize = bodySize - 6;
+            return ReadTiff([tiff, tiffSize](uint64_t offset, uint8_t* into, size_t want) -> size_t {
+                if (offset >= tiffSize) return 0;
+                const size_t n = std::min<uint64_t>(want, tiffSize - offset);
+                std::memcpy(into, tiff + offset, n);
+                return n;
+            });
+        }
         at += 2 + length;
     }
     return 1;

@@ -15,3 +15,23 @@ namespace ListText {
 std::vector<std::string> Lines(std::string_view bytes);
 
 }  // namespace ListText
+
+namespace ListText {
+
+// Why a list is refused as a whole, before anything is converted.
+enum class Problem {
+    None,
+    NotAnsi,       // a byte-order mark, or UTF-16 text (every other byte zero)
+    NulInLine,     // a zero byte inside the text
+    RelativePath,  // a line that is no full path ("Bilder\a.jpg", "\a.jpg", "C:a.jpg")
+    DevicePath,    // a line that names a device ("\\.\PhysicalDrive0", "\\?\GLOBALROOT\...")
+};
+
+// The list's bytes as a whole: encoding and zero bytes.
+Problem CheckBytes(std::string_view bytes);
+
+// One line (as Lines() gives it): a full path "X:\..." or "\\server\share\...",
+// also in the "\\?\X:\..." and "\\?\UNC\..." forms; anything else is refused.
+Problem CheckLine(std::string_view line);
+
+}  // namespace ListText

@@ -11,9 +11,14 @@
 // The token TOXXX first shows the wizard's dialog (converter/Wizard.h); its
 // answer runs the same way as a menu entry's token.
 //
+// This process is the supervisor: the pictures are converted by copies of it
+// in a worker mode (converter/Workers.h), so that a crashing or hanging codec
+// costs one picture. "transform.exe --quennel-worker" starts that mode; the
+// extension's two arguments never do.
+//
 // Exit codes: 0 every picture converted; 1 some skipped or the run was
-// cancelled; 2 nothing started (wrong arguments, unreadable list, unknown
-// token, invalid preset, no dialog could be shown); 1223 (ERROR_CANCELLED,
+// cancelled; 2 nothing started (wrong arguments, unreadable or refused list,
+// unknown token, invalid preset, no dialog could be shown); 1223 (ERROR_CANCELLED,
 // "The operation was canceled by the user") the wizard was cancelled before
 // anything started: nothing was written.
 #include <windows.h>
@@ -30,7 +35,9 @@
 #include "converter/Sources.h"
 #include "converter/Texts.h"
 #include "converter/Wizard.h"
+#include "converter/Workers.h"
 #include "converter/readers/Readers.h"
+#include "settings/AnsiText.h"
 
 namespace {
 
@@ -76,9 +83,48 @@ bool ReadList(const std::wstring& path, std::string& bytes, DWORD& error) {
     return ok;
 }
 
+// Every byte sequence of the list must be text of the ANSI code page: a
+// list in any other encoding would name other files than the user chose.
+bool IsAnsiText(const std::string& line) {
+    return line.empty() || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, line.data(),
+                                               static_cast<int>(line.size()), nullptr, 0) > 0;
+}
+
+// A list that is not what the extension writes is refused whole: a relative
+// path would be taken from wherever the converter happens to run, a device
+// path would be opened as if it were a picture.
+std::wstring ListRefusal(const std::wstring& listPath, const std::string& bytes,
+                         const std::vector<std::string>& lines) {
+    const std::wstring list = L"Die Liste der Dateien \u201e" + listPath + L"\u201c ";
+    const std::wstring notAnsi = list + L"ist nicht im ANSI-Zeichensatz von Windows geschrieben (sondern zum "
+                                        L"Beispiel in UTF-16). Es wurde nichts umgewandelt.";
+    switch (ListText::CheckBytes(bytes)) {
+    case ListText::Problem::None: break;
+    case ListText::Problem::NotAnsi: return notAnsi;
+    default: return list + L"enth\u00e4lt ein Nullzeichen. Es wurde nichts umgewandelt.";
+    }
+    for (const std::string& line : lines) {
+        if (!IsAnsiText(line)) return notAnsi;
+        const std::wstring quoted = L" \u201e" + AnsiText::Widen(line) + L"\u201c";
+        switch (ListText::CheckLine(line)) {
+        case ListText::Problem::None: break;
+        case ListText::Problem::DevicePath:
+            return list + L"nennt ein Ger\u00e4t statt einer Datei:" + quoted + L". Es wurde nichts umgewandelt.";
+        case ListText::Problem::RelativePath:
+            return list + L"nennt einen Pfad ohne Laufwerk oder Server:" + quoted + L". Es wurde nichts umgewandelt.";
+        default: return list + L"enth\u00e4lt ein Nullzeichen. Es wurde nichts umgewandelt.";
+        }
+    }
+    return std::wstring();
+}
+
 int Main() {
     int count = 0;
     LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (Workers::IsWorkerCommandLine(count, args)) {
+        LocalFree(args);
+        return Workers::WorkerMain();
+    }
     if (!args || count != 3) {
         if (args) LocalFree(args);
         return Refuse(L"transform.exe wandelt die im Kontextmen\u00fc \u201eGrafikformat \u00e4ndern\u201c "
@@ -100,6 +146,8 @@ int Main() {
                       Texts::ReasonForError(error));
     const std::vector<std::string> lines = ListText::Lines(listBytes);
     if (lines.empty()) return Refuse(L"Die Liste der Dateien \u201e" + listPath + L"\u201c ist leer.");
+    const std::wstring refusal = ListRefusal(listPath, listBytes, lines);
+    if (!refusal.empty()) return Refuse(refusal);
 
     Pipeline::Progress progress;
     Sources::Collected collected;
@@ -112,12 +160,24 @@ int Main() {
             return Refuse(L"Der Vardel Quennel Wizard kann nicht angezeigt werden. "
                           L"Bitte w\u00e4hlen Sie ein Format oder eine Gr\u00f6\u00dfe direkt im Kontextmen\u00fc.");
     }
+    bool lostRun = false;
     ProgressWindow::Run(
         [&] {
-            collected = Sources::Collect(lines, Readers::FolderExtensions());
-            outcomes = Pipeline::Run(job, collected.sources, progress);
+            // Nothing may leave this thread: std::terminate would end the run
+            // without a summary.
+            try {
+                collected = Sources::Collect(lines, Readers::FolderExtensions(), &progress.cancel);
+                outcomes = Workers::Run(job, collected.sources, progress);
+            } catch (...) {
+                lostRun = true;
+            }
         },
         progress, Texts::Title);
+    if (lostRun) {
+        Report::Refusal(L"Nicht gen\u00fcgend Arbeitsspeicher: Die Umwandlung wurde abgebrochen. "
+                        L"Bereits fertige Dateien sind vollst\u00e4ndig.");
+        return ExitPartly;
+    }
 
     const Report::Summary summary = Report::Summarize(collected, outcomes, progress.cancel);
     Report::Tell(summary);

@@ -36,7 +36,7 @@ Outcome Failed(std::wstring reason) {
     return outcome;
 }
 
-Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source) {
+Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
     std::vector<uint8_t> bytes;
     const FormatInfo* format = job.format;
     {
@@ -53,6 +53,7 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
 
         Image image = std::move(picture.decoded.image);
+        if (admit && !admit({image.width, image.height})) return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
         Pixels::Orient(image, picture.decoded.orientation);
         const PixelSize upright = {image.width, image.height};
         PixelSize size = upright;
@@ -100,10 +101,10 @@ void Work(const Job& job, const std::vector<Sources::Source>& sources, Progress&
 
 }  // namespace
 
-Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source) {
+Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
     // No picture, however made, may end the run for the others.
     try {
-        return Convert(wic, job, source);
+        return Convert(wic, job, source, admit);
     } catch (const std::bad_alloc&) {
         return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
     } catch (...) {

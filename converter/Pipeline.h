@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,7 +39,15 @@ struct Outcome {
 std::vector<Outcome> Run(const Job& job, const std::vector<Sources::Source>& sources, Progress& progress,
                          unsigned workers = 0);
 
+// Asked once a picture is decoded, with its size, before the memory for
+// turning, resizing and encoding it is taken: false skips it for lack of
+// memory. Lets the worker processes share one memory budget. (The readers
+// check a picture's size against their limit before they decode it, but
+// hand over nothing in between.)
+using Admit = std::function<bool(PixelSize decoded)>;
+
 // Converts one source; used by the workers and usable alone.
-Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source);
+Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source,
+                   const Admit& admit = nullptr);
 
 }  // namespace Pipeline

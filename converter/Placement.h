@@ -1,8 +1,10 @@
 // Puts a result next to its source (or into a chosen folder) without ever
 // replacing a file: the bytes go to a hidden temporary file in the target
-// folder first, which is then renamed to the first free name. The rename
+// folder first, marked to be deleted when its handle closes, flushed, and
+// then renamed through that handle to the first free name. The rename
 // refuses an existing name in one step, so two workers (or another program)
-// racing for the same name cannot overwrite each other.
+// racing for the same name cannot overwrite each other; and a process that
+// dies at any point before the rename leaves no temporary file behind.
 #pragma once
 
 #include <windows.h>
@@ -26,7 +28,9 @@ struct Target {
 // Writes `bytes` and moves them into place; `placed` receives the full path
 // of the result. On any failure nothing is left behind: the temporary file
 // is deleted. Failure codes are the file system's, as HRESULTs
-// (HRESULT_FROM_WIN32(ERROR_DISK_FULL), ..._ACCESS_DENIED, ...).
+// (HRESULT_FROM_WIN32(ERROR_DISK_FULL), ..._ACCESS_DENIED, ...);
+// ERROR_FILENAME_EXCED_RANGE when the result's name would be longer than a
+// folder entry may be.
 HRESULT Place(const Target& target, const std::vector<uint8_t>& bytes, std::wstring& placed);
 
 }  // namespace Placement

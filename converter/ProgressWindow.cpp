@@ -99,6 +99,9 @@ void Update(Controls& controls) {
     SendMessageW(controls.bar, PBM_SETPOS, static_cast<WPARAM>(done), 0);
 }
 
+void ShowWhileWorking(Controls& controls, const wchar_t* caption, Pipeline::Progress& progress, HANDLE finished,
+                      HANDLE cancelled);
+
 }  // namespace
 
 std::wstring CancelEventName(DWORD processId) {
@@ -119,6 +122,26 @@ void Run(const std::function<void()>& work, Pipeline::Progress& progress, const 
 
     Controls controls;
     controls.progress = &progress;
+    // Nothing may leave this thread while the worker thread runs: a joinable
+    // std::thread destroyed by an exception is std::terminate, a run lost
+    // without a summary. Out of memory here stops the run instead.
+    try {
+        ShowWhileWorking(controls, caption, progress, finished, cancelled);
+    } catch (...) {
+        progress.cancel = true;
+        WaitForSingleObject(finished, INFINITE);
+    }
+    worker.join();
+    if (controls.window) DestroyWindow(controls.window);
+    if (controls.font) DeleteObject(controls.font);
+    if (cancelled) CloseHandle(cancelled);
+    CloseHandle(finished);
+}
+
+namespace {
+
+void ShowWhileWorking(Controls& controls, const wchar_t* caption, Pipeline::Progress& progress, HANDLE finished,
+                      HANDLE cancelled) {
     const bool haveWindow = Create(controls, caption);
     const DWORD start = GetTickCount();
     bool shown = false;
@@ -149,11 +172,8 @@ void Run(const std::function<void()>& work, Pipeline::Progress& progress, const 
         }
         if (shown) Update(controls);
     }
-    worker.join();
-    if (controls.window) DestroyWindow(controls.window);
-    if (controls.font) DeleteObject(controls.font);
-    if (cancelled) CloseHandle(cancelled);
-    CloseHandle(finished);
 }
+
+}  // namespace
 
 }  // namespace ProgressWindow

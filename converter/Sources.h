@@ -1,9 +1,11 @@
 // From the list's lines to the pictures to work on: each line's path made
-// long and full, folders walked (subfolders too), duplicates dropped. All
+// long and full, folders walked (subfolders too), duplicates dropped by what
+// the file system knows them by (volume and file ID), not by their paths. All
 // sources are collected before the first result is written, so results of
 // this run are never taken up again.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -27,8 +29,12 @@ struct Collected {
 
 // `lines` are the list's lines in the ANSI code page. A file is taken as it
 // is (whatever its extension; the readers decide); inside a folder only
-// files with one of `pictureExtensions` (lower case, with their dot) count. Folders reached through junctions or
-// symbolic links are not entered, so a link loop cannot hang the walk.
-Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions);
+// files with one of `pictureExtensions` (lower case, with their dot) count.
+// Junctions and symbolic links inside a folder are not entered (a link loop
+// cannot hang the walk) and are named among the problems; other reparse
+// points (cloud placeholders) are. A listed folder without any picture is a
+// problem of its own. `cancel`, when given and set, stops the walk.
+Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions,
+                  const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace Sources

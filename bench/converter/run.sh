@@ -7,36 +7,45 @@
 # Prints wall time, per-picture time, peak memory and the ratio ours/theirs.
 #
 #   bench/converter/run.sh [--arch i686|x86_64] [--photos N] [--megapixels M] [--scale "10 100 1000"]
+#                          [--scale-only] [--against OTHER.exe] [--exe THIS.exe]
 #
 #   --photos N      pictures for the format runs (default 200)
 #   --megapixels M  their size (default 12: 4000x3000)
 #   --scale LIST    counts of 1-megapixel pictures for the per-picture time
 #                   at growing run sizes (default "10 100 1000")
+#   --scale-only    only the per-picture series, not the format runs
+#   --against EXE   another transform.exe (an older build) timed in the same
+#                   series, alternating with this one, and the ratio
+#   --exe EXE       the transform.exe to time instead of the build's own
+#                   (which is then not built)
 #
 # Under Wine the JPEG encoder ignores the quality setting, so compare times,
 # not file sizes. The pictures are made once below build/bench-converter/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
-ARCH=x86_64 PHOTOS=200 MP=12 SCALE="10 100 1000"
+ARCH=x86_64 PHOTOS=200 MP=12 SCALE="10 100 1000" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) ARCH="$2"; shift 2 ;;
         --photos) PHOTOS="$2"; shift 2 ;;
         --megapixels) MP="$2"; shift 2 ;;
         --scale) SCALE="$2"; shift 2 ;;
-        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --scale-only) SCALE_ONLY=1; shift ;;
+        --against) AGAINST="$(realpath "$2")"; shift 2 ;;
+        --exe) OWN_EXE="$(realpath "$2")"; shift 2 ;;
+        -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
 scripts/setup.sh imagemagick time
-QUENNEL_ARCHS="$ARCH" scripts/build.sh >/dev/null
+[ -n "$OWN_EXE" ] || QUENNEL_ARCHS="$ARCH" scripts/build.sh >/dev/null
 source scripts/wine-prefix.sh
 trap wine_prefix_stop EXIT
 unset DISPLAY
 wine_prefix_start "$ROOT/build/bench-converter/$ARCH/wineprefix"
 WORK="$WINEPREFIX/drive_c/bench"
-EXE="$ROOT/build/$ARCH/bin/transform.exe"
+EXE="${OWN_EXE:-$ROOT/build/$ARCH/bin/transform.exe}"
 CORES=$(nproc)
 
 # N copies of a few distinct photos of W x H (plasma, slightly blurred: photo-like).
@@ -62,17 +71,27 @@ measure() { /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 ||
 # The converter runs in a process Wine starts for it, not in the one that
 # "wine" leaves behind: its peak resident size (VmHWM) is read from /proc
 # while it runs. Prints "seconds peak-KiB".
-ours() {  # dir token
-    local list="$WORK/files.txt" peak=0 pid="" start end hwm
+# The transform.exe processes of this prefix (supervisor and workers), not
+# those of other prefixes on the same machine.
+our_pids() {
+    local pid
+    for pid in $(pgrep -f 'transform\.exe' || true); do
+        { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
+    return 0
+}
+
+ours() {  # dir token [exe]
+    local list="$WORK/files.txt" peak=0 pid="" start end hwm exe="${3:-$EXE}"
     : > "$list"
     for f in "$1"/photo*.jpg; do printf '%s\r\n' "$(winepath -w "$f")" >> "$list"; done
     local listArg
     listArg="$(winepath -w "$list")"  # a Wine start of its own: not part of the run
     start=$(date +%s.%N)
-    wine "$EXE" "$listArg" "$2" >/dev/null 2>&1 &
+    wine "$exe" "$listArg" "$2" >/dev/null 2>&1 &
     local launcher=$!
-    while kill -0 "$launcher" 2>/dev/null || [ -n "$(pgrep -f 'transform\.exe' || true)" ]; do
-        for pid in $(pgrep -f 'transform\.exe' || true); do
+    while kill -0 "$launcher" 2>/dev/null || [ -n "$(our_pids)" ]; do
+        for pid in $(our_pids); do
             hwm=$(awk '/VmHWM/{print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
             [ "${hwm:-0}" -gt "$peak" ] && peak=$hwm
         done
@@ -93,6 +112,7 @@ theirs() {  # dir kind
     esac
 }
 
+if [ "$SCALE_ONLY" = 0 ]; then
 W=$(awk "BEGIN{printf \"%d\", sqrt($MP*1000000*4/3)}"); H=$((W * 3 / 4))
 SET="$WORK/set-$PHOTOS-$W"
 make_set "$SET" "$PHOTOS" "$W" "$H"
@@ -107,14 +127,28 @@ for task in png:TOPNG jpg:TOJPG rs:RS_1; do
         printf "%-22s %10.2f %10.2f %10.0f %10.0f %8.2f %8.2f\n", n, ot, tt, om/1024, tm/1024, ot/tt, om/tm}'
 done
 rm -rf "$WORK/run"
-
 echo
+fi
+
 echo "per-picture time at growing run sizes (1-megapixel JPEGs to PNG)"
-printf '%-10s %10s %14s\n' pictures seconds ms_per_picture
+if [ -z "$AGAINST" ]; then
+    printf '%-10s %10s %14s\n' pictures seconds ms_per_picture
+else
+    echo "against: $AGAINST"
+    printf '%-10s %10s %14s %14s %8s\n' pictures seconds ms_per_picture other_ms ratio
+fi
 for n in $SCALE; do
     [ -n "$n" ] || continue
     S="$WORK/scale-$n"; make_set "$S" "$n" 1155 866
-    stage "$S" "$WORK/run"; read -r t m < <(ours "$WORK/run" TOPNG)
-    awk -v n="$n" -v t="$t" 'BEGIN{printf "%-10d %10.2f %14.1f\n", n, t, t*1000/n}'
+    if [ -z "$AGAINST" ]; then
+        stage "$S" "$WORK/run"; read -r t m < <(ours "$WORK/run" TOPNG)
+        awk -v n="$n" -v t="$t" 'BEGIN{printf "%-10d %10.2f %14.1f\n", n, t, t*1000/n}'
+    else
+        # Alternating, the other one first: a machine that slows down or
+        # speeds up during the series weighs on both alike.
+        stage "$S" "$WORK/run"; read -r o m < <(ours "$WORK/run" TOPNG "$AGAINST")
+        stage "$S" "$WORK/run"; read -r t m < <(ours "$WORK/run" TOPNG)
+        awk -v n="$n" -v t="$t" -v o="$o" 'BEGIN{printf "%-10d %10.2f %14.1f %14.1f %8.3f\n", n, t, t*1000/n, o*1000/n, t/o}'
+    fi
 done
 rm -rf "$WORK/run"

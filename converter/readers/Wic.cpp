@@ -21,22 +21,30 @@ int JpegOrientation(const std::wstring& path) {
     return read ? ExifOrientation::Read(head.data(), got) : 1;
 }
 
+// A TIFF's orientation tag, read from its header and first directory. Not
+// through WIC's metadata reader: under Wine it dereferences a null pointer on
+// a file whose directories loop, and takes the whole process with it.
+int TiffOrientation(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    const int orientation = ExifOrientation::ReadTiff([file](uint64_t offset, uint8_t* into, size_t size) -> size_t {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        return ReadFile(file, into, static_cast<DWORD>(size), &got, &at) ? got : 0;
+    });
+    CloseHandle(file);
+    return orientation;
+}
+
 // The orientation tag of a JPEG's Exif block or a TIFF's first directory;
 // 1 when there is none or it makes no sense.
-int OrientationOf(IWICBitmapFrameDecode* frame, const GUID& container, const std::wstring& path) {
+int OrientationOf(IWICBitmapFrameDecode*, const GUID& container, const std::wstring& path) {
     if (container == GUID_ContainerFormatJpeg) return JpegOrientation(path);
-    const wchar_t* query = container == GUID_ContainerFormatTiff ? L"/ifd/{ushort=274}" : nullptr;
-    if (!query) return 1;
-    ComPtr<IWICMetadataQueryReader> reader;
-    if (FAILED(frame->GetMetadataQueryReader(reader.Put()))) return 1;
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    int orientation = 1;
-    if (SUCCEEDED(reader->GetMetadataByName(query, &value)) && value.vt == VT_UI2 && value.uiVal >= 1 &&
-        value.uiVal <= 8)
-        orientation = value.uiVal;
-    PropVariantClear(&value);
-    return orientation;
+    if (container == GUID_ContainerFormatTiff) return TiffOrientation(path);
+    return 1;
 }
 
 std::wstring Lowered(std::wstring text) {

@@ -152,6 +152,32 @@ TEST_F(ConversionTest, CameraOrientationIsTurnedUpright) {
     EXPECT_EQ(Identify(At(L"photo.png")), "PNG 40x60");
     EXPECT_GE(Compare(At(L"upright.png"), At(L"photo.png"), "PSNR"), 35.0);
 
+    // A TIFF says it in its own first directory, read from the file and not
+    // through the platform's metadata reader, which dies on a TIFF whose
+    // directories loop: here the second directory is the first again.
+    MakePicture(At(L"stored.tif"), "-size 60x40 gradient:'#00ff00'-'#ff00ff' -fill black "
+                                   "-draw 'rectangle 0,0 14,9' -orient RightTop -depth 8 -compress none");
+    MakePicture(At(L"upright-tif.png"), Unix(At(L"stored.tif")) + " -auto-orient");
+    ASSERT_EQ(Identify(At(L"upright-tif.png")), "PNG 40x60") << "ImageMagick wrote no orientation tag";
+    std::string tif = Bytes(At(L"stored.tif"));
+    ASSERT_EQ(tif.compare(0, 4, std::string("II*\0", 4)), 0) << "a little-endian TIFF";
+    const auto u32 = [&](size_t at) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(tif[at]) | static_cast<uint8_t>(tif[at + 1]) << 8 |
+                                     static_cast<uint8_t>(tif[at + 2]) << 16 | static_cast<uint8_t>(tif[at + 3]) << 24);
+    };
+    const uint32_t first = u32(4);
+    ASSERT_LT(first + 2u, tif.size());
+    const size_t next = first + 2 + 12 * (static_cast<uint8_t>(tif[first]) | static_cast<uint8_t>(tif[first + 1]) << 8);
+    ASSERT_LE(next + 4, tif.size());
+    tif.replace(next, 4, tif.substr(4, 4));
+    ASSERT_TRUE(WriteNewFile(At(L"looped.tif"), tif));
+    run = Convert({At(L"stored.tif"), At(L"looped.tif")}, "TOPNG");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    for (const wchar_t* name : {L"stored.png", L"looped.png"}) {
+        EXPECT_EQ(Identify(At(name)), "PNG 40x60") << Utf8FromWide(name);
+        EXPECT_GE(Compare(At(L"upright-tif.png"), At(name), "PSNR"), 35.0) << Utf8FromWide(name);
+    }
+
     // A preset fits the upright picture: 40x60 into 30x30 gives 20x30.
     CleanSettingsKey settings;
     ASSERT_TRUE(WriteSettingText("SIZEX6", "30"));

@@ -34,10 +34,11 @@ void ConverterFixture::TearDown() { RemoveTree(dir_ + L"\\"); }
 
 std::wstring ConverterFixture::ConverterPath() { return WideFromAnsi(ProgramDir()) + L"transform.exe"; }
 
-ProcessResult ConverterFixture::RunConverter(const std::vector<std::wstring>& args) {
+ProcessResult ConverterFixture::RunConverter(const std::vector<std::wstring>& args,
+                                             const std::vector<std::pair<std::wstring, std::wstring>>& environment) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    return RunProgram(ConverterPath(), args, {}, temp, 300000);
+    return RunProgram(ConverterPath(), args, environment, temp, 300000);
 }
 
 void ConverterFixture::WriteList(const std::vector<std::wstring>& paths) {
@@ -150,4 +151,14 @@ std::string ConverterFixture::Bytes(const std::wstring& path) {
     std::string bytes;
     ReadWholeFile(path, bytes);
     return bytes;
+}
+
+bool ConverterFixture::WriteNewFile(const std::wstring& path, const std::string& bytes) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    CloseHandle(file);
+    return ok;
 }

@@ -26,8 +26,10 @@ protected:
     // Writes the list (each path in the ANSI code page, CR LF) and runs the
     // converter with it and `token` to its end.
     ProcessResult Convert(const std::vector<std::wstring>& paths, const std::string& token);
-    // The converter with exactly these arguments.
-    ProcessResult RunConverter(const std::vector<std::wstring>& args);
+    // The converter with exactly these arguments, and these environment
+    // variables set (name, value) besides the test's own.
+    ProcessResult RunConverter(const std::vector<std::wstring>& args,
+                               const std::vector<std::pair<std::wstring, std::wstring>>& environment = {});
     static std::wstring ConverterPath();
     // The list file the converter is handed (ListPath()).
     void WriteList(const std::vector<std::wstring>& paths);
@@ -49,6 +51,8 @@ protected:
     // The names in the folder, sorted; hidden ones too.
     std::vector<std::wstring> Names(const std::wstring& folder) const;
     static std::string Bytes(const std::wstring& path);
+    // Writes exactly these bytes to a new file.
+    static bool WriteNewFile(const std::wstring& path, const std::string& bytes);
 
 private:
     std::wstring dir_;

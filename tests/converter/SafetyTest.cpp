@@ -1,6 +1,9 @@
 // Nothing of the user's is overwritten or lost: names, folders, bad input
-// among good, refused runs, a folder that cannot be written, cancel.
+// among good, refused runs and lists, odd paths, a folder that cannot be
+// written, cancel, a crashing or hanging codec, killed processes.
 #include "ConverterFixture.h"
+
+#include <tlhelp32.h>
 
 #include "converter/ProgressWindow.h"
 
@@ -10,6 +13,40 @@ bool NoTemporaryLeft(const std::vector<std::wstring>& names) {
     for (const std::wstring& name : names)
         if (name.find(L".tmp") != std::wstring::npos) return false;
     return true;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) narrow += static_cast<char>(c);
+    return narrow;
+}
+
+// The processes the converter started: its workers.
+std::vector<DWORD> ChildrenOf(DWORD parent) {
+    std::vector<DWORD> children;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return children;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) children.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return children;
+}
+
+bool StillRunning(DWORD processId) {
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (!process) return false;
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+size_t CountEnding(const std::vector<std::wstring>& names, const std::wstring& ending) {
+    size_t count = 0;
+    for (const std::wstring& name : names)
+        if (name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0) ++count;
+    return count;
 }
 
 }  // namespace
@@ -120,6 +157,7 @@ TEST_F(SafetyTest, BadFilesAreSkippedWithTheirReasonAndTheOthersConverted) {
 TEST_F(SafetyTest, RunsThatCannotStartSayWhyAndWriteNothing) {
     MakePicture(At(L"a.png"), "-size 8x8 xc:red");
     ASSERT_EQ(Host(": > " + Unix(At(L"empty.txt"))).exitCode, 0u);
+    WriteList({At(L"a.png")});
     const std::vector<std::wstring> before = Names(Dir());
     struct Case {
         std::vector<std::wstring> args;
@@ -132,7 +170,7 @@ TEST_F(SafetyTest, RunsThatCannotStartSayWhyAndWriteNothing) {
         {{At(L"empty.txt"), L"TOPNG"}, "ist leer"},
         {{At(L"a.png"), L"TOWEBP"}, "ist unbekannt"},
         // The test session has no display: the wizard cannot open its dialog.
-        {{At(L"a.png"), L"TOXXX"}, "Wizard kann nicht angezeigt werden"},
+        {{ListPath(), L"TOXXX"}, "Wizard kann nicht angezeigt werden"},
     };
     for (const Case& c : cases) {
         const ProcessResult run = RunConverter(c.args);
@@ -140,6 +178,183 @@ TEST_F(SafetyTest, RunsThatCannotStartSayWhyAndWriteNothing) {
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
     EXPECT_EQ(Names(Dir()), before);
+
+    // Lists the extension never writes are refused whole, even with good
+    // lines among them.
+    const std::string good = Narrow(At(L"a.png")) + "\r\n";
+    std::string utf16;
+    for (char c : good) utf16 += std::string(1, c) + '\0';
+    struct ListCase {
+        const wchar_t* name;
+        std::string bytes;
+        const char* says;
+    };
+    const ListCase lists[] = {
+        {L"utf16-bom.txt", "\xFF\xFE" + utf16, "nicht im ANSI-Zeichensatz"},
+        {L"utf16.txt", utf16, "nicht im ANSI-Zeichensatz"},
+        {L"zero.txt", good + std::string("C:\\a\0b.png\r\n", 12), "Nullzeichen"},
+        {L"relative.txt", good + "Bilder\\a.png\r\n", "ohne Laufwerk oder Server: „Bilder\\a.png"},
+        {L"rooted.txt", good + "\\Bilder\\a.png\r\n", "ohne Laufwerk oder Server"},
+        {L"device.txt", good + "\\\\.\\PhysicalDrive0\r\n", "Gerät statt einer Datei"},
+        {L"globalroot.txt", good + "\\\\?\\GLOBALROOT\\Device\\Null\r\n", "Gerät statt einer Datei"},
+    };
+    for (const ListCase& c : lists) ASSERT_TRUE(WriteNewFile(At(c.name), c.bytes)) << c.says;
+    const std::vector<std::wstring> withLists = Names(Dir());
+    for (const ListCase& c : lists) {
+        const ProcessResult run = RunConverter({At(c.name), L"TOPNG"});
+        EXPECT_EQ(run.exitCode, 2u) << Utf8FromWide(c.name);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << Utf8FromWide(c.name) << ": " << run.err;
+    }
+    EXPECT_EQ(Names(Dir()), withLists);
+}
+
+TEST_F(SafetyTest, OddPathsConvertOnceAndLoseNothing) {
+    // A picture deep below the 260-character limit.
+    std::wstring deep = Dir();
+    while (deep.size() < MAX_PATH + 40) {
+        deep += L"\\Unterordner mit einem recht langen Namen";
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr)) << GetLastError();
+    }
+    MakePicture(At(L"deep.png"), "-size 30x20 xc:purple");
+    ASSERT_TRUE(MoveFileW(At(L"deep.png").c_str(), (L"\\\\?\\" + deep + L"\\Bild.png").c_str())) << GetLastError();
+
+    // Temporary names an earlier run left behind: never in the way, never deleted.
+    const std::wstring stale = At(L"stale");
+    ASSERT_TRUE(CreateDirectoryW(stale.c_str(), nullptr));
+    for (const wchar_t* name : {L"~quennel-1.tmp", L"~quennel-2.tmp", L"~quennel-3.tmp"})
+        ASSERT_TRUE(WriteNewFile(stale + L"\\" + name, "stale"));
+    MakePicture(stale + L"\\s.png", "-size 20x20 xc:olive");
+
+    // One folder by two paths (on the host a symbolic link, as a junction or
+    // a subst drive would be on Windows): each picture once.
+    const std::wstring album = At(L"album");
+    ASSERT_TRUE(CreateDirectoryW(album.c_str(), nullptr));
+    MakePicture(album + L"\\a.png", "-size 20x10 xc:red");
+    MakePicture(album + L"\\b.png", "-size 20x10 xc:blue");
+    ASSERT_EQ(Host("ln -s " + Unix(album) + " " + Unix(At(L"album-link"))).exitCode, 0u);
+    ASSERT_TRUE(CreateDirectoryW(At(L"leer").c_str(), nullptr));
+
+    const ProcessResult run = Convert({deep + L"\\Bild.png", stale, album, At(L"album-link"),
+                                       At(L"album-link") + L"\\a.png", At(L"leer")}, "TOJPG");
+    EXPECT_EQ(run.exitCode, 1u) << run.err;
+    EXPECT_NE(run.err.find("4 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("1 Datei wurde übersprungen"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("leer: Der Ordner enthält keine Grafikdateien."), std::string::npos) << run.err;
+    EXPECT_EQ(Identify(deep + L"\\Bild.jpg"), "JPEG 30x20");
+    EXPECT_EQ(Identify(stale + L"\\s.jpg"), "JPEG 20x20");
+    EXPECT_EQ(Names(album), (std::vector<std::wstring>{L"a.jpg", L"a.png", L"b.jpg", L"b.png"}));
+    EXPECT_EQ(Names(stale), (std::vector<std::wstring>{L"s.jpg", L"s.png", L"~quennel-1.tmp", L"~quennel-2.tmp",
+                                                      L"~quennel-3.tmp"}));
+    for (const wchar_t* name : {L"~quennel-1.tmp", L"~quennel-2.tmp", L"~quennel-3.tmp"})
+        EXPECT_EQ(Bytes(stale + L"\\" + name), "stale");
+
+    // A result name longer than a folder entry may be: the move into place
+    // fails, the picture is skipped with its reason, and its temporary file
+    // does not stay behind.
+    const std::wstring longStem(250, L'n');
+    MakePicture(At(longStem + L".png"), "-size 12x8 xc:gray");
+    const ProcessResult tooLong = Convert({At(longStem + L".png")}, "RS_1");
+    EXPECT_EQ(tooLong.exitCode, 1u) << tooLong.err;
+    EXPECT_NE(tooLong.err.find(".png: Der Pfad ist zu lang."), std::string::npos) << tooLong.err;
+    EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
+}
+
+TEST_F(SafetyTest, ACrashingOrHangingCodecCostsOnlyItsPicture) {
+    std::vector<std::wstring> list;
+    for (const wchar_t* name : {L"good1.png", L"crash.png", L"good2.png", L"hang.png", L"good3.png", L"good4.png"}) {
+        MakePicture(At(name), "-size 40x30 plasma:fractal -seed 5 -depth 8");
+        list.push_back(At(name));
+    }
+    WriteList(list);
+    const ProcessResult run =
+        RunConverter({ListPath(), L"TOJPG"}, {{L"QUENNEL_TEST_WORKER_FAULT", L"crash=crash.png;hang=hang.png"}});
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.err.find("4 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("2 Dateien wurden übersprungen"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("crash.png: Die Bildverarbeitung ist an dieser Datei abgestürzt"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("hang.png: Die Bildverarbeitung brauchte für diese Datei zu lange"),
+              std::string::npos)
+        << run.err;
+    for (const wchar_t* name : {L"good1.jpg", L"good2.jpg", L"good3.jpg", L"good4.jpg"})
+        EXPECT_EQ(Identify(At(name)), "JPEG 40x30") << Utf8FromWide(name);
+    EXPECT_FALSE(FileExists(At(L"crash.jpg")));
+    EXPECT_FALSE(FileExists(At(L"hang.jpg")));
+    EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
+}
+
+TEST_F(SafetyTest, KilledProcessesLeaveNoWorkerAndNoTemporaryFile) {
+    MakePicture(At(L"p0.png"), "-size 1600x1200 plasma:fractal -seed 7 -depth 8");
+    std::vector<std::wstring> list{At(L"p0.png")};
+    constexpr int kCount = 40;
+    for (int i = 1; i < kCount; ++i) {
+        const std::wstring copy = At(L"p" + std::to_wstring(i) + L".png");
+        ASSERT_TRUE(CopyFileW(list[0].c_str(), copy.c_str(), TRUE));
+        list.push_back(copy);
+    }
+    WriteList(list);
+    const auto start = [&](PROCESS_INFORMATION& pi) {
+        std::wstring commandLine = L"transform.exe \"" + ListPath() + L"\" \"TOJPG\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        return CreateProcessW(ConverterPath().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &si, &pi) != FALSE;
+    };
+    // Waits until the run has `results` whole results or more, and its workers.
+    const auto workersOnceResults = [&](DWORD supervisor, size_t results) {
+        std::vector<DWORD> workers;
+        const DWORD begin = GetTickCount();
+        while (GetTickCount() - begin < 120000) {
+            workers = ChildrenOf(supervisor);
+            if (!workers.empty() && CountEnding(Names(Dir()), L".jpg") >= results) break;
+            Sleep(10);
+        }
+        return workers;
+    };
+
+    // One worker killed: the run goes on with a new one.
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(start(pi));
+    std::vector<DWORD> workers = workersOnceResults(pi.dwProcessId, 1);
+    ASSERT_FALSE(workers.empty());
+    const HANDLE worker = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, workers[0]);
+    ASSERT_NE(worker, nullptr);
+    TerminateProcess(worker, 99);
+    WaitForSingleObject(worker, 10000);
+    CloseHandle(worker);
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 240000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(pi.hProcess, &exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(exitCode, 1u) << "the killed worker's picture is skipped";
+    const size_t converted = CountEnding(Names(Dir()), L".jpg");
+    EXPECT_GE(converted, static_cast<size_t>(kCount - 2));
+    EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
+
+    // The supervisor killed: its workers end with it.
+    ASSERT_TRUE(start(pi));
+    workers = workersOnceResults(pi.dwProcessId, converted + 1);
+    ASSERT_FALSE(workers.empty());
+    TerminateProcess(pi.hProcess, 99);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    const DWORD begin = GetTickCount();
+    bool anyRunning = true;
+    while (anyRunning && GetTickCount() - begin < 20000) {
+        anyRunning = false;
+        for (DWORD id : workers) anyRunning = anyRunning || StillRunning(id);
+        if (anyRunning) Sleep(50);
+    }
+    EXPECT_FALSE(anyRunning) << "a worker outlived its supervisor";
+    EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
+    for (const std::wstring& name : Names(Dir())) {
+        if (CountEnding({name}, L".jpg")) {
+            EXPECT_EQ(Identify(At(name)), "JPEG 1600x1200") << Utf8FromWide(name);
+        }
+    }
 }
 
 TEST_F(SafetyTest, AFolderThatCannotBeWrittenLosesNothing) {

@@ -6,12 +6,15 @@
 #include <cmath>
 #include <cstdlib>
 
+#include <cstring>
+
 #include "converter/ExifOrientation.h"
 #include "converter/Geometry.h"
 #include "converter/ListText.h"
 #include "converter/Naming.h"
 #include "converter/Pixels.h"
 #include "converter/Resampling.h"
+#include "converter/WorkerProtocol.h"
 
 namespace {
 
@@ -39,6 +42,85 @@ TEST(ListTextTest, LinesEndInCrLfOrLfAndBlankLinesAreLeftOut) {
     EXPECT_EQ(ListText::Lines("a\rb\r\n"), (V{"a\rb"}));
     EXPECT_EQ(ListText::Lines(std::string("\xE4\x00x\r\n", 5)), (V{std::string("\xE4\x00x", 3)}));
     EXPECT_TRUE(ListText::Lines("").empty());
+}
+
+TEST(ListTextTest, OnlyFullPathsInTheAnsiCodePageMakeAList) {
+    using P = ListText::Problem;
+    const struct {
+        std::string text;
+        P bytes, line;
+    } cases[] = {
+        {"C:\\Bilder\\a.png", P::None, P::None},
+        {"c:/Bilder/a.png", P::None, P::None},
+        {"\\\\server\\share\\a.png", P::None, P::None},
+        {"\\\\?\\C:\\sehr\\lang\\a.png", P::None, P::None},
+        {"\\\\?\\UNC\\server\\share\\a.png", P::None, P::None},
+        {"a.png", P::None, P::RelativePath},
+        {"Bilder\\a.png", P::None, P::RelativePath},
+        {"\\Bilder\\a.png", P::None, P::RelativePath},
+        {"C:a.png", P::None, P::RelativePath},
+        {"\\\\server", P::None, P::RelativePath},
+        {"\\\\server\\", P::None, P::RelativePath},
+        {"\\\\.\\PhysicalDrive0", P::None, P::DevicePath},
+        {"\\\\.\\C:\\a.png", P::None, P::DevicePath},
+        {"\\\\?\\GLOBALROOT\\Device\\Null", P::None, P::DevicePath},
+        {"//./COM1", P::None, P::DevicePath},
+        {std::string("C:\\a\0.png", 8), P::NulInLine, P::NulInLine},
+        {std::string("\xFF\xFE" "C\0:\0", 6), P::NotAnsi, P::NulInLine},
+        {std::string("C\0:\0\\\0a\0", 8), P::NotAnsi, P::NulInLine},
+        {"\xEF\xBB\xBF" "C:\\a.png", P::NotAnsi, P::RelativePath},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ListText::CheckBytes(c.text), c.bytes) << c.text;
+        EXPECT_EQ(ListText::CheckLine(c.text), c.line) << c.text;
+    }
+}
+
+TEST(WorkerProtocolTest, MessagesComeBackAsSentAndBrokenOnesAreRefused) {
+    namespace W = WorkerProtocol;
+    const auto body = [](std::vector<uint8_t> message) {
+        uint32_t length = 0;
+        EXPECT_TRUE(W::BodyLength(message.data(), length));
+        EXPECT_EQ(length + 4, message.size());
+        return std::vector<uint8_t>(message.begin() + 4, message.end());
+    };
+    W::JobMessage job;
+    job.formatToken = "TOJPG";
+    job.boxWidth = 800;
+    job.boxHeight = 600;
+    job.enlarge = true;
+    job.tag = L" (800x600)";
+    job.jpegQuality = 77;
+    job.folder = L"C:\\Ergebnisse \u00e4\u5199";
+    W::JobMessage jobBack;
+    ASSERT_TRUE(W::Decode(body(W::Encode(job)), jobBack));
+    EXPECT_EQ(jobBack.formatToken, job.formatToken);
+    EXPECT_EQ(jobBack.boxWidth, 800u);
+    EXPECT_EQ(jobBack.boxHeight, 600u);
+    EXPECT_TRUE(jobBack.enlarge);
+    EXPECT_EQ(jobBack.tag, job.tag);
+    EXPECT_EQ(jobBack.jpegQuality, 77u);
+    EXPECT_EQ(jobBack.folder, job.folder);
+
+    W::DoneMessage done;
+    done.converted = false;
+    done.outOfMemory = true;
+    done.reason = L"Nicht gen\u00fcgend Arbeitsspeicher.";
+    W::DoneMessage doneBack;
+    const std::vector<uint8_t> doneBody = body(W::Encode(done));
+    ASSERT_TRUE(W::Decode(doneBody, doneBack));
+    EXPECT_TRUE(doneBack.outOfMemory && doneBack.started && !doneBack.converted);
+    EXPECT_EQ(doneBack.reason, done.reason);
+    W::PictureMessage picture;
+    EXPECT_FALSE(W::Decode(doneBody, picture)) << "another kind";
+    for (size_t cut = 0; cut < doneBody.size(); ++cut)
+        EXPECT_FALSE(W::Decode(std::vector<uint8_t>(doneBody.begin(), doneBody.begin() + cut), doneBack)) << cut;
+    std::vector<uint8_t> longer = doneBody;
+    longer.push_back(0);
+    EXPECT_FALSE(W::Decode(longer, doneBack)) << "a byte too many";
+    const uint8_t huge[4] = {0xFF, 0xFF, 0xFF, 0x7F};
+    uint32_t length = 0;
+    EXPECT_FALSE(W::BodyLength(huge, length));
 }
 
 // Against the definition: the result keeps the aspect ratio to within a
@@ -177,4 +259,29 @@ TEST(ExifOrientationTest, FindsTheTagInEitherByteOrderAndRefusesBrokenBlocks) {
     EXPECT_EQ(read(jpeg(farDirectory)), 1);
     EXPECT_EQ(read("\xFF\xD8"), 1);
     EXPECT_EQ(read("GIF89a"), 1);
+
+    // The same structures as TIFF files of their own, the directory also far
+    // behind the pixels (where libtiff puts it) and linked to itself.
+    const auto readTiff = [](const std::string& bytes) {
+        return ExifOrientation::ReadTiff([&bytes](uint64_t offset, uint8_t* into, size_t size) -> size_t {
+            if (offset >= bytes.size()) return 0;
+            const size_t n = std::min<uint64_t>(size, bytes.size() - offset);
+            std::memcpy(into, bytes.data() + offset, n);
+            return n;
+        });
+    };
+    EXPECT_EQ(readTiff(big), 6);
+    EXPECT_EQ(readTiff(little), 8);
+    std::string behindPixels = little.substr(0, 8) + std::string(100000, '\x55') + little.substr(8);
+    behindPixels[4] = '\xA8';
+    behindPixels[5] = '\x86';
+    behindPixels[6] = '\x01';  // 0x186A8 = 100008
+    EXPECT_EQ(readTiff(behindPixels), 8);
+    std::string loop = little;
+    loop[22] = '\x08';  // the next directory is this one
+    EXPECT_EQ(readTiff(loop), 8);
+    EXPECT_EQ(readTiff(outOfRange), 1);
+    EXPECT_EQ(readTiff(farDirectory), 1);
+    EXPECT_EQ(readTiff(little.substr(0, 19)), 1);
+    EXPECT_EQ(readTiff("II+\0"), 1);  // BigTIFF: not read
 }
