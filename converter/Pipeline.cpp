@@ -13,6 +13,8 @@
 #include "converter/Pixels.h"
 #include "converter/Placement.h"
 #include "converter/Texts.h"
+#include "converter/metadata/SourceMetadata.h"
+#include "converter/metadata/WicMetadata.h"
 
 namespace Pipeline {
 
@@ -50,7 +52,9 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
 
     std::vector<uint8_t> bytes;
     {
-        Image image;
+        Decoded decoded;
+        WicMetadata::Read(wic, opened.frame.Get(), opened.container, source.path, decoded.metadata);
+        Image& image = decoded.image;
         hr = Decoding::Read(wic, opened, size, image);
         opened.frame.Reset();  // lets go of the source file before the result is written
         if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
@@ -58,6 +62,8 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         EncodeOptions options;
         options.wic = wic;
         options.jpegQuality = job.jpegQuality;
+        const Metadata kept = SourceMetadata::ForResult(decoded.metadata, image.width, image.height);
+        options.metadata = &kept;
         hr = format->encode(options, image, bytes);
         if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
     }
