@@ -1,6 +1,6 @@
 # OpenJPEG, the JPEG 2000 reference codec, as the static library target
 # `openjp2` (OPJ_STATIC defined for its users). Debian ships no Windows build,
-# so its source package is fetched at build time (scripts/fetch-openjpeg.sh,
+# so its source package is fetched at build time (scripts/fetch-debian-source.sh,
 # one pinned version) and built with this build's own MinGW toolchain. Both
 # steps leave stamps in the build tree: a second build costs nothing.
 set(OPENJPEG_DEBIAN_VERSION "2.5.0-2+deb12u3")
@@ -8,26 +8,16 @@ set(OPENJPEG_ROOT ${CMAKE_BINARY_DIR}/_deps/openjpeg2)
 set(OPENJPEG_INSTALL ${OPENJPEG_ROOT}/install)
 set(OPENJPEG_LIBRARY ${OPENJPEG_INSTALL}/lib/libopenjp2.a)
 
-# A relative toolchain path means the build folder first, then the source.
-set(openjpeg_toolchain ${CMAKE_TOOLCHAIN_FILE})
-if(NOT IS_ABSOLUTE ${openjpeg_toolchain})
-  if(EXISTS ${CMAKE_BINARY_DIR}/${openjpeg_toolchain})
-    set(openjpeg_toolchain ${CMAKE_BINARY_DIR}/${openjpeg_toolchain})
-  else()
-    set(openjpeg_toolchain ${CMAKE_SOURCE_DIR}/${openjpeg_toolchain})
-  endif()
-endif()
-
 include(ExternalProject)
 ExternalProject_Add(openjpeg_build
   PREFIX ${OPENJPEG_ROOT}
   SOURCE_DIR ${OPENJPEG_ROOT}/source
   BINARY_DIR ${OPENJPEG_ROOT}/build
   INSTALL_DIR ${OPENJPEG_INSTALL}
-  DOWNLOAD_COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-openjpeg.sh ${OPENJPEG_DEBIAN_VERSION} ${OPENJPEG_ROOT}
+  DOWNLOAD_COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-debian-source.sh openjpeg2 ${OPENJPEG_DEBIAN_VERSION} ${OPENJPEG_ROOT}
   UPDATE_COMMAND ""
   CMAKE_ARGS
-    -DCMAKE_TOOLCHAIN_FILE=${openjpeg_toolchain}
+    -DCMAKE_TOOLCHAIN_FILE=${DEBIAN_SOURCE_TOOLCHAIN}
     -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
     -DCMAKE_C_FLAGS=-ffunction-sections\ -fdata-sections

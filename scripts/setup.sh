@@ -12,9 +12,12 @@ have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
 have_cmd x86_64-w64-mingw32-objdump   || need+=(binutils-mingw-w64-x86-64)
 have_cmd cmake                         || need+=(cmake)
 have_cmd make                          || need+=(make)
-# The build fetches and patches OpenJPEG's Debian source (scripts/fetch-openjpeg.sh).
+# The build fetches and patches the codecs' Debian sources (scripts/fetch-debian-source.sh)
+# and assembles libjpeg-turbo's SIMD code with nasm.
 have_cmd patch                         || need+=(patch)
 have_cmd xz                            || need+=(xz-utils)
+have_cmd bzip2                         || need+=(bzip2)
+have_cmd nasm                          || need+=(nasm)
 have_pkg wine                          || need+=(wine)
 have_pkg wine64                        || need+=(wine64)
 have_pkg wine32:i386                   || need+=(wine32:i386)

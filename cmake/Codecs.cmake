@@ -1,0 +1,73 @@
+# zlib, libdeflate, libjpeg-turbo and Little CMS as the static library targets
+# quennel_zlib, quennel_deflate, quennel_jpeg and quennel_lcms2, each from its
+# pinned Debian source package (cmake/DebianSource.cmake).
+set(ZLIB_DEBIAN_VERSION "1:1.2.13.dfsg-1")
+set(LIBDEFLATE_DEBIAN_VERSION "1.14-1")
+set(LIBJPEG_TURBO_DEBIAN_VERSION "1:2.1.5-2")
+set(LCMS2_DEBIAN_VERSION "2.14-2+deb12u1")
+
+# Plain C libraries: their sources compiled as targets of this build, with
+# its flags. Their own warnings are not ours to fix.
+function(codec_library target)
+  add_library(${target} STATIC ${ARGN})
+  target_compile_options(${target} PRIVATE -O2 -w)
+  set_target_properties(${target} PROPERTIES C_VISIBILITY_PRESET default)
+endfunction()
+
+debian_source(ZLIB_SOURCE zlib ${ZLIB_DEBIAN_VERSION})
+codec_library(quennel_zlib
+  ${ZLIB_SOURCE}/adler32.c ${ZLIB_SOURCE}/compress.c ${ZLIB_SOURCE}/crc32.c ${ZLIB_SOURCE}/deflate.c
+  ${ZLIB_SOURCE}/gzclose.c ${ZLIB_SOURCE}/gzlib.c ${ZLIB_SOURCE}/gzread.c ${ZLIB_SOURCE}/gzwrite.c
+  ${ZLIB_SOURCE}/infback.c ${ZLIB_SOURCE}/inffast.c ${ZLIB_SOURCE}/inflate.c ${ZLIB_SOURCE}/inftrees.c
+  ${ZLIB_SOURCE}/trees.c ${ZLIB_SOURCE}/uncompr.c ${ZLIB_SOURCE}/zutil.c)
+target_include_directories(quennel_zlib SYSTEM PUBLIC ${ZLIB_SOURCE})
+
+debian_source(LIBDEFLATE_SOURCE libdeflate ${LIBDEFLATE_DEBIAN_VERSION})
+file(GLOB LIBDEFLATE_SOURCES ${LIBDEFLATE_SOURCE}/lib/*.c ${LIBDEFLATE_SOURCE}/lib/x86/*.c)
+codec_library(quennel_deflate ${LIBDEFLATE_SOURCES})
+target_compile_definitions(quennel_deflate PRIVATE BUILDING_LIBDEFLATE)
+target_include_directories(quennel_deflate SYSTEM PUBLIC ${LIBDEFLATE_SOURCE})
+
+debian_source(LCMS2_SOURCE lcms2 ${LCMS2_DEBIAN_VERSION})
+file(GLOB LCMS2_SOURCES ${LCMS2_SOURCE}/src/*.c)
+codec_library(quennel_lcms2 ${LCMS2_SOURCES})
+target_include_directories(quennel_lcms2 SYSTEM PUBLIC ${LCMS2_SOURCE}/include)
+target_include_directories(quennel_lcms2 PRIVATE ${LCMS2_SOURCE}/src)
+
+# libjpeg-turbo through its own build, which assembles its SIMD code with
+# nasm and writes its configuration header; only the static library is made.
+debian_source(LIBJPEG_TURBO_SOURCE libjpeg-turbo ${LIBJPEG_TURBO_DEBIAN_VERSION})
+set(LIBJPEG_TURBO_BUILD ${CMAKE_BINARY_DIR}/_deps/libjpeg-turbo/build)
+set(LIBJPEG_TURBO_LIBRARY ${LIBJPEG_TURBO_BUILD}/libjpeg.a)
+include(ExternalProject)
+ExternalProject_Add(libjpeg_turbo_build
+  PREFIX ${CMAKE_BINARY_DIR}/_deps/libjpeg-turbo
+  SOURCE_DIR ${LIBJPEG_TURBO_SOURCE}
+  BINARY_DIR ${LIBJPEG_TURBO_BUILD}
+  DOWNLOAD_COMMAND ""
+  UPDATE_COMMAND ""
+  CMAKE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE=${DEBIAN_SOURCE_TOOLCHAIN}
+    -DCMAKE_BUILD_TYPE=Release
+    # Its Windows default (C:/libjpeg-turbo-gcc64) is no path on this host.
+    -DCMAKE_INSTALL_PREFIX=<BINARY_DIR>/install
+    -DCMAKE_C_FLAGS=-ffunction-sections\ -fdata-sections
+    -DCMAKE_ASM_NASM_COMPILER=nasm
+    -DENABLE_SHARED=OFF
+    -DENABLE_STATIC=ON
+    -DWITH_TURBOJPEG=OFF
+    -DWITH_SIMD=ON
+    -DREQUIRE_SIMD=ON
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target jpeg-static
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${LIBJPEG_TURBO_LIBRARY}
+  LOG_CONFIGURE ON
+  LOG_BUILD ON
+  LOG_OUTPUT_ON_FAILURE ON)
+# The imported target's include folders must exist before the first build.
+file(MAKE_DIRECTORY ${LIBJPEG_TURBO_BUILD})
+add_library(quennel_jpeg STATIC IMPORTED GLOBAL)
+set_target_properties(quennel_jpeg PROPERTIES
+  IMPORTED_LOCATION ${LIBJPEG_TURBO_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES "${LIBJPEG_TURBO_SOURCE};${LIBJPEG_TURBO_BUILD}")
+add_dependencies(quennel_jpeg libjpeg_turbo_build)

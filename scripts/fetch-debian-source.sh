@@ -1,0 +1,109 @@
+#!/bin/bash
+# Fetches the source of a library the converter links in from Debian's
+# archive (one pinned version of its source package, every file checked
+# against the hash its .dsc lists) and unpacks it with Debian's patches applied:
+#
+#   scripts/fetch-debian-source.sh <source package> <Debian version> <folder>
+#
+# leaves the patched tree in <folder>/source. apt works from a private
+# configuration inside <folder> whose only sources are deb-src copies of this
+# machine's own Debian entries: the machine's apt sources, lists and caches
+# stay as they are. Nothing is fetched when <folder>/source already holds
+# that version. The build runs this (cmake/DebianSource.cmake, cmake/OpenJpeg.cmake).
+set -euo pipefail
+package=$1
+version=$2
+folder=$(mkdir -p "$3" && cd "$3" && pwd)
+stamp="$folder/source/.debian-version"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$package=$version" ]; then
+    exit 0
+fi
+
+# The pinned versions' files, as their .dsc files list them. A version not
+# in this table is refused: a new one is added here with its hashes.
+declare -A sha256=(
+    [openjpeg2=2.5.0-2+deb12u3 openjpeg2_2.5.0.orig.tar.xz]=007e19d772c8b6b22e35379630b06ff3549e49ba719d96453607a36ad7b4de73
+    [openjpeg2=2.5.0-2+deb12u3 openjpeg2_2.5.0-2+deb12u3.debian.tar.xz]=36dedb0ca4c1659c173feac97c19b31985656f4cd112b1a4d54d54bc4133ad37
+    [zlib=1:1.2.13.dfsg-1 zlib_1.2.13.dfsg.orig.tar.bz2]=71feb7947e3c00ef125f83b79a4e529bde31171e5babe48b391f06758d1ab0a1
+    [zlib=1:1.2.13.dfsg-1 zlib_1.2.13.dfsg-1.debian.tar.xz]=f66cf3d4f2d7defcd4d1fd1fb0a11ee39f1e01b42ec7d059c9dc5c1695133c44
+    [libdeflate=1.14-1 libdeflate_1.14.orig.tar.gz]=89e7df898c37c3427b0f39aadcf733731321a278771d20fc553f92da8d4808ac
+    [libdeflate=1.14-1 libdeflate_1.14-1.debian.tar.xz]=4794c379cc4e77eaeb283620bd80a7ce57b858af508f80ba6d5efbc4bcb10434
+    [libjpeg-turbo=1:2.1.5-2 libjpeg-turbo_2.1.5.orig.tar.gz]=254f3642b04e309fee775123133c6464181addc150499561020312ec61c1bf7c
+    [libjpeg-turbo=1:2.1.5-2 libjpeg-turbo_2.1.5-2.debian.tar.xz]=cdb2433c2f7101345c1ffa14efb943787c675b86354691a32490845fe4bc9237
+    [lcms2=2.14-2+deb12u1 lcms2_2.14.orig.tar.gz]=28474ea6f6591c4d4cee972123587001a4e6e353412a41b3e9e82219818d5740
+    [lcms2=2.14-2+deb12u1 lcms2_2.14-2+deb12u1.debian.tar.xz]=3b88006a5ccc15f3d4b2f28310875a8c4d789ac8342deaf4113ed5c2fd4a59e8
+)
+files=()
+for key in "${!sha256[@]}"; do
+    [ "${key%% *}" = "$package=$version" ] && files+=("${key#* }")
+done
+if [ ${#files[@]} -eq 0 ]; then
+    echo "$package: version $version is not pinned in $0" >&2
+    exit 1
+fi
+
+apt_dir="$folder/apt"
+rm -rf "$apt_dir"
+mkdir -p "$apt_dir/sources.list.d" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/download"
+
+# deb-src twins of the machine's Debian entries, in both notations.
+shopt -s nullglob
+for file in /etc/apt/sources.list.d/*.sources; do
+    awk 'function flush() {
+             if (binary && debian) printf "%s\n", stanza
+             stanza = ""; binary = 0; debian = 0 }
+         /^[[:space:]]*$/ { flush(); next }
+         /^Types:/ { for (i = 2; i <= NF; ++i) if ($i == "deb") binary = 1; $0 = "Types: deb-src" }
+         /^URIs:/ && /debian/ { debian = 1 }
+         { stanza = stanza $0 "\n" }
+         END { flush() }' \
+        "$file" >>"$apt_dir/sources.list.d/debian-src.sources"
+done
+for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$file" ] || continue
+    sed -n -E 's/^[[:space:]]*deb([[:space:]]+(\[[^]]*\]))?([[:space:]]+[^[:space:]]*debian[^[:space:]]*[[:space:]].*)$/deb-src \2\3/p' \
+        "$file" >>"$apt_dir/sources.list.d/debian-src.list"
+done
+if ! grep -qs . "$apt_dir/sources.list.d/debian-src.sources" "$apt_dir/sources.list.d/debian-src.list"; then
+    # No Debian entry on this machine: Debian's own servers.
+    printf '%s\n' "deb-src http://deb.debian.org/debian bookworm main" \
+        "deb-src http://deb.debian.org/debian-security bookworm-security main" \
+        >"$apt_dir/sources.list.d/debian-src.list"
+fi
+
+apt_options=(-q -o "Dir::Etc::SourceList=/dev/null" -o "Dir::Etc::SourceParts=$apt_dir/sources.list.d"
+             -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache"
+             -o "Dir::Etc::Preferences=/dev/null" -o "Dir::Etc::PreferencesParts=/dev/null")
+echo "$package: fetching Debian source package $package=$version"
+apt-get "${apt_options[@]}" update >"$apt_dir/update.log" 2>&1 || { cat "$apt_dir/update.log"; exit 1; }
+(cd "$apt_dir/download" && apt-get "${apt_options[@]}" source --download-only "$package=$version") \
+    >"$apt_dir/source.log" 2>&1 || { cat "$apt_dir/source.log"; exit 1; }
+
+cd "$apt_dir/download"
+orig=""
+debian=""
+for name in "${files[@]}"; do
+    echo "${sha256[$package=$version $name]}  $name" | sha256sum --quiet -c - || { echo "$package: $name does not match"; exit 1; }
+    case "$name" in
+        *.orig.tar.*) orig=$name ;;
+        *.debian.tar.*) debian=$name ;;
+    esac
+done
+
+# Unpacked beside the old tree and moved into place, so an interrupted run
+# leaves no half tree that looks finished.
+work="$folder/source.new"
+rm -rf "$work"
+mkdir -p "$work"
+tar -xf "$orig" -C "$work" --strip-components=1
+tar -xf "$debian" -C "$work"
+if [ -f "$work/debian/patches/series" ]; then
+    while read -r patch _; do
+        case "$patch" in ''|'#'*) continue ;; esac
+        patch -d "$work" -p1 -s --no-backup-if-mismatch <"$work/debian/patches/$patch"
+    done <"$work/debian/patches/series"
+fi
+echo "$package=$version" >"$work/.debian-version"
+rm -rf "$folder/source"
+mv "$work" "$folder/source"
+echo "$package: source $version ready"
