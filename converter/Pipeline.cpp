@@ -13,6 +13,7 @@
 #include "converter/Pixels.h"
 #include "converter/Placement.h"
 #include "converter/Texts.h"
+#include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/SourceMetadata.h"
 #include "converter/metadata/WicMetadata.h"
 
@@ -58,11 +59,15 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         hr = Decoding::Read(wic, opened, size, image);
         opened.frame.Reset();  // lets go of the source file before the result is written
         if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
+        // A format without a profile is shown as sRGB: its pixels become sRGB.
+        if (!Formats::KeepsProfile(*format) && ColourProfile::ToSrgb(image, decoded.metadata.icc))
+            decoded.metadata.icc.clear();
         if (!format->keepsAlpha) Pixels::FlattenOntoWhite(image);
         EncodeOptions options;
         options.wic = wic;
         options.jpegQuality = job.jpegQuality;
-        const Metadata kept = SourceMetadata::ForResult(decoded.metadata, image.width, image.height);
+        const Metadata kept =
+            SourceMetadata::ForResult(decoded.metadata, image.width, image.height, opened.orientation);
         options.metadata = &kept;
         hr = format->encode(options, image, bytes);
         if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));

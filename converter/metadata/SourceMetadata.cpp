@@ -17,10 +17,11 @@ void FromFile(const uint8_t* data, size_t size, Metadata& out) {
     BmpHeader::Resolution(data, size, out.dpiX, out.dpiY);
 }
 
-Metadata ForResult(const Metadata& source, uint32_t width, uint32_t height) {
+Metadata ForResult(const Metadata& source, uint32_t width, uint32_t height, int orientation) {
     Metadata result;
-    result.dpiX = source.dpiX;
-    result.dpiY = source.dpiY;
+    const bool sideways = orientation >= 5 && orientation <= 8;
+    result.dpiX = sideways ? source.dpiY : source.dpiX;
+    result.dpiY = sideways ? source.dpiX : source.dpiY;
     result.icc = source.icc;
     if (!source.exif.empty()) result.exif = Exif::ForResult(source.exif, width, height);
     if (!source.xmp.empty()) result.xmp = Xmp::ForResult(source.xmp);
