@@ -36,6 +36,13 @@ std::vector<uint8_t> ForResult(const std::vector<uint8_t>& block, uint32_t width
     return out;
 }
 
+int Orientation(const std::vector<uint8_t>& block) {
+    TiffIfd::Structure tiff;
+    if (!TiffIfd::Read(block.data(), block.size(), tiff)) return 1;
+    const uint32_t value = TiffIfd::Number(TiffIfd::Find(tiff.first, 0x0112), 1);
+    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+}
+
 bool Resolution(const std::vector<uint8_t>& block, double& dpiX, double& dpiY) {
     TiffIfd::Structure tiff;
     if (!TiffIfd::Read(block.data(), block.size(), tiff)) return false;

@@ -16,6 +16,9 @@ namespace Exif {
 // not readable: a block that might still say "turned" is not kept.
 std::vector<uint8_t> ForResult(const std::vector<uint8_t>& block, uint32_t width, uint32_t height);
 
+// The orientation (1 to 8) the block's first directory gives; 1 when none.
+int Orientation(const std::vector<uint8_t>& block);
+
 // The resolution the block's first directory gives, in pixels an inch; false
 // when it gives none.
 bool Resolution(const std::vector<uint8_t>& block, double& dpiX, double& dpiY);

@@ -1,0 +1,140 @@
+#include "converter/readers/Wic.h"
+
+#include <new>
+#include <vector>
+
+#include "converter/ExifOrientation.h"
+
+namespace Wic {
+
+namespace {
+
+// A JPEG's orientation tag, read from the file's head.
+int JpegOrientation(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::vector<uint8_t> head(ExifOrientation::HeadBytes);
+    DWORD got = 0;
+    const bool read = ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &got, nullptr) != FALSE;
+    CloseHandle(file);
+    return read ? ExifOrientation::Read(head.data(), got) : 1;
+}
+
+// The orientation tag of a JPEG's Exif block; 1 when there is none or it
+// makes no sense. A TIFF's is read with its other tags from the file's bytes
+// (converter/metadata/): the platform's metadata reader, asked for a TIFF's
+// tags, crashes on directories that loop.
+int OrientationOf(const GUID& container, const std::wstring& path) {
+    return container == GUID_ContainerFormatJpeg ? JpegOrientation(path) : 1;
+}
+
+std::wstring Lowered(std::wstring text) {
+    if (!text.empty()) CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+// The file extensions a codec names, lower case ("" when it names none).
+std::wstring ExtensionsOf(IWICBitmapCodecInfo* info) {
+    UINT length = 0;
+    if (FAILED(info->GetFileExtensions(0, nullptr, &length)) || length == 0 || length > 4096) return {};
+    std::wstring extensions(length, L'\0');
+    if (FAILED(info->GetFileExtensions(length, &extensions[0], &length))) return {};
+    extensions.resize(wcsnlen(extensions.c_str(), extensions.size()));
+    return Lowered(extensions);
+}
+
+// The container, size and decoder of the first frame.
+HRESULT OpenFirstFrame(IWICBitmapDecoder* decoder, Opened& opened) {
+    HRESULT hr = decoder->GetContainerFormat(&opened.container);
+    if (FAILED(hr)) return hr;
+    ComPtr<IWICBitmapDecoderInfo> info;
+    if (SUCCEEDED(decoder->GetDecoderInfo(info.Put()))) opened.extensions = ExtensionsOf(info.Get());
+    hr = decoder->GetFrame(0, opened.frame.Put());
+    if (FAILED(hr)) return hr;
+    UINT width = 0, height = 0;
+    hr = opened.frame->GetSize(&width, &height);
+    if (FAILED(hr)) return hr;
+    if (width == 0 || height == 0) return WINCODEC_ERR_BADIMAGE;
+    opened.stored = {width, height};
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened) {
+    ComPtr<IWICBitmapDecoder> decoder;
+    // Cache on demand: metadata of a large TIFF or a long GIF is read only
+    // when asked for, which we never do.
+    HRESULT hr = wic->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                WICDecodeMetadataCacheOnDemand, decoder.Put());
+    if (FAILED(hr)) return hr;
+    hr = OpenFirstFrame(decoder.Get(), opened);
+    if (FAILED(hr)) return hr;
+    opened.orientation = OrientationOf(opened.container, path);
+    return S_OK;
+}
+
+HRESULT OpenMemory(IWICImagingFactory* wic, const uint8_t* data, size_t size, Opened& opened) {
+    if (size > MAXDWORD) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    ComPtr<IWICStream> stream;
+    HRESULT hr = wic->CreateStream(stream.Put());
+    if (FAILED(hr)) return hr;
+    // WIC only reads through the stream; its signature lacks the const.
+    hr = stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
+    if (FAILED(hr)) return hr;
+    ComPtr<IWICBitmapDecoder> decoder;
+    hr = wic->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put());
+    if (FAILED(hr)) return hr;
+    return OpenFirstFrame(decoder.Get(), opened);
+}
+
+HRESULT Read(IWICImagingFactory* wic, Opened& opened, const ReadRequest& request, Decoded& out) {
+    const PixelSize own = opened.stored;
+    if (uint64_t{own.width} * own.height > request.maxPixels) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+
+    ComPtr<IWICFormatConverter> converter;
+    HRESULT hr = wic->CreateFormatConverter(converter.Put());
+    if (FAILED(hr)) return hr;
+    hr = converter->Initialize(opened.frame.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
+                               nullptr, 0.0, WICBitmapPaletteTypeCustom);
+    if (FAILED(hr)) return hr;
+
+    try {
+        Image& image = out.image;
+        image.width = own.width;
+        image.height = own.height;
+        image.bgra.assign(static_cast<size_t>(own.width) * own.height * 4, 0);
+        hr = converter->CopyPixels(nullptr, static_cast<UINT>(image.Stride()),
+                                   static_cast<UINT>(image.bgra.size()), image.bgra.data());
+        if (FAILED(hr)) {
+            image = Image();
+            return hr;
+        }
+    } catch (const std::bad_alloc&) {
+        out.image = Image();
+        return E_OUTOFMEMORY;
+    }
+    out.orientation = opened.orientation;
+    return S_OK;
+}
+
+std::wstring DecoderExtensions(IWICImagingFactory* wic) {
+    ComPtr<IEnumUnknown> components;
+    if (FAILED(wic->CreateComponentEnumerator(WICDecoder, WICComponentEnumerateDefault, components.Put())))
+        return {};
+    std::wstring all;
+    for (int i = 0; i < 1000; ++i) {
+        ComPtr<IUnknown> component;
+        ULONG fetched = 0;
+        if (components->Next(1, component.Put(), &fetched) != S_OK || fetched != 1) break;
+        ComPtr<IWICBitmapCodecInfo> info;
+        if (FAILED(component->QueryInterface(IID_IWICBitmapCodecInfo, reinterpret_cast<void**>(info.Put()))))
+            continue;
+        const std::wstring extensions = ExtensionsOf(info.Get());
+        if (!extensions.empty()) all += (all.empty() ? L"" : L",") + extensions;
+    }
+    return all;
+}
+
+}  // namespace Wic
