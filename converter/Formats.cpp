@@ -12,7 +12,7 @@ namespace {
 // with a message instead of a result.
 const std::vector<FormatInfo> kFormats = {
     {"TOJPG", L".jpg", L"JPEG", false, WicEncoders::Jpeg},
-    {"TOGIF", L".gif", L"GIF", false, WicEncoders::Gif},
+    {"TOGIF", L".gif", L"GIF", true, WicEncoders::Gif},  // one transparent palette entry
     {"TOBMP", L".bmp", L"Bitmap", false, WicEncoders::Bmp},
     {"TORLE", L".rle", L"RLE", false, FormatEncoders::ToRle},
     {"TODIB", L".dib", L"DIB", false, WicEncoders::Bmp},
@@ -48,6 +48,11 @@ const FormatInfo* ByContainer(const GUID& container) {
     else return nullptr;
     const FormatInfo* format = ByToken(token);
     return format && format->encode ? format : nullptr;
+}
+
+bool KeepsProfile(const FormatInfo& format) {
+    return format.token == "TOJPG" || format.token == "TOJPEG2000" || format.token == "TOTIFF" ||
+           format.token == "TOPNG";
 }
 
 }  // namespace Formats

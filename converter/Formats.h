@@ -12,10 +12,14 @@
 #include <vector>
 
 #include "converter/Image.h"
+#include "converter/readers/Reader.h"
 
 struct EncodeOptions {
     IWICImagingFactory* wic = nullptr;  // the calling worker's own factory
     int jpegQuality = 90;               // 1 .. 100, where the format uses it
+    // What the result keeps of its source (already made fit for it: upright,
+    // no thumbnail); nullptr or empty parts: nothing to keep.
+    const Metadata* metadata = nullptr;
 };
 
 // Writes the picture's bytes into `out` (emptied first). A failure code, never
@@ -39,5 +43,8 @@ const FormatInfo* ByToken(std::string_view token);
 // The format whose results a WIC container of that GUID matches, for keeping a
 // source's format; nullptr when no writable format does.
 const FormatInfo* ByContainer(const GUID& container);
+// True when the format's files carry an ICC colour profile; the pixels of the
+// others are converted into sRGB, which is what a viewer assumes without one.
+bool KeepsProfile(const FormatInfo& format);
 
 }  // namespace Formats

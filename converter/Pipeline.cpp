@@ -13,6 +13,8 @@
 #include "converter/Placement.h"
 #include "converter/Resampling.h"
 #include "converter/Texts.h"
+#include "converter/metadata/ColourProfile.h"
+#include "converter/metadata/SourceMetadata.h"
 #include "converter/readers/Readers.h"
 
 namespace Pipeline {
@@ -59,10 +61,16 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         PixelSize size = upright;
         if (job.box.width != 0 && job.box.height != 0) size = Geometry::FitInside(upright, job.box, job.enlarge);
         if (!(size == upright)) image = Resampling::Resize(image, size);
+        // A format without a profile is shown as sRGB: its pixels become sRGB.
+        Metadata& metadata = picture.decoded.metadata;
+        if (!Formats::KeepsProfile(*format) && ColourProfile::ToSrgb(image, metadata.icc)) metadata.icc.clear();
         if (!format->keepsAlpha) Pixels::FlattenOntoWhite(image);
         EncodeOptions options;
         options.wic = wic;
         options.jpegQuality = job.jpegQuality;
+        const Metadata kept =
+            SourceMetadata::ForResult(metadata, image.width, image.height, picture.decoded.orientation);
+        options.metadata = &kept;
         const HRESULT hr = format->encode(options, image, bytes);
         if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
     }

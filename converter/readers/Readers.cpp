@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "converter/Texts.h"
+#include "converter/metadata/WicMetadata.h"
 #include "converter/readers/AliasPix.h"
 #include "converter/readers/G3Fax.h"
 #include "converter/readers/Gif.h"
@@ -75,12 +76,20 @@ ReadResult FromPlatform(Input& input, HRESULT hr) {
     }
 }
 
+// What a file the platform decodes says besides its pixels, from the file's
+// own bytes. (The orientation was read when the file was opened, from its
+// head, whatever the file's size.)
+void TakeMetadata(Input& input, const Wic::Opened& opened, Decoded& out) {
+    WicMetadata::Read(input.wic, opened.frame.Get(), opened.container, input.path, out.metadata);
+}
+
 ReadResult ReadWithWic(Input& input, const ReadRequest& request, Decoded& out) {
     Wic::Opened opened;
     HRESULT hr = Wic::Open(input.wic, input.path, opened);
     if (SUCCEEDED(hr)) {
         input.container = opened.container;
         hr = Wic::Read(input.wic, opened, request, out);
+        if (SUCCEEDED(hr)) TakeMetadata(input, opened, out);
     }
     return FromPlatform(input, hr);
 }
@@ -268,7 +277,9 @@ ReadResult ReadWithInstalledCodecs(Input& input, const ReadRequest& request, Dec
         at = end + 1;
     }
     input.container = opened.container;
-    return FromPlatform(input, Wic::Read(input.wic, opened, request, out));
+    hr = Wic::Read(input.wic, opened, request, out);
+    if (SUCCEEDED(hr)) TakeMetadata(input, opened, out);
+    return FromPlatform(input, hr);
 }
 
 // The file's extension, lower case with its dot; empty when it has none.

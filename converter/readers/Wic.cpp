@@ -41,7 +41,7 @@ int TiffOrientation(const std::wstring& path) {
 
 // The orientation tag of a JPEG's Exif block or a TIFF's first directory;
 // 1 when there is none or it makes no sense.
-int OrientationOf(IWICBitmapFrameDecode*, const GUID& container, const std::wstring& path) {
+int OrientationOf(const GUID& container, const std::wstring& path) {
     if (container == GUID_ContainerFormatJpeg) return JpegOrientation(path);
     if (container == GUID_ContainerFormatTiff) return TiffOrientation(path);
     return 1;
@@ -89,7 +89,7 @@ HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened) 
     if (FAILED(hr)) return hr;
     hr = OpenFirstFrame(decoder.Get(), opened);
     if (FAILED(hr)) return hr;
-    opened.orientation = OrientationOf(opened.frame.Get(), opened.container, path);
+    opened.orientation = OrientationOf(opened.container, path);
     return S_OK;
 }
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "converter/Resampling.h"
+#include "converter/metadata/BmpHeader.h"
 #include "converter/writers/WicEncoders.h"
 #include "converter/writers/Ico.h"
 #include "converter/writers/Page.h"
@@ -54,12 +55,17 @@ HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint
         IndexedImage indexed;
         const HRESULT hr = WicEncoders::Reduce(options.wic, image, indexed);
         if (FAILED(hr)) return hr;
-        return Written(Rle8::Write(indexed), out);
+        const HRESULT written = Written(Rle8::Write(indexed), out);
+        if (SUCCEEDED(written) && options.metadata && options.metadata->dpiX > 0)
+            BmpHeader::SetResolution(out, options.metadata->dpiX, options.metadata->dpiY);
+        return written;
     });
 }
 
-HRESULT ToPcx(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {
-    return Guarded(out, [&]() { return Written(Pcx::Write(image), out); });
+HRESULT ToPcx(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    const Metadata* m = options.metadata;
+    const bool dpi = m && m->dpiX > 0 && m->dpiY > 0;
+    return Guarded(out, [&]() { return Written(dpi ? Pcx::Write(image, m->dpiX, m->dpiY) : Pcx::Write(image), out); });
 }
 
 HRESULT ToWbmp(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {

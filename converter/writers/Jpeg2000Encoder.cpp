@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "converter/metadata/Jp2Boxes.h"
 #include "converter/writers/Jpeg2000.h"
 
 namespace Jpeg2000Encoder {
@@ -21,8 +22,19 @@ HRESULT Encode(const Image& image, Jpeg2000::Container container, std::vector<ui
 
 }  // namespace
 
-HRESULT ToJp2(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {
-    return Encode(image, Jpeg2000::Container::Jp2, out);
+HRESULT ToJp2(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    HRESULT hr = Encode(image, Jpeg2000::Container::Jp2, out);
+    if (SUCCEEDED(hr) && options.metadata && !options.metadata->icc.empty()) {
+        try {
+            std::vector<uint8_t> with = Jp2Boxes::WithProfile(out, options.metadata->icc);
+            if (with.empty()) return WINCODEC_ERR_BADIMAGE;  // the codec's own file is always readable
+            out = std::move(with);
+        } catch (const std::bad_alloc&) {
+            out.clear();
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    return hr;
 }
 
 HRESULT ToJ2k(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {

@@ -1,5 +1,7 @@
 #include "converter/writers/Pcx.h"
 
+#include <cmath>
+
 #include "converter/writers/ByteWriter.h"
 
 namespace Pcx {
@@ -22,7 +24,7 @@ void EncodePlaneLine(const uint8_t* line, size_t count, ByteWriter& out) {
 
 }  // namespace
 
-std::vector<uint8_t> Write(const Image& image) {
+std::vector<uint8_t> Write(const Image& image, double dpiX, double dpiY) {
     std::vector<uint8_t> bytes;
     if (!image.Valid() || image.width > MaxWidth || image.height > MaxHeight) return bytes;
     // Every plane line holds an even number of bytes; the pad byte is zero.
@@ -37,8 +39,9 @@ std::vector<uint8_t> Write(const Image& image) {
     out.U16(0);
     out.U16(image.width - 1);
     out.U16(image.height - 1);
-    out.U16(72);  // resolution, dots an inch
-    out.U16(72);
+    const auto dpi = [](double value) { return value >= 1 && value <= 65535 ? std::lround(value) : 72L; };
+    out.U16(static_cast<uint32_t>(dpi(dpiX)));  // resolution, dots an inch
+    out.U16(static_cast<uint32_t>(dpi(dpiY)));
     out.Zeros(48);  // 16-colour palette: unused
     out.U8(0);      // reserved
     out.U8(3);      // planes

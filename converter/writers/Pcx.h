@@ -13,8 +13,9 @@ namespace Pcx {
 constexpr uint32_t MaxWidth = 65534;
 constexpr uint32_t MaxHeight = 65536;
 
-// The whole file; alpha is left out (the picture is opaque by then). Empty
-// when the picture is not valid or larger than the format allows.
-std::vector<uint8_t> Write(const Image& image);
+// The whole file; alpha is left out (the picture is opaque by then). The
+// resolution in dots an inch, rounded into the header's 16 bits. Empty when
+// the picture is not valid or larger than the format allows.
+std::vector<uint8_t> Write(const Image& image, double dpiX = 72, double dpiY = 72);
 
 }  // namespace Pcx

@@ -1,8 +1,15 @@
 #include "converter/writers/WicEncoders.h"
 
+#include <algorithm>
+
 #include "converter/Com.h"
 #include "converter/Pixels.h"
+#include "converter/metadata/BmpHeader.h"
+#include "converter/metadata/JpegMarkers.h"
+#include "converter/metadata/PngChunks.h"
+#include "converter/metadata/TiffTags.h"
 #include "converter/writers/Dither.h"
+#include "converter/writers/GifBlocks.h"
 
 namespace WicEncoders {
 
@@ -36,11 +43,24 @@ HRESULT StreamBytes(IStream* stream, std::vector<uint8_t>& out) {
 
 // The frame takes the picture reduced to a palette of WIC's choosing, the
 // error diffused by our own code: WIC's converter under Wine searches all
-// 256 colours for every pixel (seconds for a photo).
+// 256 colours for every pixel (seconds for a photo). A picture with
+// transparent pixels gets at most 255 colours after palette entry
+// TransparentIndex, which its mostly transparent pixels take.
 HRESULT WriteIndexed(IWICImagingFactory* wic, IWICBitmapFrameEncode* frame, const Image& image) {
     IndexedImage indexed;
-    HRESULT hr = Reduce(wic, image, indexed);
-    if (FAILED(hr)) return hr;
+    HRESULT hr = S_OK;
+    if (Pixels::HasTransparency(image)) {
+        Image opaque = image;
+        Pixels::FlattenOntoWhite(opaque);
+        hr = Reduce(wic, opaque, indexed, 255);
+        if (FAILED(hr)) return hr;
+        indexed.palette.insert(indexed.palette.begin(), 0xFFFFFFu);
+        for (size_t i = 0; i < indexed.indices.size(); ++i)
+            indexed.indices[i] = image.bgra[i * 4 + 3] < 128 ? TransparentIndex : indexed.indices[i] + 1;
+    } else {
+        hr = Reduce(wic, image, indexed);
+        if (FAILED(hr)) return hr;
+    }
     std::vector<WICColor> colours;
     for (uint32_t rgb : indexed.palette) colours.push_back(0xFF000000u | rgb);
     ComPtr<IWICPalette> palette;
@@ -53,9 +73,21 @@ HRESULT WriteIndexed(IWICImagingFactory* wic, IWICBitmapFrameEncode* frame, cons
     return hr;
 }
 
+// The encoder's bytes with the metadata put in by `embed` (a pure function of
+// the bytes): the same result whichever encoder wrote them, and whatever
+// metadata interfaces it has.
+template <class Embed>
+HRESULT WithMetadata(const EncodeOptions& options, HRESULT encoded, std::vector<uint8_t>& out, Embed embed) {
+    if (FAILED(encoded) || !options.metadata) return encoded;
+    std::vector<uint8_t> with = embed(out, *options.metadata);
+    if (with.empty()) return WINCODEC_ERR_BADIMAGE;  // our own encoder's bytes are always readable
+    out = std::move(with);
+    return S_OK;
+}
+
 }  // namespace
 
-HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed) {
+HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed, UINT colours) {
     if (!image.Valid()) return E_INVALIDARG;
     ComPtr<IWICBitmap> bitmap;
     HRESULT hr = wic->CreateBitmapFromMemory(image.width, image.height, GUID_WICPixelFormat32bppBGRA,
@@ -63,15 +95,15 @@ HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexe
                                              const_cast<BYTE*>(image.bgra.data()), bitmap.Put());
     ComPtr<IWICPalette> palette;
     if (SUCCEEDED(hr)) hr = wic->CreatePalette(palette.Put());
-    if (SUCCEEDED(hr)) hr = palette->InitializeFromBitmap(bitmap.Get(), 256, FALSE);
+    if (SUCCEEDED(hr)) hr = palette->InitializeFromBitmap(bitmap.Get(), std::min(colours, 256u), FALSE);
     UINT count = 0;
     if (SUCCEEDED(hr)) hr = palette->GetColorCount(&count);
-    if (SUCCEEDED(hr) && (count == 0 || count > 256)) hr = WINCODEC_ERR_PALETTEUNAVAILABLE;
+    if (SUCCEEDED(hr) && (count == 0 || count > std::min(colours, 256u))) hr = WINCODEC_ERR_PALETTEUNAVAILABLE;
     if (FAILED(hr)) return hr;
-    WICColor colours[256];
-    hr = palette->GetColors(count, colours, &count);
+    WICColor made[256];
+    hr = palette->GetColors(count, made, &count);
     if (FAILED(hr)) return hr;
-    std::vector<uint32_t> rgb(colours, colours + count);
+    std::vector<uint32_t> rgb(made, made + count);
     for (uint32_t& colour : rgb) colour &= 0xFFFFFF;  // 0xAARRGGBB
     // The diffusion is ours: WIC's format converter does the same with a
     // search through all 256 colours a pixel (2 s for 4 megapixels under Wine).
@@ -140,19 +172,31 @@ HRESULT Encode(IWICImagingFactory* wic, const GUID& container, const Image& imag
 }
 
 HRESULT Jpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    return Encode(options.wic, GUID_ContainerFormatJpeg, image, Alpha::Drop, options.jpegQuality / 100.0f, out);
+    const HRESULT hr =
+        Encode(options.wic, GUID_ContainerFormatJpeg, image, Alpha::Drop, options.jpegQuality / 100.0f, out);
+    return WithMetadata(options, hr, out, JpegMarkers::Embed);
 }
 HRESULT Gif(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    return Encode(options.wic, GUID_ContainerFormatGif, image, Alpha::Drop, 0.0f, out);
+    const HRESULT hr = Encode(options.wic, GUID_ContainerFormatGif, image, Alpha::WhenTransparent, 0.0f, out);
+    // The encoders differ in what they take for transparency (metadata
+    // queries, or nothing): the control block is set in the bytes instead.
+    if (SUCCEEDED(hr) && Pixels::HasTransparency(image) && !GifBlocks::SetTransparent(out, TransparentIndex))
+        return WINCODEC_ERR_BADIMAGE;
+    return hr;
 }
 HRESULT Bmp(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    return Encode(options.wic, GUID_ContainerFormatBmp, image, Alpha::Drop, 0.0f, out);
+    const HRESULT hr = Encode(options.wic, GUID_ContainerFormatBmp, image, Alpha::Drop, 0.0f, out);
+    if (SUCCEEDED(hr) && options.metadata && options.metadata->dpiX > 0)
+        BmpHeader::SetResolution(out, options.metadata->dpiX, options.metadata->dpiY);
+    return hr;
 }
 HRESULT Tiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    return Encode(options.wic, GUID_ContainerFormatTiff, image, Alpha::WhenTransparent, 0.0f, out);
+    const HRESULT hr = Encode(options.wic, GUID_ContainerFormatTiff, image, Alpha::WhenTransparent, 0.0f, out);
+    return WithMetadata(options, hr, out, TiffTags::Embed);
 }
 HRESULT Png(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    return Encode(options.wic, GUID_ContainerFormatPng, image, Alpha::WhenTransparent, 0.0f, out);
+    const HRESULT hr = Encode(options.wic, GUID_ContainerFormatPng, image, Alpha::WhenTransparent, 0.0f, out);
+    return WithMetadata(options, hr, out, PngChunks::Embed);
 }
 
 }  // namespace WicEncoders

@@ -22,8 +22,12 @@ enum class Alpha { Drop, WhenTransparent, Always };
 HRESULT Encode(IWICImagingFactory* wic, const GUID& container, const Image& image, Alpha alpha, float quality,
                std::vector<uint8_t>& out);
 
-// The picture reduced to at most 256 colours: WIC makes the palette from the
-// picture, then our own error diffusion onto it.
-HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed);
+// The picture reduced to at most `colours` (up to 256): WIC makes the palette
+// from the picture, then our own error diffusion onto it.
+HRESULT Reduce(IWICImagingFactory* wic, const Image& image, IndexedImage& indexed, UINT colours = 256);
+
+// The palette entry of a GIF's transparent pixels (those less than half
+// opaque); the others are put onto white.
+constexpr uint8_t TransparentIndex = 0;
 
 }  // namespace WicEncoders

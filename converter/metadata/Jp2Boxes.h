@@ -1,0 +1,16 @@
+// The ICC profile in a JP2 file's colour specification box. Pure: no Windows
+// types. Our own because OpenJPEG 2.5.0 announces an image's profile in the
+// box but writes none of its bytes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace Jp2Boxes {
+
+// `jp2` with its header box's colour specification replaced by one that
+// carries `icc` (method 2: restricted ICC). Empty when `jp2` has no header
+// box with a colour specification.
+std::vector<uint8_t> WithProfile(const std::vector<uint8_t>& jp2, const std::vector<uint8_t>& icc);
+
+}  // namespace Jp2Boxes

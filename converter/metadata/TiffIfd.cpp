@@ -1,0 +1,213 @@
+#include "converter/metadata/TiffIfd.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <set>
+
+namespace TiffIfd {
+namespace {
+
+// More entries than any camera writes; a directory claiming more is damaged.
+constexpr uint32_t MaxEntries = 1024;
+constexpr int MaxDepth = 3;
+
+// Bytes of one value of the type, and of the unit swapped between byte
+// orders (a RATIONAL is two LONGs); 0 for a type TIFF does not define.
+size_t TypeSize(uint16_t type) {
+    static const uint8_t sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    return type < sizeof sizes ? sizes[type] : 0;
+}
+size_t UnitSize(uint16_t type) {
+    const size_t size = TypeSize(type);
+    return type == 5 || type == 10 ? 4 : size;
+}
+
+bool IsPointer(uint16_t tag) { return tag == ExifPointer || tag == GpsPointer || tag == InteropPointer; }
+
+// Reverses every unit of the value: between little-endian and the file's order.
+void Swap(std::vector<uint8_t>& value, uint16_t type) {
+    const size_t unit = UnitSize(type);
+    if (unit < 2) return;
+    for (size_t i = 0; i + unit <= value.size(); i += unit) std::reverse(value.begin() + i, value.begin() + i + unit);
+}
+
+struct Reader {
+    const uint8_t* data;
+    size_t size;
+    bool bigEndian;
+    std::set<uint32_t> seen;  // directories read: a pointer back to one is a loop
+
+    bool U16(size_t at, uint32_t& v) const {
+        if (at > size || size - at < 2) return false;
+        v = bigEndian ? (uint32_t{data[at]} << 8 | data[at + 1]) : (uint32_t{data[at + 1]} << 8 | data[at]);
+        return true;
+    }
+    bool U32(size_t at, uint32_t& v) const {
+        uint32_t a = 0, b = 0;
+        if (!U16(at, a) || !U16(at + 2, b)) return false;
+        v = bigEndian ? (a << 16 | b) : (b << 16 | a);
+        return true;
+    }
+
+    bool Directory(uint32_t offset, int depth, TiffIfd::Directory& out, size_t* nextLinkAt) {
+        uint32_t count = 0;
+        if (!seen.insert(offset).second || !U16(offset, count) || count > MaxEntries) return false;
+        const size_t end = size_t{offset} + 2 + size_t{count} * 12;
+        if (end + 4 > size) return false;
+        if (nextLinkAt) *nextLinkAt = end;
+        for (uint32_t i = 0; i < count; ++i) {
+            const size_t at = size_t{offset} + 2 + size_t{i} * 12;
+            uint32_t tag = 0, type = 0, values = 0, pointer = 0;
+            U16(at, tag);
+            U16(at + 2, type);
+            U32(at + 4, values);
+            const size_t typeSize = TypeSize(static_cast<uint16_t>(type));
+            if (typeSize == 0 || values > size / typeSize) continue;
+            Entry entry;
+            entry.tag = static_cast<uint16_t>(tag);
+            entry.type = static_cast<uint16_t>(type);
+            entry.count = values;
+            const size_t bytes = typeSize * values;
+            entry.at = at + 8;
+            if (bytes > 4) {
+                U32(at + 8, pointer);
+                if (pointer > size || size - pointer < bytes) continue;
+                entry.at = pointer;
+            }
+            entry.value.assign(data + entry.at, data + entry.at + bytes);
+            if (bigEndian) Swap(entry.value, entry.type);
+            if (IsPointer(entry.tag)) {
+                uint32_t sub = 0;
+                if ((type != 4 && type != 13) || values != 1 || depth >= MaxDepth || !U32(at + 8, sub) ||
+                    !Directory(sub, depth + 1, entry.directory, nullptr))
+                    continue;  // a pointer to nothing readable: left out with what it points to
+            }
+            out.push_back(std::move(entry));
+        }
+        return true;
+    }
+};
+
+void Put16(std::vector<uint8_t>& out, size_t at, uint32_t v, bool bigEndian) {
+    out[at + (bigEndian ? 1 : 0)] = static_cast<uint8_t>(v);
+    out[at + (bigEndian ? 0 : 1)] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v, bool bigEndian) {
+    Put16(out, at + (bigEndian ? 2 : 0), v & 0xFFFF, bigEndian);
+    Put16(out, at + (bigEndian ? 0 : 2), v >> 16, bigEndian);
+}
+
+constexpr size_t MaxOffset = 0xFFFFFFF0u;
+
+}  // namespace
+
+bool Read(const uint8_t* data, size_t size, Structure& out) {
+    out = Structure();
+    if (!data || size < 8) return false;
+    if (!((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M'))) return false;
+    Reader reader{data, size, data[0] == 'M', {}};
+    uint32_t magic = 0, first = 0;
+    if (!reader.U16(2, magic) || magic != 42 || !reader.U32(4, first)) return false;
+    out.bigEndian = reader.bigEndian;
+    return reader.Directory(first, 0, out.first, &out.nextLinkAt);
+}
+
+const Entry* Find(const Directory& directory, uint16_t tag) {
+    for (const Entry& entry : directory)
+        if (entry.tag == tag) return &entry;
+    return nullptr;
+}
+
+uint32_t Number(const Entry* entry, uint32_t fallback) {
+    if (!entry || entry->count == 0) return fallback;
+    const std::vector<uint8_t>& v = entry->value;
+    if (entry->type == 3 && v.size() >= 2) return uint32_t{v[0]} | uint32_t{v[1]} << 8;
+    if ((entry->type == 4 || entry->type == 13) && v.size() >= 4)
+        return uint32_t{v[0]} | uint32_t{v[1]} << 8 | uint32_t{v[2]} << 16 | uint32_t{v[3]} << 24;
+    return fallback;
+}
+
+double Rational(const Entry* entry) {
+    if (!entry || entry->type != 5 || entry->value.size() < 8) return 0;
+    const uint8_t* v = entry->value.data();
+    const uint32_t num = uint32_t{v[0]} | uint32_t{v[1]} << 8 | uint32_t{v[2]} << 16 | uint32_t{v[3]} << 24;
+    const uint32_t den = uint32_t{v[4]} | uint32_t{v[5]} << 8 | uint32_t{v[6]} << 16 | uint32_t{v[7]} << 24;
+    return den == 0 ? 0 : static_cast<double>(num) / den;
+}
+
+Entry Short(uint16_t tag, uint16_t value) {
+    Entry entry;
+    entry.tag = tag;
+    entry.type = 3;
+    entry.count = 1;
+    entry.value = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+    return entry;
+}
+
+Entry RationalOf(uint16_t tag, double value) {
+    // A hundredth of a unit is finer than any resolution a file means.
+    const uint32_t num = static_cast<uint32_t>(std::lround(std::min(std::max(value, 0.0), 4.0e7) * 100));
+    const uint32_t den = 100;
+    Entry entry;
+    entry.tag = tag;
+    entry.type = 5;
+    entry.count = 1;
+    for (uint32_t v : {num, den})
+        for (int i = 0; i < 4; ++i) entry.value.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return entry;
+}
+
+Entry Undefined(uint16_t tag, uint16_t type, const std::vector<uint8_t>& bytes) {
+    Entry entry;
+    entry.tag = tag;
+    entry.type = type;
+    entry.count = static_cast<uint32_t>(bytes.size());
+    entry.value = bytes;
+    return entry;
+}
+
+uint32_t Write(Directory directory, bool bigEndian, std::vector<uint8_t>& out) {
+    std::stable_sort(directory.begin(), directory.end(),
+                     [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+    if (out.size() % 2) out.push_back(0);  // offsets are even
+    const size_t start = out.size();
+    if (start > MaxOffset) return 0;
+    out.resize(start + 2 + directory.size() * 12 + 4, 0);
+    Put16(out, start, static_cast<uint32_t>(directory.size()), bigEndian);
+    for (size_t i = 0; i < directory.size(); ++i) {
+        Entry& entry = directory[i];
+        const size_t at = start + 2 + i * 12;
+        Put16(out, at, entry.tag, bigEndian);
+        Put16(out, at + 2, entry.type, bigEndian);
+        if (IsPointer(entry.tag)) {
+            Put32(out, at + 4, 1, bigEndian);
+            const uint32_t sub = Write(entry.directory, bigEndian, out);
+            if (sub == 0) return 0;
+            Put16(out, at + 2, 4, bigEndian);
+            Put32(out, at + 8, sub, bigEndian);
+            continue;
+        }
+        Put32(out, at + 4, entry.count, bigEndian);
+        std::vector<uint8_t> value = entry.value;
+        if (bigEndian) Swap(value, entry.type);
+        if (value.size() <= 4) {
+            std::copy(value.begin(), value.end(), out.begin() + at + 8);
+        } else {
+            if (out.size() % 2) out.push_back(0);
+            if (out.size() > MaxOffset || value.size() > MaxOffset - out.size()) return 0;
+            Put32(out, at + 8, static_cast<uint32_t>(out.size()), bigEndian);
+            out.insert(out.end(), value.begin(), value.end());
+        }
+    }
+    if (out.size() > MaxOffset) return 0;
+    return static_cast<uint32_t>(start);
+}
+
+std::vector<uint8_t> WriteBlock(const Directory& first) {
+    std::vector<uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    if (Write(first, false, out) != 8) return {};
+    return out;
+}
+
+}  // namespace TiffIfd

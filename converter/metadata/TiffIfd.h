@@ -1,0 +1,60 @@
+// The directories (IFDs) of a TIFF structure: a TIFF file's first page or an
+// Exif block, which is one. Read into a tree, bounded: a directory is read
+// once however the file's pointers loop, at most a few levels deep, and every
+// value must lie inside the bytes. Written back whole in either byte order,
+// so tags can move from an Exif block into a TIFF file and back. Pure: no
+// Windows types.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace TiffIfd {
+
+// Tags whose value is the offset of a directory of their own.
+constexpr uint16_t ExifPointer = 0x8769;
+constexpr uint16_t GpsPointer = 0x8825;
+constexpr uint16_t InteropPointer = 0xA005;
+
+struct Entry {
+    uint16_t tag = 0;
+    uint16_t type = 0;  // TIFF field type, 1 (BYTE) to 13 (IFD)
+    uint32_t count = 0;
+    std::vector<uint8_t> value;  // count values, each little-endian
+    size_t at = 0;               // where the value lies in the bytes read
+    std::vector<Entry> directory;  // a pointer tag's directory, read as well
+};
+using Directory = std::vector<Entry>;
+
+struct Structure {
+    bool bigEndian = false;
+    Directory first;
+    size_t nextLinkAt = 0;  // where the first directory names the next (a thumbnail, a page)
+};
+
+// The first directory and the directories its pointer tags name. False when
+// the bytes are no TIFF structure or the first directory is cut short;
+// entries of an unknown type or pointing outside the bytes are left out.
+bool Read(const uint8_t* data, size_t size, Structure& out);
+
+// The entry of `tag`, or nullptr.
+const Entry* Find(const Directory& directory, uint16_t tag);
+// The first value of a SHORT or LONG entry; `fallback` when there is none.
+uint32_t Number(const Entry* entry, uint32_t fallback = 0);
+// The first value of a RATIONAL entry; 0 when there is none or it divides by 0.
+double Rational(const Entry* entry);
+
+Entry Short(uint16_t tag, uint16_t value);
+Entry RationalOf(uint16_t tag, double value);
+Entry Undefined(uint16_t tag, uint16_t type, const std::vector<uint8_t>& bytes);
+
+// Appends the directory (sorted by tag, its pointer tags' directories after
+// it) to `out`; offsets count from the start of `out`. The offset of the
+// directory written; 0 when `out` would pass 4 GiB, which offsets cannot name.
+uint32_t Write(Directory directory, bool bigEndian, std::vector<uint8_t>& out);
+
+// A whole Exif block: TIFF header (little-endian) and this first directory.
+std::vector<uint8_t> WriteBlock(const Directory& first);
+
+}  // namespace TiffIfd

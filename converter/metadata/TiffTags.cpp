@@ -1,0 +1,92 @@
+#include "converter/metadata/TiffTags.h"
+
+#include <algorithm>
+
+#include "converter/metadata/TiffIfd.h"
+
+namespace TiffTags {
+namespace {
+
+constexpr uint16_t XResolution = 282, YResolution = 283, ResolutionUnit = 296, XmpTag = 700, IccTag = 34675;
+
+// What describes the picture rather than how its pixels are stored: these
+// move between an Exif block and a TIFF file's first directory.
+bool Descriptive(uint16_t tag) {
+    switch (tag) {
+    case 270:    // ImageDescription
+    case 271:    // Make
+    case 272:    // Model
+    case 274:    // Orientation
+    case 305:    // Software
+    case 306:    // DateTime
+    case 315:    // Artist
+    case 33432:  // Copyright
+    case TiffIfd::ExifPointer:
+    case TiffIfd::GpsPointer:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Replace(TiffIfd::Directory& directory, TiffIfd::Entry entry) {
+    directory.erase(std::remove_if(directory.begin(), directory.end(),
+                                   [&](const TiffIfd::Entry& e) { return e.tag == entry.tag; }),
+                    directory.end());
+    directory.push_back(std::move(entry));
+}
+
+}  // namespace
+
+bool Read(const uint8_t* data, size_t size, Metadata& out) {
+    TiffIfd::Structure tiff;
+    if (!TiffIfd::Read(data, size, tiff)) return false;
+    const TiffIfd::Directory& first = tiff.first;
+    const double x = TiffIfd::Rational(TiffIfd::Find(first, XResolution));
+    const double y = TiffIfd::Rational(TiffIfd::Find(first, YResolution));
+    const uint32_t unit = TiffIfd::Number(TiffIfd::Find(first, ResolutionUnit), 2);
+    if (x > 0 && y > 0 && (unit == 2 || unit == 3)) {
+        out.dpiX = unit == 3 ? x * 2.54 : x;
+        out.dpiY = unit == 3 ? y * 2.54 : y;
+    }
+    if (const TiffIfd::Entry* icc = TiffIfd::Find(first, IccTag)) out.icc = icc->value;
+    if (const TiffIfd::Entry* xmp = TiffIfd::Find(first, XmpTag)) out.xmp = xmp->value;
+    TiffIfd::Directory exif;
+    for (const TiffIfd::Entry& entry : first)
+        if (Descriptive(entry.tag)) exif.push_back(entry);
+    if (TiffIfd::Find(exif, TiffIfd::ExifPointer) || TiffIfd::Find(exif, TiffIfd::GpsPointer) ||
+        TiffIfd::Find(exif, 271) || TiffIfd::Find(exif, 272))
+        out.exif = TiffIfd::WriteBlock(exif);
+    return true;
+}
+
+std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& metadata) {
+    TiffIfd::Structure page;
+    if (!TiffIfd::Read(tiff.data(), tiff.size(), page)) return {};
+    TiffIfd::Directory first = page.first;
+    TiffIfd::Structure exif;
+    if (!metadata.exif.empty() && TiffIfd::Read(metadata.exif.data(), metadata.exif.size(), exif)) {
+        for (const TiffIfd::Entry& entry : exif.first) {
+            const bool pointer = entry.tag == TiffIfd::ExifPointer || entry.tag == TiffIfd::GpsPointer;
+            if (Descriptive(entry.tag) && (pointer || !TiffIfd::Find(first, entry.tag))) Replace(first, entry);
+        }
+    }
+    if (metadata.dpiX > 0 && metadata.dpiY > 0) {
+        Replace(first, TiffIfd::RationalOf(XResolution, metadata.dpiX));
+        Replace(first, TiffIfd::RationalOf(YResolution, metadata.dpiY));
+        Replace(first, TiffIfd::Short(ResolutionUnit, 2));  // inches
+    }
+    if (!metadata.xmp.empty()) Replace(first, TiffIfd::Undefined(XmpTag, 1, metadata.xmp));
+    if (!metadata.icc.empty()) Replace(first, TiffIfd::Undefined(IccTag, 7, metadata.icc));
+    // The pixels stand as stored: whatever the Exif block said, 1.
+    if (TiffIfd::Find(first, 274)) Replace(first, TiffIfd::Short(274, 1));
+
+    std::vector<uint8_t> out = tiff;
+    const uint32_t at = TiffIfd::Write(first, page.bigEndian, out);
+    if (at == 0) return {};
+    // The header names the new directory; the old one stays, unnamed.
+    for (int i = 0; i < 4; ++i) out[4 + (page.bigEndian ? 3 - i : i)] = static_cast<uint8_t>(at >> (8 * i));
+    return out;
+}
+
+}  // namespace TiffTags

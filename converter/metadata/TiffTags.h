@@ -1,0 +1,27 @@
+// Metadata in a TIFF file's first directory: resolution (282, 283, 296), XMP
+// (700), the ICC profile (34675), the camera's descriptive tags and its Exif
+// and GPS directories. Read from a source's bytes; written into an encoder's
+// bytes by appending a new first directory that holds the encoder's entries
+// and these, so the result is the same whatever the encoder would take. Pure:
+// no Windows types.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "converter/readers/Reader.h"
+
+namespace TiffTags {
+
+// Fills everything the first directory gives; the Exif block is made from
+// the descriptive tags and the Exif and GPS directories. False when the bytes
+// are no TIFF.
+bool Read(const uint8_t* data, size_t size, Metadata& out);
+
+// `tiff` (one page) with `metadata` in its first directory; the Exif block's
+// descriptive tags go there only where the encoder wrote none. Empty when
+// `tiff` is no TIFF or would pass 4 GiB.
+std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& metadata);
+
+}  // namespace TiffTags

@@ -1,0 +1,97 @@
+// Any bytes as a source file (JPEG, PNG, TIFF, bitmap), as an encoder's
+// output to put metadata into, and as the metadata itself: no read outside
+// the bytes, no loop without end, and what is put into a file reads back
+// the same. Byte 0 picks the part, the rest is the file or the metadata.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "converter/metadata/Exif.h"
+#include "converter/metadata/Jp2Boxes.h"
+#include "converter/metadata/JpegMarkers.h"
+#include "converter/metadata/PngChunks.h"
+#include "converter/metadata/SourceMetadata.h"
+#include "converter/metadata/TiffIfd.h"
+#include "converter/metadata/TiffTags.h"
+#include "converter/writers/GifBlocks.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    std::abort();
+}
+
+// The smallest files of each kind an encoder could hand over.
+const std::vector<uint8_t> kJpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1,
+                                    0, 0, 0xFF, 0xDA, 0, 2, 0xFF, 0xD9};
+const std::vector<uint8_t> kPng = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                   0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0, 0x90, 0x77, 0x53, 0xDE,
+                                   0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+const std::vector<uint8_t> kTiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0,
+                                    0, 0};
+
+// Pieces of the input as metadata: an Exif block (itself a TIFF structure),
+// XMP and a profile.
+Metadata Pieces(const uint8_t* data, size_t size) {
+    Metadata m;
+    const size_t third = size / 3;
+    m.exif.assign(data, data + third);
+    m.xmp.assign(data + third, data + 2 * third);
+    m.icc.assign(data + 2 * third, data + size);
+    m.dpiX = size % 601;
+    m.dpiY = size % 599;
+    return m;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const uint8_t part = data[0] % 5;
+    // A copy of exactly the rest, so that AddressSanitizer sees any read past it.
+    std::vector<uint8_t> bytes(data + 1, data + size);
+
+    if (part == 0) {  // a source file
+        Metadata m;
+        SourceMetadata::FromFile(bytes.data(), bytes.size(), m);
+        const Metadata kept = SourceMetadata::ForResult(m, 7, 5);
+        if (kept.exif.size() > m.exif.size() || kept.xmp.size() != m.xmp.size()) Fail("edits change sizes");
+        TiffIfd::Structure edited;
+        if (!kept.exif.empty() && TiffIfd::Read(kept.exif.data(), kept.exif.size(), edited) &&
+            TiffIfd::Number(TiffIfd::Find(edited.first, 0x0112), 1) > 1 &&
+            TiffIfd::Find(edited.first, 0x0112)->count == 1)
+            Fail("orientation still turned");
+    } else if (part == 1) {  // metadata into a JPEG, read back
+        Metadata m = Pieces(bytes.data(), bytes.size());
+        m.dpiX = m.dpiY = 0;
+        if (m.exif.size() > 60000 || m.xmp.size() > 60000) return 0;  // larger than a segment: left out
+        const std::vector<uint8_t> jpeg = JpegMarkers::Embed(kJpeg, m);
+        Metadata back;
+        if (!JpegMarkers::Read(jpeg.data(), jpeg.size(), back)) Fail("JPEG: not read back");
+        if (back.exif != m.exif || back.xmp != m.xmp || back.icc != m.icc) Fail("JPEG: metadata differs");
+    } else if (part == 2) {  // metadata into a PNG, read back
+        const Metadata m = Pieces(bytes.data(), bytes.size());
+        const std::vector<uint8_t> png = PngChunks::Embed(kPng, m);
+        Metadata back;
+        if (!PngChunks::Read(png.data(), png.size(), back)) Fail("PNG: not read back");
+        if (back.exif != m.exif || back.xmp != m.xmp) Fail("PNG: metadata differs");
+        if (m.dpiX > 0 && m.dpiY > 0 && (std::abs(back.dpiX - m.dpiX) > 0.03 || std::abs(back.dpiY - m.dpiY) > 0.03))
+            Fail("PNG: resolution differs");
+    } else if (part == 3) {  // metadata into a TIFF, read back; the bytes as an encoder's TIFF
+        const Metadata m = Pieces(bytes.data(), bytes.size());
+        const std::vector<uint8_t> tiff = TiffTags::Embed(kTiff, m);
+        Metadata back;
+        if (!TiffTags::Read(tiff.data(), tiff.size(), back)) Fail("TIFF: not read back");
+        if (back.xmp != m.xmp || back.icc != m.icc) Fail("TIFF: metadata differs");
+        TiffTags::Embed(bytes, m);
+    } else {  // the bytes as a GIF and a JP2 file
+        std::vector<uint8_t> gif = bytes;
+        GifBlocks::SetTransparent(gif, 0);
+        Jp2Boxes::WithProfile(bytes, {1, 2, 3});
+        Exif::ForResult(bytes, 3, 4);
+    }
+    return 0;
+}
