@@ -53,10 +53,16 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
 
         Image image = std::move(picture.decoded.image);
-        Pixels::Orient(image, picture.decoded.orientation);
+        const int orientation = picture.decoded.orientation;
+        Pixels::Orient(image, orientation);
         const PixelSize upright = {image.width, image.height};
         PixelSize size = upright;
-        if (job.box.width != 0 && job.box.height != 0) size = Geometry::FitInside(upright, job.box, job.enlarge);
+        if (job.box.width != 0 && job.box.height != 0) {
+            PixelSize full = picture.decoded.full.width != 0 ? picture.decoded.full : upright;
+            if (picture.decoded.full.width != 0 && Pixels::TurnsSideways(orientation))
+                full = {full.height, full.width};
+            size = Geometry::FitInside(full, job.box, job.enlarge);
+        }
         if (!(size == upright)) image = Resampling::Resize(image, size);
         if (!format->keepsAlpha) Pixels::FlattenOntoWhite(image);
         EncodeOptions options;
