@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "native/model/PspModel.h"
+#include "untMain/ImageExtensions.h"
 
 namespace {
 
@@ -388,6 +389,14 @@ std::string Bare(const std::string& quoted) { return quoted.substr(1, quoted.siz
 class KindsTest : public ConverterFixture {};
 
 TEST_F(KindsTest, EveryKindConvertsToPngAsImageMagickDecodesIt) {
+    // Every kind the menu is shown for has its row.
+    for (const std::string_view extension : ImageExtensions::AcceptedExtensions) {
+        const std::wstring wide(extension.begin(), extension.end());
+        EXPECT_TRUE(std::any_of(std::begin(kKinds), std::end(kKinds), [&wide](const Kind& kind) {
+            const std::wstring name = kind.name;
+            return name.size() > wide.size() && name.compare(name.size() - wide.size(), wide.size(), wide) == 0;
+        })) << extension;
+    }
     MakePicture(At(L"base.png"), kBase);
     MakePicture(At(L"base-alpha.png"), kBaseAlpha);
     size_t made = 0;
