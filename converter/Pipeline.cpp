@@ -56,10 +56,16 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
 
         Image image = std::move(picture.decoded.image);
         if (admit && !admit({image.width, image.height})) return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
-        Pixels::Orient(image, picture.decoded.orientation);
+        const int orientation = picture.decoded.orientation;
+        Pixels::Orient(image, orientation);
         const PixelSize upright = {image.width, image.height};
         PixelSize size = upright;
-        if (job.box.width != 0 && job.box.height != 0) size = Geometry::FitInside(upright, job.box, job.enlarge);
+        if (job.box.width != 0 && job.box.height != 0) {
+            PixelSize full = picture.decoded.full.width != 0 ? picture.decoded.full : upright;
+            if (picture.decoded.full.width != 0 && Pixels::TurnsSideways(orientation))
+                full = {full.height, full.width};
+            size = Geometry::FitInside(full, job.box, job.enlarge);
+        }
         if (!(size == upright)) image = Resampling::Resize(image, size);
         // A format without a profile is shown as sRGB: its pixels become sRGB.
         Metadata& metadata = picture.decoded.metadata;

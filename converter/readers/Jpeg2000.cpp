@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "converter/Geometry.h"
+
 namespace Jpeg2000Reader {
 
 namespace {
@@ -211,6 +213,17 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         ++reduce;
     if (area(reduce) > request.maxPixels || area(reduce) * header.numcomps * 8 > CodecBudget)
         return {ReadStatus::TooLarge};
+    // A picture that will be fitted into a smaller box needs no more levels
+    // than keep it at least as large as the fit: each level skipped halves
+    // both sides and a quarter of the work.
+    if (request.box.width != 0 && request.box.height != 0 && fullWidth <= UINT32_MAX && fullHeight <= UINT32_MAX) {
+        const PixelSize fit = Geometry::FitInside(
+            {static_cast<uint32_t>(fullWidth), static_cast<uint32_t>(fullHeight)}, request.box, request.enlarge);
+        const auto side = [](uint64_t full, uint32_t r) { return (full + (uint64_t{1} << r) - 1) >> r; };
+        while (reduce + 1 < levels && reduce < 31 && side(fullWidth, reduce + 1) >= fit.width &&
+               side(fullHeight, reduce + 1) >= fit.height)
+            ++reduce;
+    }
     if (reduce > 0 && !opj_set_decoded_resolution_factor(objects.codec, reduce)) return {ReadStatus::TooLarge};
 
     if (!opj_decode(objects.codec, objects.stream, objects.image) || !opj_end_decompress(objects.codec, objects.stream))
@@ -231,6 +244,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         return {ReadStatus::OutOfMemory};
     }
     out.orientation = 1;
+    if (reduce > 0) out.full = {static_cast<uint32_t>(fullWidth), static_cast<uint32_t>(fullHeight)};
     return {};
 }
 

@@ -2,7 +2,8 @@
 // .jpc, .j2c), decoded by OpenJPEG: grey, RGB, YCC and CMYK, with alpha as
 // the channel-definition box names it, any precision up to 16 bits (and
 // beyond, scaled), sub-sampled components spread over the full grid. A code
-// stream too large for memory is decoded at a lower resolution level.
+// stream too large for memory is decoded at a lower resolution level, and so
+// is one that will be fitted into a smaller box, as far as the fit allows.
 #pragma once
 
 #include <cstddef>

@@ -15,6 +15,7 @@ namespace {
 constexpr uint32_t PlaceableKey = 0x9AC6CDD7;
 constexpr size_t PlaceableBytes = 22;
 constexpr size_t WmfHeaderBytes = 18;
+constexpr UINT EmfHeaderBytes = 88;  // the first version's header, up to szlMillimeters
 constexpr double Dpi = 96;
 constexpr double HundredthsOfMmPerInch = 2540;
 
@@ -61,12 +62,20 @@ ReadResult Open(const uint8_t* data, size_t size, Enhanced& emf, double& width, 
     if (IsEmf(data, size)) {
         emf.handle = SetEnhMetaFileBits(static_cast<UINT>(size), data);
         if (!emf.handle) return {ReadStatus::Damaged};
-        ENHMETAHEADER header;
-        if (GetEnhMetaFileHeader(emf.handle, sizeof header, &header) < sizeof header - sizeof header.szlMicrometers)
-            return {ReadStatus::Damaged};
-        // The frame is inclusive, in hundredths of a millimetre.
+        ENHMETAHEADER header = {};
+        if (GetEnhMetaFileHeader(emf.handle, sizeof header, &header) < EmfHeaderBytes) return {ReadStatus::Damaged};
+        // The frame, in hundredths of a millimetre.
         width = (double(header.rclFrame.right) - header.rclFrame.left) * Dpi / HundredthsOfMmPerInch;
         height = (double(header.rclFrame.bottom) - header.rclFrame.top) * Dpi / HundredthsOfMmPerInch;
+        // Some writers leave the frame empty; the bounds of what is drawn,
+        // in the recording device's pixels, then say how large it is.
+        if (!(width >= 0.5 && height >= 0.5) && header.szlDevice.cx > 0 && header.szlDevice.cy > 0 &&
+            header.szlMillimeters.cx > 0 && header.szlMillimeters.cy > 0) {
+            const double mmX = double(header.szlMillimeters.cx) / header.szlDevice.cx;
+            const double mmY = double(header.szlMillimeters.cy) / header.szlDevice.cy;
+            width = (double(header.rclBounds.right) - header.rclBounds.left + 1) * mmX * Dpi / 25.4;
+            height = (double(header.rclBounds.bottom) - header.rclBounds.top + 1) * mmY * Dpi / 25.4;
+        }
         return {};
     }
     METAFILEPICT picture = {MM_ANISOTROPIC, 0, 0, nullptr};

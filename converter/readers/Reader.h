@@ -25,6 +25,10 @@ struct Decoded {
     Image image;          // as stored in the file: not yet turned upright
     int orientation = 1;  // the Exif/TIFF orientation, 1 (as stored) to 8
     Metadata metadata;
+    // The stored size when the reader reduced while decoding ({0, 0}: it
+    // did not): the result is fitted from it, so that a reduced picture
+    // ends at exactly the size the full one would.
+    PixelSize full;
 };
 
 enum class ReadStatus {

@@ -40,8 +40,11 @@ HRESULT OpenMemory(IWICImagingFactory* wic, const uint8_t* data, size_t size, Op
 // HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) beyond request.maxPixels.
 HRESULT Read(IWICImagingFactory* wic, Opened& opened, const ReadRequest& request, Decoded& out);
 
-// The file name extensions of every decoder installed, lower case, each with
-// its dot; empty when they cannot be enumerated.
+// The file name extensions a codec names, lower case, separated by commas
+// (".bmp,.dib,.rle"); empty when it names none. (WicCodecs.cpp)
+std::wstring ExtensionsOf(IWICBitmapCodecInfo* info);
+
+// The same of every decoder installed, all in one list.
 std::wstring DecoderExtensions(IWICImagingFactory* wic);
 
 }  // namespace Wic

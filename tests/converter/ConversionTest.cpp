@@ -89,16 +89,22 @@ TEST_F(ConversionTest, ResizePresetsFitNeverEnlargeAndKeepTheFormat) {
     MakePicture(At(L"small.png"), "-size 150x40 gradient:green-yellow -depth 8");
     MakePicture(At(L"photo.png"), "-size 1600x1200 plasma:fractal -seed 7 -blur 0x2 -depth 8");
     MakePicture(At(L"other.tga"), "-size 640x480 gradient:red-blue -depth 8");  // WIC reads, cannot write
+    // Decoded at a quarter of its size already (two resolution levels
+    // skipped), and still fitted as the whole picture is: 200x100, not 201x100.
+    MakePicture(At(L"odd.jp2"), "-size 1001x500 gradient:navy-orange -depth 8");
 
     // The menu's integer rule: "$64" is hexadecimal 100.
     ASSERT_TRUE(WriteSettingText("SIZEX3", "300"));
     ASSERT_TRUE(WriteSettingText("SIZEY3", "$64"));
-    ProcessResult run = Convert({At(L"wide.jpg"), At(L"small.png"), At(L"other.tga")}, "RS_3");
+    ProcessResult run = Convert({At(L"wide.jpg"), At(L"small.png"), At(L"other.tga"), At(L"odd.jp2")}, "RS_3");
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(Identify(At(L"wide (300x100).jpg")), "JPEG 200x100");
     EXPECT_EQ(Identify(At(L"small (300x100).png")), "PNG 150x40");
     EXPECT_EQ(Compare(At(L"small.png"), At(L"small (300x100).png"), "AE"), 0.0);
     EXPECT_EQ(Identify(At(L"other (300x100).png")), "PNG 133x100");
+    EXPECT_EQ(Identify(At(L"odd (300x100).jp2")), "JP2 200x100");
+    MakePicture(At(L"odd-reference.png"), Unix(At(L"odd.jp2")) + " -filter Catrom -resize 200x100! -depth 8");
+    EXPECT_GE(Compare(At(L"odd-reference.png"), At(L"odd (300x100).jp2"), "PSNR"), 35.0);
 
     // Preset 1 with the menu's default size; a quality close to ImageMagick's
     // own bicubic reduction of the same picture.

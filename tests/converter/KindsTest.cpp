@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "native/model/PspModel.h"
+#include "untMain/ImageExtensions.h"
 
 namespace {
 
@@ -80,9 +81,8 @@ std::string DrawnEmf(const std::string&) {
     return bytes;
 }
 
-// A placeable WMF: the 22-byte header that names its frame (in units of
-// 1/96 inch here), then the metafile, which sets its own window.
-std::string DrawnWmf(const std::string&) {
+// A plain WMF: no frame of its own, only the window its drawing sets.
+std::string DrawnPlainWmf(const std::string&) {
     const HDC dc = CreateMetaFileW(nullptr);
     if (!dc) return {};
     SetMapMode(dc, MM_ANISOTROPIC);
@@ -93,12 +93,18 @@ std::string DrawnWmf(const std::string&) {
     std::string bits(GetMetaFileBitsEx(wmf, 0, nullptr), '\0');
     GetMetaFileBitsEx(wmf, static_cast<UINT>(bits.size()), &bits[0]);
     DeleteMetaFile(wmf);
+    return bits;
+}
+
+// A placeable WMF: the 22-byte header that names its frame (in units of
+// 1/96 inch here), then the plain metafile.
+std::string DrawnWmf(const std::string& made) {
     const uint16_t header[10] = {0xCDD7, 0x9AC6, 0, 0, 0, DrawingWidth, DrawingHeight, 96, 0, 0};
     uint16_t checksum = 0;
     for (uint16_t word : header) checksum ^= word;
     std::string placeable(reinterpret_cast<const char*>(header), sizeof header);
     placeable.append(reinterpret_cast<const char*>(&checksum), 2);
-    return placeable + bits;
+    return placeable + DrawnPlainWmf(made);
 }
 
 // The same drawing straight into a 24-bit bitmap on white, as a BMP file.
@@ -320,6 +326,9 @@ const Kind kKinds[] = {
     // that GDI leaves sharp (the same drawing upside down or 3 pixels off
     // scores 12 to 16 dB).
     {L"wmf.wmf", false, "", nullptr, kAt96Dpi, 20, DrawnWmf, nullptr},
+    // A WMF without the placeable header has no frame: ImageMagick guesses
+    // one, the converter takes the window the drawing sets, as GDI would.
+    {L"plain-wmf.wmf", false, "", nullptr, nullptr, 0, DrawnPlainWmf, DrawnBitmap},
     {L"emf.emf", false, "", nullptr, nullptr, 0, DrawnEmf, DrawnBitmap},
     // TGA under each of its names, which has no magic bytes: true colour
     // with alpha, colour-mapped and grey, run-length and raw.
@@ -380,6 +389,14 @@ std::string Bare(const std::string& quoted) { return quoted.substr(1, quoted.siz
 class KindsTest : public ConverterFixture {};
 
 TEST_F(KindsTest, EveryKindConvertsToPngAsImageMagickDecodesIt) {
+    // Every kind the menu is shown for has its row.
+    for (const std::string_view extension : ImageExtensions::AcceptedExtensions) {
+        const std::wstring wide(extension.begin(), extension.end());
+        EXPECT_TRUE(std::any_of(std::begin(kKinds), std::end(kKinds), [&wide](const Kind& kind) {
+            const std::wstring name = kind.name;
+            return name.size() > wide.size() && name.compare(name.size() - wide.size(), wide.size(), wide) == 0;
+        })) << extension;
+    }
     MakePicture(At(L"base.png"), kBase);
     MakePicture(At(L"base-alpha.png"), kBaseAlpha);
     size_t made = 0;
