@@ -24,6 +24,8 @@ struct Tiff {
     }
 };
 
+}  // namespace
+
 // The tag in the first directory of a TIFF structure (the Exif block's body).
 int FromTiff(const uint8_t* data, size_t size) {
     if (size < 8) return 1;
@@ -42,8 +44,6 @@ int FromTiff(const uint8_t* data, size_t size) {
     }
     return 1;
 }
-
-}  // namespace
 
 int Read(const uint8_t* data, size_t size) {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return 1;

@@ -17,4 +17,8 @@ constexpr size_t HeadBytes = 256 * 1024;
 // or anything out of bounds or out of range.
 int Read(const uint8_t* data, size_t size);
 
+// The same from an Exif block's body, its TIFF header on (as a JPEG's APP1
+// holds it after "Exif\0\0").
+int FromTiff(const uint8_t* data, size_t size);
+
 }  // namespace ExifOrientation

@@ -139,9 +139,6 @@ HRESULT Encode(IWICImagingFactory* wic, const GUID& container, const Image& imag
     return StreamBytes(stream.Get(), out);
 }
 
-HRESULT Jpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    return Encode(options.wic, GUID_ContainerFormatJpeg, image, Alpha::Drop, options.jpegQuality / 100.0f, out);
-}
 HRESULT Gif(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     return Encode(options.wic, GUID_ContainerFormatGif, image, Alpha::Drop, 0.0f, out);
 }
@@ -150,9 +147,6 @@ HRESULT Bmp(const EncodeOptions& options, const Image& image, std::vector<uint8_
 }
 HRESULT Tiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     return Encode(options.wic, GUID_ContainerFormatTiff, image, Alpha::WhenTransparent, 0.0f, out);
-}
-HRESULT Png(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    return Encode(options.wic, GUID_ContainerFormatPng, image, Alpha::WhenTransparent, 0.0f, out);
 }
 
 }  // namespace WicEncoders

@@ -1,0 +1,36 @@
+// PNG, fast and small: each row filtered by the filter whose result has the
+// smallest sum of absolute differences (libpng's heuristic), the whole
+// compressed at once by libdeflate. 8 bits a sample, as grey, palette (up to
+// 256 colours, transparency in tRNS), RGB or RGBA, whichever holds the
+// picture losslessly in the fewest bytes a pixel. Pure: no Windows types.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "converter/Image.h"
+
+namespace Png {
+
+// A chunk written before the image data (iCCP, pHYs, eXIf, iTXt: what the
+// source's metadata asks for); its length and CRC are added here.
+struct Chunk {
+    std::array<char, 4> type;
+    std::vector<uint8_t> data;
+};
+
+struct Options {
+    // Always 8-bit RGBA, whatever the pixels (an icon's directory says
+    // 32 bits a pixel for its PNG entries).
+    bool alwaysRgba = false;
+    // libdeflate's level, 1 (fastest) to 12 (smallest).
+    int level = 5;
+    std::vector<Chunk> chunks;
+};
+
+// The whole file; empty when the picture is not valid or larger than the
+// format allows.
+std::vector<uint8_t> Write(const Image& image, const Options& options);
+
+}  // namespace Png
