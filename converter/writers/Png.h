@@ -25,7 +25,7 @@ struct Options {
     // 32 bits a pixel for its PNG entries).
     bool alwaysRgba = false;
     // libdeflate's level, 1 (fastest) to 12 (smallest).
-    int level = 5;
+    int level = 3;
     std::vector<Chunk> chunks;
 };
 
