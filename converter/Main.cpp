@@ -30,6 +30,7 @@
 #include "converter/Sources.h"
 #include "converter/Texts.h"
 #include "converter/Wizard.h"
+#include "converter/readers/Readers.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ int Main() {
     }
     ProgressWindow::Run(
         [&] {
-            collected = Sources::Collect(lines);
+            collected = Sources::Collect(lines, Readers::FolderExtensions());
             outcomes = Pipeline::Run(job, collected.sources, progress);
         },
         progress, Texts::Title);

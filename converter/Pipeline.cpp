@@ -8,11 +8,12 @@
 #include <thread>
 
 #include "converter/Com.h"
-#include "converter/Decoding.h"
 #include "converter/Naming.h"
 #include "converter/Pixels.h"
 #include "converter/Placement.h"
+#include "converter/Resampling.h"
 #include "converter/Texts.h"
+#include "converter/readers/Readers.h"
 
 namespace Pipeline {
 
@@ -36,29 +37,32 @@ Outcome Failed(std::wstring reason) {
 }
 
 Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source) {
-    Decoding::Opened opened;
-    HRESULT hr = Decoding::Open(wic, source.path, opened);
-    if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
-
-    const FormatInfo* format = job.format;
-    if (!format) format = Formats::ByContainer(opened.container);
-    if (!format) format = Formats::ByToken("TOPNG");
-    if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
-
-    PixelSize size = opened.size;
-    if (job.box.width != 0 && job.box.height != 0) size = Geometry::FitInside(opened.size, job.box, job.enlarge);
-
     std::vector<uint8_t> bytes;
+    const FormatInfo* format = job.format;
     {
-        Image image;
-        hr = Decoding::Read(wic, opened, size, image);
-        opened.frame.Reset();  // lets go of the source file before the result is written
-        if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
+        ReadRequest request;
+        request.maxPixels = Readers::MaxPixels;
+        request.box = job.box;
+        request.enlarge = job.enlarge;
+        Readers::Picture picture;
+        const std::wstring reason = Readers::Read(wic, source.path, request, picture);
+        if (!reason.empty()) return Failed(reason);
+
+        if (!format) format = picture.sameFormat;
+        if (!format) format = Formats::ByToken("TOPNG");
+        if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
+
+        Image image = std::move(picture.decoded.image);
+        Pixels::Orient(image, picture.decoded.orientation);
+        const PixelSize upright = {image.width, image.height};
+        PixelSize size = upright;
+        if (job.box.width != 0 && job.box.height != 0) size = Geometry::FitInside(upright, job.box, job.enlarge);
+        if (!(size == upright)) image = Resampling::Resize(image, size);
         if (!format->keepsAlpha) Pixels::FlattenOntoWhite(image);
         EncodeOptions options;
         options.wic = wic;
         options.jpegQuality = job.jpegQuality;
-        hr = format->encode(options, image, bytes);
+        const HRESULT hr = format->encode(options, image, bytes);
         if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
     }
 
@@ -69,7 +73,7 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
     target.extension = format->extension;
     Outcome outcome;
     outcome.started = true;
-    hr = Placement::Place(target, bytes, outcome.result);
+    const HRESULT hr = Placement::Place(target, bytes, outcome.result);
     if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
     outcome.converted = true;
     return outcome;

@@ -3,6 +3,7 @@
 #include "comserver/Exceptions.h"
 #include "converter/Naming.h"
 #include "untMain/CommandTable.h"
+#include "settings/AnsiText.h"
 #include "settings/Settings.h"
 
 namespace Request {
@@ -71,8 +72,7 @@ Parsed FromToken(const std::string& token) {
         return parsed;
     }
     parsed.status = Status::Unknown;
-    std::wstring shown;
-    for (char c : token.substr(0, 40)) shown += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    const std::wstring shown = AnsiText::Widen(std::string_view(token).substr(0, 40));
     parsed.message = L"Der Auftrag \u201e" + shown + L"\u201c ist unbekannt.";
     return parsed;
 }

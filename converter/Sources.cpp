@@ -6,7 +6,7 @@
 #include <set>
 
 #include "converter/Texts.h"
-#include "untMain/ImageExtensions.h"
+#include "settings/AnsiText.h"
 
 namespace Sources {
 
@@ -36,19 +36,10 @@ std::wstring Folded(const std::wstring& path) {
     return folded;
 }
 
-bool HasPictureExtension(const std::wstring& name) {
-    const size_t dot = name.find_last_of(L'.');
-    if (dot == std::wstring::npos) return false;
-    std::string extension;
-    for (size_t i = dot; i < name.size(); ++i) {
-        if (name[i] > 0x7F) return false;  // every known extension is ASCII
-        extension += static_cast<char>(name[i]);
-    }
-    return ImageExtensions::IsAcceptedExtension(extension);
-}
-
 class Collector {
 public:
+    explicit Collector(const std::vector<std::wstring>& pictureExtensions) : pictureExtensions_(pictureExtensions) {}
+
     Collected result;
 
     void AddListed(const std::wstring& listed) {
@@ -65,7 +56,16 @@ public:
     }
 
 private:
+    const std::vector<std::wstring>& pictureExtensions_;
     std::set<std::wstring> seen_;
+
+    bool HasPictureExtension(const std::wstring& name) const {
+        const size_t dot = name.find_last_of(L'.');
+        if (dot == std::wstring::npos) return false;
+        std::wstring extension = name.substr(dot);
+        CharLowerBuffW(&extension[0], static_cast<DWORD>(extension.size()));
+        return std::find(pictureExtensions_.begin(), pictureExtensions_.end(), extension) != pictureExtensions_.end();
+    }
 
     void AddFile(const std::wstring& path) {
         if (!seen_.insert(Folded(path)).second) return;
@@ -109,17 +109,9 @@ private:
 
 }  // namespace
 
-std::wstring Widen(const std::string& ansi) {
-    if (ansi.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], length);
-    return wide;
-}
-
-Collected Collect(const std::vector<std::string>& lines) {
-    Collector collector;
-    for (const std::string& line : lines) collector.AddListed(Widen(line));
+Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions) {
+    Collector collector(pictureExtensions);
+    for (const std::string& line : lines) collector.AddListed(AnsiText::Widen(line));
     return std::move(collector.result);
 }
 

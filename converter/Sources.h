@@ -26,12 +26,9 @@ struct Collected {
 };
 
 // `lines` are the list's lines in the ANSI code page. A file is taken as it
-// is (whatever its extension; the decoder decides); inside a folder only
-// files with a picture extension count. Folders reached through junctions or
+// is (whatever its extension; the readers decide); inside a folder only
+// files with one of `pictureExtensions` (lower case, with their dot) count. Folders reached through junctions or
 // symbolic links are not entered, so a link loop cannot hang the walk.
-Collected Collect(const std::vector<std::string>& lines);
-
-// The ANSI text as UTF-16.
-std::wstring Widen(const std::string& ansi);
+Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions);
 
 }  // namespace Sources

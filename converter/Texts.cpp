@@ -63,4 +63,25 @@ std::wstring ReasonForResult(HRESULT hr) {
     }
 }
 
+std::wstring ReasonForRead(ReadStatus status, const wchar_t* kind) {
+    const std::wstring as = kind ? L" (" + std::wstring(kind) + L")" : std::wstring();
+    switch (status) {
+    case ReadStatus::Ok:
+        return {};
+    case ReadStatus::NotThisFormat:
+        return ReasonForResult(WINCODEC_ERR_COMPONENTNOTFOUND);
+    case ReadStatus::Damaged:
+        return L"Die Grafik" + as + L" ist besch\u00e4digt oder unvollst\u00e4ndig.";
+    case ReadStatus::Unsupported:
+        return L"Diese Art der Grafik" + as + L" wird nicht unterst\u00fctzt.";
+    case ReadStatus::TooLarge:
+        return ReasonForError(ERROR_FILE_TOO_LARGE);
+    case ReadStatus::OutOfMemory:
+        return ReasonForError(ERROR_OUTOFMEMORY);
+    case ReadStatus::NoPicture:
+        return L"Die Datei" + as + L" enth\u00e4lt kein Bild.";
+    }
+    return ReasonForResult(E_FAIL);
+}
+
 }  // namespace Texts

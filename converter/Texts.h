@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "converter/readers/Reader.h"
+
 namespace Texts {
 
 constexpr wchar_t Title[] = L"Grafikformat \u00e4ndern";
@@ -13,5 +15,8 @@ constexpr wchar_t Title[] = L"Grafikformat \u00e4ndern";
 std::wstring ReasonForError(DWORD error);
 // The same for a failure code of the imaging component or the file system.
 std::wstring ReasonForResult(HRESULT hr);
+// Why a reader could not read a picture; `kind` names the format it was
+// taken for (nullptr: none).
+std::wstring ReasonForRead(ReadStatus status, const wchar_t* kind);
 
 }  // namespace Texts

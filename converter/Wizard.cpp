@@ -12,6 +12,7 @@
 #include "converter/Texts.h"
 #include "converter/WizardChoices.h"
 #include "converter/WizardIds.h"
+#include "settings/AnsiText.h"
 #include "settings/Registry.h"
 #include "settings/Settings.h"
 #include "untMain/CommandTable.h"
@@ -37,14 +38,6 @@ struct State {
     Job* job = nullptr;
 };
 
-std::wstring FromCp1252(const std::string& text) {
-    std::wstring wide(text.size(), L'\0');
-    const int n = MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                                      static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return wide;
-}
-
 std::wstring Quoted(const std::wstring& text) { return L"\u201e" + text + L"\u201c"; }
 
 // The presets the menu shows, read the way the menu reads them; those without
@@ -63,7 +56,7 @@ std::vector<Preset> ReadPresets() {
 std::wstring SelectionText(const std::vector<std::string>& lines) {
     size_t pictures = 0, folders = 0;
     for (const std::string& line : lines) {
-        const DWORD attributes = GetFileAttributesW(Sources::Widen(line).c_str());
+        const DWORD attributes = GetFileAttributesW(AnsiText::Widen(line).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             ++folders;
         else
@@ -287,7 +280,7 @@ void Fill(HWND dialog, State& state) {
     AddItem(dialog, IDC_WIZARD_SIZE, L"Gr\u00f6\u00dfe beibehalten", KeepSize);
     LRESULT chosenSize = KeepSize;
     for (const Preset& preset : state.presets) {
-        AddItem(dialog, IDC_WIZARD_SIZE, FromCp1252(CommandTable::PresetCaption(preset.width, preset.height)),
+        AddItem(dialog, IDC_WIZARD_SIZE, AnsiText::Widen(CommandTable::PresetCaption(preset.width, preset.height), 1252),
                 preset.number);
         if (choices.size == "RS_" + std::to_string(preset.number)) chosenSize = preset.number;
     }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "settings/AnsiText.h"
 #include "settings/Settings.h"
 
 namespace WizardChoices {
@@ -9,12 +10,6 @@ namespace WizardChoices {
 namespace {
 
 constexpr DWORD MaxChars = 32767;  // the longest path Windows knows
-
-std::wstring Widen(const char* ascii) {
-    std::wstring wide;
-    for (; *ascii; ++ascii) wide += static_cast<wchar_t>(static_cast<unsigned char>(*ascii));
-    return wide;
-}
 
 std::string Narrow(const std::wstring& ascii) {
     std::string narrow;
@@ -56,7 +51,7 @@ int Quality(const std::wstring& text) {
 
 }  // namespace
 
-std::wstring KeyPath() { return Widen(Settings::KeyPath) + L"\\Wizard"; }
+std::wstring KeyPath() { return AnsiText::Widen(Settings::KeyPath) + L"\\Wizard"; }
 
 Choices Load() {
     Choices choices;
@@ -81,8 +76,8 @@ bool Save(const Choices& choices) {
     if (RegCreateKeyExW(HKEY_CURRENT_USER, KeyPath().c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
-    bool ok = WriteText(key, L"Format", Widen(choices.format.c_str()));
-    ok = WriteText(key, L"Size", Widen(choices.size.c_str())) && ok;
+    bool ok = WriteText(key, L"Format", AnsiText::Widen(choices.format));
+    ok = WriteText(key, L"Size", AnsiText::Widen(choices.size)) && ok;
     ok = WriteText(key, L"Width", choices.width) && ok;
     ok = WriteText(key, L"Height", choices.height) && ok;
     ok = WriteText(key, L"NoEnlarge", choices.noEnlarge ? L"1" : L"0") && ok;

@@ -21,6 +21,7 @@
 
 #include <string>
 
+#include "settings/AnsiText.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -29,15 +30,9 @@ namespace {
 const wchar_t kActiveSetupKey[] =
     L"Software\\Microsoft\\Active Setup\\Installed Components\\{8E3D5A21-6C4B-4F7E-B2A9-1D0C7E5F9A36}";
 
-std::wstring Wide(const char* text) {
-    std::wstring result;
-    for (const char* c = text; *c; ++c) result += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-    return result;
-}
-
-const std::wstring kSuiteKey = Wide(Settings::KeyPath);           // Software\Vardel Software\Brindlework
-const std::wstring kSetupKey = kSuiteKey + L"\\" + Wide(Settings::Section);
-const std::wstring kInstallDirValue = Wide(Settings::InstallDirValue);
+const std::wstring kSuiteKey = AnsiText::Widen(Settings::KeyPath);  // Software\Vardel Software\Brindlework
+const std::wstring kSetupKey = kSuiteKey + L"\\" + AnsiText::Widen(Settings::Section);
+const std::wstring kInstallDirValue = AnsiText::Widen(Settings::InstallDirValue);
 
 // The folder this program lives in, in its long form, without a trailing
 // backslash: the folder the package put transform.exe in.
@@ -136,7 +131,7 @@ int RemoveSettings(bool presetsToo) {
         if (presetsToo) {
             for (int preset = 1; preset <= Settings::PresetCount; ++preset) {
                 for (const std::string& name : {Settings::SizeXValue(preset), Settings::SizeYValue(preset)}) {
-                    rc = RegDeleteValueW(key, Wide(name.c_str()).c_str());
+                    rc = RegDeleteValueW(key, AnsiText::Widen(name).c_str());
                     failed |= rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND;
                 }
             }

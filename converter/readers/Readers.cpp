@@ -1,0 +1,354 @@
+#include "converter/readers/Readers.h"
+
+#include <objbase.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "converter/Texts.h"
+#include "converter/readers/Gif.h"
+#include "converter/readers/IcoCur.h"
+#include "converter/readers/Jpeg.h"
+#include "converter/readers/Jpeg2000.h"
+#include "converter/readers/Metafile.h"
+#include "converter/readers/Wic.h"
+
+namespace Readers {
+
+namespace {
+
+// What a reader of the table is handed.
+struct Input {
+    IWICImagingFactory* wic;
+    const std::wstring& path;
+    const uint8_t* data = nullptr;  // the whole file, for rows that take it
+    size_t size = 0;
+    HRESULT failure = S_OK;      // the platform's own code behind a failure: its reason says more
+    GUID container = GUID_NULL;  // what the platform read the file as
+};
+
+using Reader = ReadResult (*)(Input& input, const ReadRequest& request, Decoded& out);
+// Whether the file's first bytes (at most HeadBytes) may be of the row's
+// format. A cheap first look: the reader itself still decides.
+using Magic = bool (*)(const uint8_t* head, size_t size);
+
+struct Row {
+    const wchar_t* name;        // for messages
+    const wchar_t* extensions;  // lower case, each with its dot, separated by spaces
+    Magic magic;                // nullptr: no magic bytes, taken by extension only
+    Reader read;
+    bool wholeFile;             // the reader takes the file's bytes (else it reads from the path)
+    const char* sameToken;      // the token writing this kind; nullptr: none
+};
+
+constexpr size_t HeadBytes = 4096;
+
+// A byte reader of our own (Reader.h) as a row's reader.
+template <ByteReader read>
+ReadResult Bytes(Input& input, const ReadRequest& request, Decoded& out) {
+    return read(input.data, input.size, request, out);
+}
+
+ReadResult FromPlatform(Input& input, HRESULT hr) {
+    if (SUCCEEDED(hr)) return {};
+    input.failure = hr;
+    switch (hr) {
+    case WINCODEC_ERR_COMPONENTNOTFOUND:
+    case WINCODEC_ERR_UNKNOWNIMAGEFORMAT:
+        return {ReadStatus::NotThisFormat};
+    case E_OUTOFMEMORY:
+        return {ReadStatus::OutOfMemory};
+    case HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE):
+        return {ReadStatus::TooLarge};
+    default:
+        return {ReadStatus::Damaged};
+    }
+}
+
+ReadResult ReadWithWic(Input& input, const ReadRequest& request, Decoded& out) {
+    Wic::Opened opened;
+    HRESULT hr = Wic::Open(input.wic, input.path, opened);
+    if (SUCCEEDED(hr)) {
+        input.container = opened.container;
+        hr = Wic::Read(input.wic, opened, request, out);
+    }
+    return FromPlatform(input, hr);
+}
+
+// A picture held in memory, through the platform's decoder of `container`.
+ReadResult ReadEmbedded(Input& input, const uint8_t* data, size_t size, const GUID& container,
+                        const ReadRequest& request, Decoded& out) {
+    Wic::Opened opened;
+    HRESULT hr = Wic::OpenMemory(input.wic, data, size, opened);
+    if (SUCCEEDED(hr) && opened.container != container) hr = WINCODEC_ERR_BADHEADER;
+    if (SUCCEEDED(hr)) hr = Wic::Read(input.wic, opened, request, out);
+    const ReadResult result = FromPlatform(input, hr);
+    // The file is of our kind; only the embedded picture is not what it should be.
+    return result.status == ReadStatus::NotThisFormat ? ReadResult{ReadStatus::Damaged} : result;
+}
+
+// The largest image of an icon or cursor: a bitmap ourselves, a PNG
+// through the platform (Windows' own icon decoder does not take cursors).
+ReadResult ReadIcon(Input& input, const ReadRequest& request, Decoded& out) {
+    IcoCur::Choice choice;
+    const ReadResult chosen = IcoCur::Choose(input.data, input.size, choice);
+    if (!chosen.Ok()) return chosen;
+    if (!choice.png) return IcoCur::ReadBitmap(input.data + choice.offset, choice.size, request, out);
+    return ReadEmbedded(input, input.data + choice.offset, choice.size, GUID_ContainerFormatPng, request, out);
+}
+
+// The first frame composed onto the logical screen: the platform's frame
+// is only the part the frame covers.
+ReadResult ReadGif(Input& input, const ReadRequest& request, Decoded& out) {
+    Gif::Layout layout;
+    const ReadResult found = Gif::FirstFrame(input.data, input.size, layout);
+    if (!found.Ok()) return found;
+    Decoded frame;
+    const ReadResult read = ReadEmbedded(input, input.data, input.size, GUID_ContainerFormatGif, request, frame);
+    if (!read.Ok()) return read;
+    if (layout.left == 0 && layout.top == 0 && frame.image.width >= layout.screenWidth &&
+        frame.image.height >= layout.screenHeight) {
+        out = std::move(frame);
+        return {};
+    }
+    return Gif::Compose(layout, frame.image, request, out.image);
+}
+
+ReadResult ReadWithInstalledCodecs(Input& input, const ReadRequest& request, Decoded& out);
+
+bool StartsWith(const uint8_t* head, size_t size, const char* magic, size_t length) {
+    return size >= length && std::memcmp(head, magic, length) == 0;
+}
+
+bool IsJpeg(const uint8_t* head, size_t size) { return StartsWith(head, size, "\xFF\xD8\xFF", 3); }
+bool IsPng(const uint8_t* head, size_t size) { return StartsWith(head, size, "\x89PNG\r\n\x1A\n", 8); }
+bool IsGif(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "GIF87a", 6) || StartsWith(head, size, "GIF89a", 6);
+}
+bool IsTiff(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "II*\0", 4) || StartsWith(head, size, "MM\0*", 4);
+}
+bool IsBmp(const uint8_t* head, size_t size) { return StartsWith(head, size, "BM", 2); }
+bool IsJp2(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "\0\0\0\x0CjP  \r\n\x87\n", 12);
+}
+bool IsJpeg2000CodeStream(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "\xFF\x4F\xFF\x51", 4);
+}
+// An icon's or cursor's directory: reserved 0, its type, at least one image.
+bool IsIcon(const uint8_t* head, size_t size) {
+    return size >= 6 && StartsWith(head, size, "\0\0\1\0", 4) && (head[4] | head[5]) != 0;
+}
+bool IsCursor(const uint8_t* head, size_t size) {
+    return size >= 6 && StartsWith(head, size, "\0\0\2\0", 4) && (head[4] | head[5]) != 0;
+}
+
+// One row a kind; who looks first is the table's order. The platform's
+// imaging component is the reader of the kinds it decodes alike on every
+// Windows. A byte reader of our own (Reader.h) enters as Bytes<Ns::Read>;
+// one that needs more (a file beside the picture, the extension) gets a
+// small adapter here that takes the Input.
+const Row kReaders[] = {
+    {L"JPEG", L".jpg .jpeg .jpe", IsJpeg, Bytes<Jpeg::Read>, true, "TOJPG"},
+    {L"PNG", L".png", IsPng, ReadWithWic, false, "TOPNG"},
+    {L"GIF", L".gif", IsGif, ReadGif, true, "TOGIF"},
+    {L"TIFF", L".tif .tiff", IsTiff, ReadWithWic, false, "TOTIFF"},
+    {L"BMP", L".bmp .dib .rle", IsBmp, ReadWithWic, false, "TOBMP"},
+    {L"JPEG 2000", L".jp2", IsJp2, Bytes<Jpeg2000Reader::Read>, true, "TOJPEG2000"},
+    {L"JPEG 2000", L".j2k .jpc .j2c", IsJpeg2000CodeStream, Bytes<Jpeg2000Reader::Read>, true, "TOJPEG2000CS"},
+    {L"ICO", L".ico", IsIcon, ReadIcon, true, "TOICO"},
+    {L"CUR", L".cur", IsCursor, ReadIcon, true, nullptr},
+    {L"EMF", L".emf", Metafile::IsEmf, Bytes<Metafile::Read>, true, nullptr},
+    {L"WMF", L".wmf", Metafile::IsWmf, Bytes<Metafile::Read>, true, nullptr},
+};
+
+// Whatever else the platform decodes: WebP, HEIC, JPEG XR, camera raw ...
+const Row kInstalledCodecs = {L"Windows", L"", nullptr, ReadWithInstalledCodecs, false, nullptr};
+
+// GIF counts as the platform's: its frames are decoded by it alike everywhere.
+bool IsOwnReader(const Row& row) { return row.read != ReadWithWic && row.read != ReadGif; }
+
+// Whether `extension` is one of the space-separated `list`.
+bool Listed(const wchar_t* list, const std::wstring& extension) {
+    if (extension.empty()) return false;
+    const size_t length = extension.size();
+    for (const wchar_t* at = list; *at;) {
+        const wchar_t* end = wcschr(at, L' ');
+        const size_t size = end ? static_cast<size_t>(end - at) : wcslen(at);
+        if (size == length && extension.compare(0, length, at, size) == 0) return true;
+        if (!end) break;
+        at = end + 1;
+    }
+    return false;
+}
+
+bool ClaimedByOwnReader(const std::wstring& extension) {
+    for (const Row& row : kReaders)
+        if (IsOwnReader(row) && Listed(row.extensions, extension)) return true;
+    return false;
+}
+
+ReadResult ReadWithInstalledCodecs(Input& input, const ReadRequest& request, Decoded& out) {
+    Wic::Opened opened;
+    HRESULT hr = Wic::Open(input.wic, input.path, opened);
+    if (FAILED(hr)) return FromPlatform(input, hr);
+    // A kind we read ourselves never goes to a platform decoder, whatever
+    // the file's name: Wine decodes TGA, Windows does not, and the result
+    // must not depend on which one runs.
+    for (size_t at = 0; at < opened.extensions.size();) {
+        size_t end = opened.extensions.find(L',', at);
+        if (end == std::wstring::npos) end = opened.extensions.size();
+        if (ClaimedByOwnReader(opened.extensions.substr(at, end - at))) return {ReadStatus::NotThisFormat};
+        at = end + 1;
+    }
+    input.container = opened.container;
+    return FromPlatform(input, Wic::Read(input.wic, opened, request, out));
+}
+
+// The file's extension, lower case with its dot; empty when it has none.
+std::wstring ExtensionOf(const std::wstring& path) {
+    const size_t dot = path.find_last_of(L".\\/:");
+    if (dot == std::wstring::npos || path[dot] != L'.') return {};
+    std::wstring extension = path.substr(dot);
+    CharLowerBuffW(&extension[0], static_cast<DWORD>(extension.size()));
+    return extension;
+}
+
+// The source file, opened once: its head for the first look, all of it
+// for the readers that take bytes.
+class SourceFile {
+public:
+    ~SourceFile() {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    }
+
+    DWORD Open(const std::wstring& path) {
+        file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file_ == INVALID_HANDLE_VALUE) return GetLastError();
+        LARGE_INTEGER size = {};
+        if (!GetFileSizeEx(file_, &size)) return GetLastError();
+        size_ = static_cast<uint64_t>(size.QuadPart);
+        bytes_.resize(static_cast<size_t>(size_ < HeadBytes ? size_ : HeadBytes));
+        return ReadInto(0);
+    }
+
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+    // Reads the rest of the file after the head.
+    DWORD ReadAll() {
+        if (whole_) return ERROR_SUCCESS;
+        if (size_ > MaxFileBytes) return ERROR_FILE_TOO_LARGE;
+        const size_t head = bytes_.size();
+        bytes_.resize(static_cast<size_t>(size_));
+        const DWORD error = ReadInto(head);
+        whole_ = error == ERROR_SUCCESS;
+        return error;
+    }
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    uint64_t size_ = 0;
+    std::vector<uint8_t> bytes_;
+    bool whole_ = false;
+
+    // Fills bytes_ from `from` on; a file that shrank meanwhile ends where it ends.
+    DWORD ReadInto(size_t from) {
+        size_t at = from;
+        while (at < bytes_.size()) {
+            const DWORD chunk = static_cast<DWORD>(bytes_.size() - at < (DWORD{1} << 26) ? bytes_.size() - at
+                                                                                        : (DWORD{1} << 26));
+            DWORD got = 0;
+            if (!ReadFile(file_, bytes_.data() + at, chunk, &got, nullptr)) return GetLastError();
+            if (got == 0) break;
+            at += got;
+        }
+        bytes_.resize(at);
+        return ERROR_SUCCESS;
+    }
+};
+
+std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const ReadRequest& request,
+                        Picture& picture) {
+    SourceFile file;
+    DWORD error = file.Open(path);
+    if (error != ERROR_SUCCESS) return Texts::ReasonForError(error);
+    const std::wstring extension = ExtensionOf(path);
+
+    // The content's readers first, then the extension's, then the platform's.
+    std::vector<const Row*> order;
+    const auto add = [&order](const Row* row) {
+        for (const Row* taken : order)
+            if (taken == row) return;
+        order.push_back(row);
+    };
+    for (const Row& row : kReaders)
+        if (row.magic && row.magic(file.Bytes().data(), file.Bytes().size())) add(&row);
+    for (const Row& row : kReaders)
+        if (Listed(row.extensions, extension)) add(&row);
+    if (!ClaimedByOwnReader(extension)) add(&kInstalledCodecs);
+
+    Input input{wic, path};
+    for (const Row* row : order) {
+        if (row->wholeFile) {
+            error = file.ReadAll();
+            if (error != ERROR_SUCCESS) return Texts::ReasonForError(error);
+            input.data = file.Bytes().data();
+            input.size = file.Bytes().size();
+        }
+        input.failure = S_OK;
+        picture.decoded = Decoded();
+        const ReadResult result = row->read(input, request, picture.decoded);
+        if (result.status == ReadStatus::NotThisFormat) continue;
+        if (!result.Ok()) {
+            picture.decoded = Decoded();
+            if (result.reason) return result.reason;
+            if (FAILED(input.failure)) return Texts::ReasonForResult(input.failure);
+            return Texts::ReasonForRead(result.status, row->name);
+        }
+        if (!picture.decoded.image.Valid()) return Texts::ReasonForRead(ReadStatus::Damaged, row->name);
+        picture.kind = row->name;
+        const FormatInfo* same = row->sameToken ? Formats::ByToken(row->sameToken)
+                                                : Formats::ByContainer(input.container);
+        picture.sameFormat = same && same->encode ? same : nullptr;
+        return {};
+    }
+    return Texts::ReasonForRead(ReadStatus::NotThisFormat, nullptr);
+}
+
+}  // namespace
+
+std::vector<std::wstring> FolderExtensions() {
+    std::vector<std::wstring> extensions;
+    const auto add = [&extensions](const std::wstring& list, wchar_t separator) {
+        for (size_t at = 0; at < list.size();) {
+            size_t end = list.find(separator, at);
+            if (end == std::wstring::npos) end = list.size();
+            if (end > at) extensions.push_back(list.substr(at, end - at));
+            at = end + 1;
+        }
+    };
+    for (const Row& row : kReaders) add(row.extensions, L' ');
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        ComPtr<IWICImagingFactory> wic;
+        if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                       reinterpret_cast<void**>(wic.Put()))))
+            add(Wic::DecoderExtensions(wic.Get()), L',');
+    }
+    if (SUCCEEDED(init)) CoUninitialize();
+    return extensions;
+}
+
+std::wstring Read(IWICImagingFactory* wic, const std::wstring& path, const ReadRequest& request, Picture& picture) {
+    // No file, however made, may end the run for the others.
+    try {
+        return ReadSource(wic, path, request, picture);
+    } catch (const std::bad_alloc&) {
+        picture.decoded = Decoded();
+        return Texts::ReasonForError(ERROR_OUTOFMEMORY);
+    }
+}
+
+}  // namespace Readers

@@ -1,0 +1,47 @@
+// Reads a picture with Windows Imaging Component: the first frame (of an
+// animated GIF or a multi-page TIFF too) as stored, as straight BGRA, with
+// the orientation its camera tag asks for. The door (Readers.h) decides which
+// files come here: PNG, GIF, TIFF, BMP/DIB/RLE, the PNG images inside
+// icons, and as the last resort whatever codecs the user installed.
+#pragma once
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <cstdint>
+#include <string>
+
+#include "converter/Com.h"
+#include "converter/Geometry.h"
+#include "converter/readers/Reader.h"
+
+namespace Wic {
+
+// The frame and what its decoder says, without decoding pixels.
+struct Opened {
+    ComPtr<IWICBitmapFrameDecode> frame;
+    GUID container = GUID_NULL;
+    PixelSize stored;     // as stored in the file
+    int orientation = 1;  // the Exif/TIFF orientation, 1 (as stored) to 8
+    std::wstring extensions;  // the decoder's own, lower case: ".bmp,.dib,.rle"
+};
+
+// Opens the file read-only and shared for reading, its first frame (page).
+// Failure codes: the file's (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...
+// as HRESULTs) or WIC's (WINCODEC_ERR_COMPONENTNOTFOUND: no decoder knows it).
+HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened);
+
+// The same for a picture held in memory (a PNG inside an icon); the bytes
+// must outlive `opened`. No orientation is read.
+HRESULT OpenMemory(IWICImagingFactory* wic, const uint8_t* data, size_t size, Opened& opened);
+
+// The frame's pixels as stored, and its orientation. E_OUTOFMEMORY,
+// WINCODEC_ERR_* for a damaged or truncated file,
+// HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) beyond request.maxPixels.
+HRESULT Read(IWICImagingFactory* wic, Opened& opened, const ReadRequest& request, Decoded& out);
+
+// The file name extensions of every decoder installed, lower case, each with
+// its dot; empty when they cannot be enumerated.
+std::wstring DecoderExtensions(IWICImagingFactory* wic);
+
+}  // namespace Wic
