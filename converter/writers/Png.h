@@ -1,8 +1,9 @@
 // PNG, fast and small: each row filtered by the filter whose result has the
 // smallest sum of absolute differences (libpng's heuristic), the whole
-// compressed at once by libdeflate. 8 bits a sample, as grey, palette (up to
-// 256 colours, transparency in tRNS), RGB or RGBA, whichever holds the
-// picture losslessly in the fewest bytes a pixel. Pure: no Windows types.
+// compressed at once by libdeflate. Grey, RGB or RGBA at 8 bits a sample, or
+// a palette of up to 256 colours (transparency in tRNS; up to 16 colours
+// packed 2, 4 or 8 pixels a byte), whichever holds the picture losslessly in
+// the fewest bytes. Pure: no Windows types.
 #pragma once
 
 #include <array>
@@ -24,7 +25,8 @@ struct Options {
     // Always 8-bit RGBA, whatever the pixels (an icon's directory says
     // 32 bits a pixel for its PNG entries).
     bool alwaysRgba = false;
-    // libdeflate's level, 1 (fastest) to 12 (smallest).
+    // libdeflate's level, 1 (fastest) to 12 (smallest); a palette picture
+    // takes at least 9.
     int level = 3;
     std::vector<Chunk> chunks;
 };
