@@ -15,19 +15,21 @@
 #   --megapixels M  their size (default 12: 4000x3000)
 #   --scale LIST    counts of 1-megapixel pictures for the per-picture time
 #                   at growing run sizes (default "10 100 1000")
+#   --tasks LIST    which of png, jpg, rs (the 800x600 preset) to run (default all)
 #
 # The pictures are made once below build/bench-converter/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
-ARCH=x86_64 PHOTOS=16 MP=12 SCALE="10 100 1000"
+ARCH=x86_64 PHOTOS=16 MP=12 SCALE="10 100 1000" TASKS="png jpg rs"
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) ARCH="$2"; shift 2 ;;
         --photos) PHOTOS="$2"; shift 2 ;;
         --megapixels) MP="$2"; shift 2 ;;
         --scale) SCALE="$2"; shift 2 ;;
-        -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --tasks) TASKS="$2"; shift 2 ;;
+        -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -107,15 +109,16 @@ echo "floor a picture on one core: decode $f_decode ms, JPEG encode $f_jpeg ms, 
 printf '%-22s %10s %10s %10s %10s %8s %8s %8s %10s\n' task ours_s theirs_s ours_MiB theirs_MiB ratio_t ratio_m floor_s ours/floor
 for task in png:TOPNG jpg:TOJPG rs:RS_1; do
     kind=${task%%:*} token=${task#*:}
+    [[ " $TASKS " == *" $kind "* ]] || continue
     case "$kind" in
         png) floor=$(awk -v a="$f_decode" -v b="$f_png" 'BEGIN{print a+b}') ;;
         jpg) floor=$(awk -v a="$f_decode" -v b="$f_jpeg" 'BEGIN{print a+b}') ;;
         rs) floor=$f_preset ;;
     esac
     stage "$SET" "$WORK/run"; read -r ot om < <(ours "$WORK/run" "$token")
-    osize=$(cat "$WORK/run"/*.png 2>/dev/null | wc -c)
+    osize=$(cat "$WORK/run"/*.png 2>/dev/null | wc -c || true)
     stage "$SET" "$WORK/run"; read -r tt tm < <(theirs "$WORK/run" "$kind")
-    tsize=$(cat "$WORK/run"/*.png 2>/dev/null | wc -c)
+    tsize=$(cat "$WORK/run"/*.png 2>/dev/null | wc -c || true)
     awk -v n="to $kind" -v ot="$ot" -v tt="$tt" -v om="$om" -v tm="$tm" -v f="$floor" -v c="$CORES" -v p="$PHOTOS" 'BEGIN{
         fs = f * p / c / 1000
         printf "%-22s %10.2f %10.2f %10.0f %10.0f %8.2f %8.2f %8.2f %10.2f\n", n, ot, tt, om/1024, tm/1024, ot/tt, om/tm, fs, ot/fs}'
