@@ -1,8 +1,10 @@
-// QuennelUserSetup.exe: the per-user step of the installer package.
+// QuennelUserSetup.exe: the per-user step of the installer packages.
 //
 // The extension reads the converter's directory from the current user's
-// settings, so every user needs INSTDIR_P1. The package runs this program
-// for the installing user, and names it as the StubPath of its Active Setup
+// settings, so every user needs INSTDIR_P1. The packages run this program for
+// the installing user; the per-machine packages also run it once with /users
+// for every user who is logged on now (as the installer's service, which may
+// write their loaded hives), and name it as the StubPath of their Active Setup
 // component, so that the shell runs it once for every other user at their
 // next logon.
 //
@@ -11,7 +13,11 @@
 //   QuennelUserSetup.exe /remove         takes back what the first form wrote: INSTDIR_P1
 //                                        when it still names this folder, the user's
 //                                        Active Setup record, and keys left empty
-//   QuennelUserSetup.exe /remove /all    also the resize presets
+//   QuennelUserSetup.exe /remove /all    also the resize presets and the wizard's
+//                                        remembered choices
+//   /users                               with the first two forms: the same for each
+//                                        user hive loaded below HKEY_USERS instead of
+//                                        the current user (not for the service accounts)
 //
 // A value the user set stays untouched. Exit code 0 when done, 1 for bad
 // arguments, 2 when the registry refused a change. The program shows nothing:
@@ -20,18 +26,22 @@
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "settings/AnsiText.h"
 #include "settings/Settings.h"
 
 namespace {
 
-// The Active Setup component of the package (installer/Quennel.wxs).
+// The Active Setup component of the per-machine packages (installer/Quennel.wxs).
 const wchar_t kActiveSetupKey[] =
     L"Software\\Microsoft\\Active Setup\\Installed Components\\{8E3D5A21-6C4B-4F7E-B2A9-1D0C7E5F9A36}";
 
-const std::wstring kSuiteKey = AnsiText::Widen(Settings::KeyPath);  // Software\Vardel Software\Brindlework
+const std::wstring kSuiteKey = AnsiText::Widen(Settings::KeyPath);           // Software\Vardel Software\Brindlework
+const std::wstring kVendorKey = kSuiteKey.substr(0, kSuiteKey.find_last_of(L'\\'));  // Software\Vardel Software
 const std::wstring kSetupKey = kSuiteKey + L"\\" + AnsiText::Widen(Settings::Section);
+// The converter keeps the wizard's last choices here (converter/WizardChoices.h).
+const std::wstring kWizardKey = kSuiteKey + L"\\Wizard";
 const std::wstring kInstallDirValue = AnsiText::Widen(Settings::InstallDirValue);
 
 // The folder this program lives in, in its long form, without a trailing
@@ -77,13 +87,44 @@ bool SameFolder(std::wstring a, std::wstring b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-int SetInstallDir() {
-    const std::wstring folder = OwnFolder();
-    if (folder.empty()) return 2;
+// A hive of a person's account: S-1-5-21-... (local and domain accounts) or
+// S-1-12-1-... (Azure AD accounts). Not .DEFAULT, not the service accounts
+// S-1-5-18, -19 and -20, not the "_Classes" hives beside the users' own.
+bool IsPersonHive(const std::wstring& name) {
+    const bool person = name.compare(0, 9, L"S-1-5-21-") == 0 || name.compare(0, 9, L"S-1-12-1-") == 0;
+    return person && name.find(L'_') == std::wstring::npos;
+}
+
+// The settings roots to work on: the current user's, or with /users those of
+// every user whose hive is loaded now. The handles are closed by the caller.
+std::vector<HKEY> UserRoots(bool allLoaded) {
+    std::vector<HKEY> roots;
+    if (!allLoaded) {
+        roots.push_back(HKEY_CURRENT_USER);
+        return roots;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256] = {};
+        DWORD length = 256;
+        const LONG rc = RegEnumKeyExW(HKEY_USERS, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS || !IsPersonHive(name)) continue;
+        HKEY root = nullptr;
+        if (RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ | KEY_WRITE, &root) == ERROR_SUCCESS) roots.push_back(root);
+    }
+    return roots;
+}
+
+void CloseRoots(const std::vector<HKEY>& roots) {
+    for (HKEY root : roots)
+        if (root != HKEY_CURRENT_USER) RegCloseKey(root);
+}
+
+bool SetInstallDir(HKEY root, const std::wstring& folder) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSetupKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return 2;
+    if (RegCreateKeyExW(root, kSetupKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
     DWORD type = REG_NONE;
     std::wstring current;
     LONG rc = ERROR_SUCCESS;
@@ -93,7 +134,7 @@ int SetInstallDir() {
         rc = RegSetValueExW(key, kInstallDirValue.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                             static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? 0 : 2;
+    return rc == ERROR_SUCCESS;
 }
 
 bool KeyIsEmpty(HKEY root, const std::wstring& path) {
@@ -108,20 +149,20 @@ bool KeyIsEmpty(HKEY root, const std::wstring& path) {
 
 // Deletes the key and then each key above it, up to and including `last`,
 // as long as they hold nothing.
-void DeleteEmptyKeys(std::wstring path, const std::wstring& last) {
-    while (path.size() >= last.size() && KeyIsEmpty(HKEY_CURRENT_USER, path)) {
-        if (RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str()) != ERROR_SUCCESS) return;
+void DeleteEmptyKeys(HKEY root, std::wstring path, const std::wstring& last) {
+    while (path.size() >= last.size() && KeyIsEmpty(root, path)) {
+        if (RegDeleteKeyW(root, path.c_str()) != ERROR_SUCCESS) return;
         if (path.size() == last.size()) return;
         path.erase(path.find_last_of(L'\\'));
     }
 }
 
-int RemoveSettings(bool presetsToo) {
-    const std::wstring folder = OwnFolder();
+bool Deleted(LONG rc) { return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND; }
+
+bool RemoveSettings(HKEY root, const std::wstring& folder, bool presetsToo) {
     HKEY key = nullptr;
-    LONG rc = RegOpenKeyExW(HKEY_CURRENT_USER, kSetupKey.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
     bool failed = false;
-    if (rc == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, kSetupKey.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
         DWORD type = REG_NONE;
         std::wstring current;
         // Only the value this program writes; a folder the user chose stays.
@@ -130,22 +171,20 @@ int RemoveSettings(bool presetsToo) {
             failed |= RegDeleteValueW(key, kInstallDirValue.c_str()) != ERROR_SUCCESS;
         if (presetsToo) {
             for (int preset = 1; preset <= Settings::PresetCount; ++preset) {
-                for (const std::string& name : {Settings::SizeXValue(preset), Settings::SizeYValue(preset)}) {
-                    rc = RegDeleteValueW(key, AnsiText::Widen(name).c_str());
-                    failed |= rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND;
-                }
+                for (const std::string& name : {Settings::SizeXValue(preset), Settings::SizeYValue(preset)})
+                    failed |= !Deleted(RegDeleteValueW(key, AnsiText::Widen(name).c_str()));
             }
         }
         RegCloseKey(key);
-        // The suite keeps more than this section below its key: only keys that
-        // nothing is left in go.
-        DeleteEmptyKeys(kSetupKey, kSuiteKey.substr(0, kSuiteKey.find_last_of(L'\\')));
     }
-    // The shell's record that this user ran the step: without it, a later
-    // installation runs the step for this user again.
-    rc = RegDeleteKeyW(HKEY_CURRENT_USER, kActiveSetupKey);
-    failed |= rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND;
-    return failed ? 2 : 0;
+    // The wizard's key holds values only, so deleting the key takes them all.
+    if (presetsToo) failed |= !Deleted(RegDeleteKeyW(root, kWizardKey.c_str()));
+    // The suite may keep more below its key than these two: only keys that
+    // nothing is left in go, up to the vendor's key (the extension itself
+    // leaves an empty suite key behind whenever it reads its settings).
+    DeleteEmptyKeys(root, kSetupKey, kVendorKey);
+    DeleteEmptyKeys(root, kSuiteKey, kVendorKey);
+    return !failed;
 }
 
 }  // namespace
@@ -154,16 +193,30 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) return 2;
-    bool remove = false, all = false, bad = false;
+    bool remove = false, all = false, users = false, bad = false;
     for (int i = 1; i < argc; ++i) {
         if (CompareStringOrdinal(argv[i], -1, L"/remove", -1, TRUE) == CSTR_EQUAL)
             remove = true;
         else if (CompareStringOrdinal(argv[i], -1, L"/all", -1, TRUE) == CSTR_EQUAL)
             all = true;
+        else if (CompareStringOrdinal(argv[i], -1, L"/users", -1, TRUE) == CSTR_EQUAL)
+            users = true;
         else
             bad = true;
     }
     LocalFree(argv);
-    if (bad || (all && !remove)) return 1;
-    return remove ? RemoveSettings(all) : SetInstallDir();
+    // /all with /users would take other users' presets and choices, which
+    // the removal was not asked about by them.
+    if (bad || (all && !remove) || (all && users)) return 1;
+
+    const std::wstring folder = OwnFolder();
+    if (folder.empty()) return 2;
+    const std::vector<HKEY> roots = UserRoots(users);
+    bool failed = false;
+    for (HKEY root : roots) failed |= remove ? !RemoveSettings(root, folder, all) : !SetInstallDir(root, folder);
+    CloseRoots(roots);
+    // The shell's record that this user ran the step: without it, a later
+    // installation runs the step for this user again.
+    if (remove && !users) failed |= !Deleted(RegDeleteKeyW(HKEY_CURRENT_USER, kActiveSetupKey));
+    return failed ? 2 : 0;
 }

@@ -3,13 +3,22 @@
 # meet them:
 #   64-bit Windows (a 64-bit prefix), the x64 package: msiexec /i /qn installs;
 #     the registry holds what regsvr32 writes for both modules, key for key;
-#     64-bit and 32-bit programs right-click a picture with the installed
-#     modules and the converter writes its result; the per-user step, run as
-#     the shell runs Active Setup at a logon, gives a user without settings
-#     INSTDIR_P1 and leaves a user's own value alone; msiexec /x /qn leaves no
-#     file and no registry entry of the package behind (both views), only the
-#     user's resize presets; an older version is upgraded in place; the x86
-#     package refuses to install.
+#     a second user logged on (a hive below HKEY_USERS) gets INSTDIR_P1 at
+#     once, a service account nothing; 64-bit and 32-bit programs right-click
+#     a picture with the installed modules and the converter writes its
+#     result; the per-user step, run as the shell runs Active Setup at a
+#     logon, gives a user without settings INSTDIR_P1 and leaves a user's own
+#     value alone; msiexec /x /qn leaves no file and no registry entry of the
+#     package behind (both views), only the user's resize presets, and takes
+#     the second user's INSTDIR_P1; an older version is upgraded in place;
+#     REMOVESETTINGS=1 after the wizard was used leaves no key of ours; the
+#     x86 package refuses to install.
+#   The same prefix, the per-user x64 package: it installs without writing
+#     anything of its own below HKEY_LOCAL_MACHINE (only Windows Installer's
+#     records of the product), registers in the user's classes what regsvr32
+#     registers in the machine's, sets INSTDIR_P1, upgrades an older version,
+#     a 64-bit program converts a picture through it, and its removal leaves
+#     nothing.
 #   32-bit Windows (a 32-bit prefix), the x86 package: install, registration
 #     against regsvr32, a conversion, removal without a trace.
 #
@@ -30,7 +39,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --build-dir) BUILD_DIR="${2:?--build-dir needs a folder}"; shift 2 ;;
         --no-build) PACKAGE_ARGS+=(--no-build); shift ;;
-        -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "installer-tests: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -55,6 +64,7 @@ if [ ${#PACKAGE_ARGS[@]} -eq 0 ]; then
 fi
 PKG64="${PACKAGES[0]}"
 PKG32="${PACKAGES[1]}"
+PKGUSER="${PACKAGES[2]}"
 VERSION="$(basename "$PKG64" | sed 's/^VardelQuennel-\(.*\)-x64\.msi$/\1/')"
 IFS=. read -r v1 v2 v3 _ <<<"$VERSION"
 if [ "$v1" -gt 0 ]; then OLDER="$((v1 - 1)).9.0.0"
@@ -63,6 +73,7 @@ else OLDER="0.0.$((v3 - 1)).0"; fi
 scripts/package.sh --build-dir "$BUILD_DIR" --version "$OLDER" --out "$WORK/older" --no-build >"$WORK/older/packages.txt"
 mapfile -t OLDER_PACKAGES <"$WORK/older/packages.txt"
 PKG64_OLD="${OLDER_PACKAGES[0]}"
+PKGUSER_OLD="${OLDER_PACKAGES[2]}"
 
 source scripts/wine-prefix.sh
 trap wine_prefix_stop EXIT
@@ -103,6 +114,14 @@ PLATFORM_CONTAINERS=(
     'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products'
     'HKEY_CURRENT_USER\Software\Microsoft\Active Setup'
     'HKEY_CURRENT_USER\Software\Microsoft\Active Setup\Installed Components'
+    # The same for a per-user product, of Wine's one user.
+    'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-21-0-0-0-1000'
+    'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-21-0-0-0-1000\Components'
+    'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-21-0-0-0-1000\Products'
+    'HKEY_CURRENT_USER\Software\Microsoft\Installer'
+    'HKEY_CURRENT_USER\Software\Microsoft\Installer\Features'
+    'HKEY_CURRENT_USER\Software\Microsoft\Installer\Products'
+    'HKEY_CURRENT_USER\Software\Microsoft\Installer\UpgradeCodes'
 )
 snapshot() {  # file
     local raw="$WORK/export.reg" hive
@@ -148,10 +167,23 @@ registration() {  # snapshot
             -e '\\Shell Extensions\\Approved\]' "$1" || true
 }
 
+# The registration's values in the 64-bit view below one root, without the
+# root's name, other programs' entries and the module's path: what the
+# machine's and a user's registration must have alike.
+registration_values() {  # snapshot, root (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER)
+    registration "$1" | grep -F "[$2\\" | grep $'\t' \
+        | grep -v -i -e 'Wow6432Node' -e 'Anderes Werkzeug' -e '{0F1E2D3C-' -e $'InprocServer32]\t@=' \
+        | sed "s/^\[$2\\\\/[/" | LC_ALL=C sort -f
+}
+
 reg_value() {  # key, value name: the data, or nothing
     # reg.exe writes to a pipe in the OEM code page.
     "$WINE64" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | iconv -f CP437 -t UTF-8 \
         | sed -n "s/^    $2    REG_[A-Z_]*    //p"
+}
+
+key_missing() {  # key
+    ! "$WINE64" reg query "$1" >/dev/null 2>&1
 }
 
 # Other programs' entries where ours go, as on any real Windows machine: the
@@ -231,6 +263,16 @@ active_setup_logon() {
     fi
 }
 
+# A user who used the wizard: it keeps its last choices below the suite's
+# key, as the converter writes them (converter/WizardChoices.cpp).
+use_wizard() {
+    local key='HKCU\Software\Vardel Software\Brindlework\Wizard' name value
+    for name in Format=TOPNG Size=RS_2 Quality=85 IntoFolder=1 'Folder=C:\Bilder\Ergebnisse'; do
+        value="${name#*=}"
+        "$WINE64" reg add "$key" /v "${name%%=*}" /d "$value" /f >/dev/null
+    done
+}
+
 # --- 64-bit Windows, the x64 package -----------------------------------------
 
 section "64-bit Windows: $(basename "$PKG64")"
@@ -239,6 +281,13 @@ wine_prefix_start "$WORK/win64"
 elapsed $start
 add_foreign_entries "$WINE64" reg
 add_foreign_entries wine reg
+# A second user logged on, and a service account: Wine's reg cannot load a
+# hive file, but a key made below HKEY_USERS is what a loaded hive looks
+# like to a program that lists HKEY_USERS.
+SECOND_USER='HKU\S-1-5-21-1000000001-1000000002-1000000003-1001'
+SECOND_SETUP_KEY="$SECOND_USER\\Software\\Vardel Software\\Brindlework\\SETUP"
+"$WINE64" reg add "$SECOND_USER\\Software\\Microsoft" /f >/dev/null
+"$WINE64" reg add 'HKU\S-1-5-19\Software\Microsoft' /f >/dev/null
 snapshot "$WORK/win64-before.txt"
 files_snapshot "$WORK/win64-files-before.txt"
 
@@ -260,6 +309,8 @@ check "\"Apps & features\" lists it: $(reg_value "$UNINSTALL_KEY" DisplayName) $
     test "$(reg_value "$UNINSTALL_KEY" DisplayName)" = "Vardel Quennel Grafikformat ändern" -a \
          "$(reg_value "$UNINSTALL_KEY" DisplayVersion)" = "$VERSION" -a "$(reg_value "$UNINSTALL_KEY" Publisher)" = "Vardel Software"
 check "the installing user has INSTDIR_P1 = $INSTALL_DIR" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
+check "so has the second user logged on, at once" test "$(reg_value "$SECOND_SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
+check "the service account's hive gets nothing" key_missing 'HKU\S-1-5-19\Software\Vardel Software'
 
 section "Using it: 64-bit and 32-bit programs right-click a picture"
 start=$SECONDS
@@ -304,6 +355,7 @@ check "the registry is as before, both views, but for the user's presets" \
     diff <(LC_ALL=C sort "$WORK/win64-kept.diff") <(LC_ALL=C sort "$WORK/win64-removed.diff")
 check "no file or folder of the package is left (Program Files, Windows\\Installer)" \
     diff "$WORK/win64-files-before.txt" <(grep -v -e '^./Bilder' "$WORK/win64-files-removed.txt")
+check "the second user's INSTDIR_P1 is gone, with the keys it was in" key_missing "$SECOND_USER\\Software\\Vardel Software"
 
 section "Upgrade: $(basename "$PKG64_OLD"), then $(basename "$PKG64")"
 start=$SECONDS
@@ -323,8 +375,10 @@ check "the registration is complete, as after a fresh installation" \
     diff <(registration "$WORK/win64-installed.txt") <(registration "$WORK/win64-upgraded.txt")
 check "the installing user's INSTDIR_P1 still names the install folder" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
 check "a 64-bit program's menu still converts" convert_with_host x86_64 Bilder64 Skizze.bmp
+use_wizard
 status="$(msiexec_status "$WINE64" /x "$PRODUCT" /qn REMOVESETTINGS=1)"
-check "msiexec /x /qn REMOVESETTINGS=1 removes it with the presets (exit code $status)" test "$status" = 0
+check "msiexec /x /qn REMOVESETTINGS=1 removes it with the presets and the wizard's choices (exit code $status)" \
+    test "$status" = 0
 snapshot "$WORK/win64-removed-all.txt"
 changes "$WORK/win64-before.txt" "$WORK/win64-removed-all.txt" >"$WORK/win64-removed-all.diff"
 check "the registry is exactly as before, both views" test ! -s "$WORK/win64-removed-all.diff"
@@ -335,6 +389,58 @@ status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG32")" /qn)"
 # 1603, ERROR_INSTALL_FAILURE; a Unix exit status keeps its low 8 bits (67).
 check "refuses to install (exit code $status)" test $((status % 256)) = $((1603 % 256))
 check "and installs nothing" test ! -e "$WINEPREFIX/drive_c/Program Files (x86)/Vardel Software"
+
+section "For one user: $(basename "$PKGUSER_OLD"), then $(basename "$PKGUSER")"
+start=$SECONDS
+# No ALLUSERS, and bit 8 of the summary's word count: no elevation needed.
+words="$(msiinfo suminfo "$PKGUSER" | sed -n 's/^Source: \([0-9]*\).*/\1/p')"
+check "a per-user package that asks for no elevation (no ALLUSERS, word count $words)" \
+    test -z "$(msiinfo export "$PKGUSER" Property | tr -d '\r' | grep '^ALLUSERS')" -a $((words & 8)) = 8
+snapshot "$WORK/user-before.txt"
+files_snapshot "$WORK/user-files-before.txt"
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKGUSER_OLD")" /qn)"
+check "the older version installs (exit code $status)" test "$status" = 0
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKGUSER")" /qn)"
+check "the current version installs over it (exit code $status)" test "$status" = 0
+elapsed $start
+snapshot "$WORK/user-installed.txt"
+files_snapshot "$WORK/user-files-installed.txt"
+changes "$WORK/user-before.txt" "$WORK/user-installed.txt" >"$WORK/user-installed.diff"
+USER_PRODUCT="$(product_code "$PKGUSER")"
+# Windows Installer's own records of a per-user product: where its package
+# and components are (UserData\<the user's SID>) and, under Wine, also the
+# upgrade code and the "Apps & features" entry. Nothing else may appear.
+grep -i '^[+-] \[HKEY_LOCAL_MACHINE' "$WORK/user-installed.diff" \
+    | grep -v -i -e '\\Installer\\UserData\\S-1-5-21-0-0-0-1000\\' -e '\\Installer\\UpgradeCodes\\' \
+                 -e "\\\\Uninstall\\\\$USER_PRODUCT]" >"$WORK/user-machine.diff" || true
+check "nothing of the package below HKEY_LOCAL_MACHINE, both views" test ! -s "$WORK/user-machine.diff"
+[ -s "$WORK/user-machine.diff" ] && cat "$WORK/user-machine.diff"
+check "the user's classes hold what regsvr32 writes into the machine's, the module's path aside" \
+    diff -i <(registration_values "$WORK/win64-installed.txt" HKEY_LOCAL_MACHINE) \
+            <(registration_values "$WORK/user-installed.txt" HKEY_CURRENT_USER)
+USER_DIR="$("$WINE64" cmd /c echo %LOCALAPPDATA% | tr -d '\r')\\Programs\\Vardel Software\\Brindlework"
+USER_PATH="$(winepath -u "$USER_DIR")"
+for f in QuennelExt.dll transform.exe QuennelUserSetup.exe; do
+    check "installed %LOCALAPPDATA%\\Programs\\Vardel Software\\Brindlework\\$f" test -f "$USER_PATH/$f"
+done
+check "QuennelExt.dll is the x86_64 build" cmp -s "$USER_PATH/QuennelExt.dll" "$BUILD_DIR/x86_64/bin/QuennelExt.dll"
+check "nothing in Program Files" test -z "$(changes "$WORK/user-files-before.txt" "$WORK/user-files-installed.txt" | grep '^. ./Program Files')"
+check "the user has INSTDIR_P1 = $USER_DIR" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$USER_DIR"
+check "a 64-bit program's menu converts Skizze.bmp to PNG, with the user's own class" \
+    convert_with_host x86_64 BilderU Skizze.bmp
+check "the shell host took the handler from the user's classes" grep -q '(HKCU)' "$WORK/shellhost-x86_64.log"
+use_wizard
+start=$SECONDS
+status="$(msiexec_status "$WINE64" /x "$USER_PRODUCT" /qn REMOVESETTINGS=1)"
+check "msiexec /x /qn REMOVESETTINGS=1 removes it (exit code $status)" test "$status" = 0
+elapsed $start
+snapshot "$WORK/user-removed.txt"
+files_snapshot "$WORK/user-files-removed.txt"
+changes "$WORK/user-before.txt" "$WORK/user-removed.txt" >"$WORK/user-removed.diff"
+check "the registry is exactly as before, both views" test ! -s "$WORK/user-removed.diff"
+[ -s "$WORK/user-removed.diff" ] && cat "$WORK/user-removed.diff"
+check "no file or folder of the package is left (the user's programs, Windows\\Installer)" \
+    diff <(grep -v -e '^./Bilder' "$WORK/user-files-before.txt") <(grep -v -e '^./Bilder' "$WORK/user-files-removed.txt")
 
 section "The registration against regsvr32's, both modules in the same places"
 mkdir -p "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/x86"

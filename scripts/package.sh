@@ -1,7 +1,9 @@
 #!/bin/bash
-# Builds the two Windows Installer packages from installer/Quennel.wxs:
-#   <build>/VardelQuennel-<version>-x64.msi   64-bit Windows (both modules, 64-bit converter)
-#   <build>/VardelQuennel-<version>-x86.msi   32-bit Windows
+# Builds the Windows Installer packages from installer/:
+#   <build>/VardelQuennel-<version>-x64.msi        64-bit Windows (both modules, 64-bit converter)
+#   <build>/VardelQuennel-<version>-x86.msi        32-bit Windows
+#   <build>/VardelQuennel-<version>-x64-user.msi   64-bit Windows, for one user without
+#                                                  administrator rights (QuennelUser.wxs)
 # The version is the modules' own (FILEVERSION in resources/QuennelExt.rc).
 #
 #   scripts/package.sh [--build-dir DIR] [--version A.B.C.D] [--out DIR] [--no-build]
@@ -26,7 +28,7 @@ while [ $# -gt 0 ]; do
         --version) VERSION="${2:?--version needs A.B.C.D}"; shift 2 ;;
         --out) OUT="${2:?--out needs a folder}"; shift 2 ;;
         --no-build) BUILD=0; shift ;;
-        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "package: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -57,12 +59,13 @@ done
 mkdir -p "$OUT"
 # Active Setup compares versions written with commas.
 ACTIVE_SETUP_VERSION="${VERSION//./,}"
-build_package() {  # wixl architecture, Arch variable, folder of the native programs
-    local file="$OUT/VardelQuennel-$VERSION-$2.msi"
-    wixl -a "$1" -D Arch="$2" -D Version="$VERSION" -D ActiveSetupVersion="$ACTIVE_SETUP_VERSION" \
-         -D Bin="$3" -D Bin32="$BUILD_DIR/i686/bin" -I installer -o "$file.part" installer/Quennel.wxs
+build_package() {  # source, wixl architecture, Arch variable, folder of the native programs, name suffix
+    local file="$OUT/VardelQuennel-$VERSION-$3$5.msi"
+    wixl -a "$2" -D Arch="$3" -D Version="$VERSION" -D ActiveSetupVersion="$ACTIVE_SETUP_VERSION" \
+         -D Bin="$4" -D Bin32="$BUILD_DIR/i686/bin" -I installer -o "$file.part" "installer/$1"
     mv "$file.part" "$file"
     echo "$file"
 }
-build_package x64 x64 "$BUILD_DIR/x86_64/bin"
-build_package x86 x86 "$BUILD_DIR/i686/bin"
+build_package Quennel.wxs x64 x64 "$BUILD_DIR/x86_64/bin" ""
+build_package Quennel.wxs x86 x86 "$BUILD_DIR/i686/bin" ""
+build_package QuennelUser.wxs x64 x64 "$BUILD_DIR/x86_64/bin" -user

@@ -7,11 +7,21 @@
 #include <vector>
 
 #include "converter/Texts.h"
+#include "converter/readers/AliasPix.h"
+#include "converter/readers/G3Fax.h"
 #include "converter/readers/Gif.h"
+#include "converter/readers/HaloCut.h"
 #include "converter/readers/IcoCur.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Jpeg2000.h"
 #include "converter/readers/Metafile.h"
+#include "converter/readers/Netpbm.h"
+#include "converter/readers/Pcx.h"
+#include "converter/readers/Tga.h"
+#include "converter/readers/Wbmp.h"
+#include "converter/readers/PaintShopPro.h"
+#include "converter/readers/PhotoCd.h"
+#include "converter/readers/Psd.h"
 #include "converter/readers/Wic.h"
 
 namespace Readers {
@@ -117,6 +127,27 @@ ReadResult ReadGif(Input& input, const ReadRequest& request, Decoded& out) {
 
 ReadResult ReadWithInstalledCodecs(Input& input, const ReadRequest& request, Decoded& out);
 
+// A Dr. Halo picture keeps its colours in the .pal file of the same name
+// beside it; without one (or with one that cannot be read) it is grey.
+ReadResult ReadHaloCut(Input& input, const ReadRequest& request, Decoded& out) {
+    std::vector<uint8_t> palette;
+    const size_t dot = input.path.find_last_of(L".\\/:");
+    if (dot != std::wstring::npos && input.path[dot] == L'.') {
+        const HANDLE file = CreateFileW((input.path.substr(0, dot) + L".pal").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            // 256 colours take 1,536 bytes in 512-byte blocks: 4 KB is plenty.
+            palette.resize(4096);
+            DWORD got = 0;
+            if (!ReadFile(file, palette.data(), static_cast<DWORD>(palette.size()), &got, nullptr)) got = 0;
+            palette.resize(got);
+            CloseHandle(file);
+        }
+    }
+    return HaloCut::Read(input.data, input.size, palette.empty() ? nullptr : palette.data(), palette.size(),
+                         request, out);
+}
+
 bool StartsWith(const uint8_t* head, size_t size, const char* magic, size_t length) {
     return size >= length && std::memcmp(head, magic, length) == 0;
 }
@@ -143,6 +174,27 @@ bool IsIcon(const uint8_t* head, size_t size) {
 bool IsCursor(const uint8_t* head, size_t size) {
     return size >= 6 && StartsWith(head, size, "\0\0\2\0", 4) && (head[4] | head[5]) != 0;
 }
+// "P1" to "P7" and white space.
+bool IsNetpbm(const uint8_t* head, size_t size) {
+    return size >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7' &&
+           (head[2] == ' ' || head[2] == '\n' || head[2] == '\r' || head[2] == '\t');
+}
+// ZSoft's mark, a known version, raw or run-length, 1 to 8 bits a plane.
+bool IsPcx(const uint8_t* head, size_t size) {
+    return size >= 128 && head[0] == 0x0A && (head[1] <= 5 && head[1] != 1) && head[2] <= 1 &&
+           (head[3] == 1 || head[3] == 2 || head[3] == 4 || head[3] == 8);
+}
+
+bool IsPhotoshop(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "8BPS", 4) && size >= 6 && head[4] == 0 && (head[5] == 1 || head[5] == 2);
+}
+// Photo CD's image pack information sits 2 KB into the file.
+bool IsPhotoCd(const uint8_t* head, size_t size) {
+    return size >= 0x807 && std::memcmp(head + 0x800, "PCD_IPI", 7) == 0;
+}
+bool IsPaintShopPro(const uint8_t* head, size_t size) {
+    return StartsWith(head, size, "Paint Shop Pro Image File\n\x1A", 27);
+}
 
 // One row a kind; who looks first is the table's order. The platform's
 // imaging component is the reader of the kinds it decodes alike on every
@@ -161,6 +213,20 @@ const Row kReaders[] = {
     {L"CUR", L".cur", IsCursor, ReadIcon, true, nullptr},
     {L"EMF", L".emf", Metafile::IsEmf, Bytes<Metafile::Read>, true, nullptr},
     {L"WMF", L".wmf", Metafile::IsWmf, Bytes<Metafile::Read>, true, nullptr},
+    {L"Netpbm", L".ppm .pgm .pbm .pxm .pnm .pam", IsNetpbm, Bytes<Netpbm::Read>, true, nullptr},
+    {L"PCX", L".pcx", IsPcx, Bytes<Pcx::Read>, true, "TOPCX"},
+    // No magic bytes: taken by extension only, each reader judging its header.
+    {L"TGA", L".tga .targa .vda .icb .vst", nullptr, Bytes<Tga::Read>, true, nullptr},
+    {L"WBMP", L".wbmp", nullptr, Bytes<Wbmp::Read>, true, "TOWBMP"},
+    {L"Dr. Halo", L".cut", nullptr, ReadHaloCut, true, nullptr},
+    {L"Alias PIX", L".pix", nullptr, Bytes<AliasPix::Read>, true, nullptr},
+    {L"Photoshop", L".psd .pdd", IsPhotoshop, Bytes<Psd::Read>, true, nullptr},
+    {L"Photo CD", L".pcd", IsPhotoCd, Bytes<PhotoCd::Read>, true, nullptr},
+    {L"Paint Shop Pro", L".psp .pspimage", IsPaintShopPro, Bytes<PaintShopPro::Read>, true, nullptr},
+    // Fax has no magic bytes: its reader takes the file only when the first
+    // rows decode. The name tells the resolution: .g3n normal, others fine.
+    {L"Fax", L".fax .g3f", nullptr, Bytes<G3Fax::Read>, true, nullptr},
+    {L"Fax", L".g3n", nullptr, Bytes<G3Fax::ReadNormal>, true, nullptr},
 };
 
 // Whatever else the platform decodes: WebP, HEIC, JPEG XR, camera raw ...

@@ -3,6 +3,11 @@
 // result compared with ImageMagick's own decode of the source.
 #include "ConverterFixture.h"
 
+#include <algorithm>
+#include <zlib.h>
+
+#include "native/model/PspModel.h"
+
 namespace {
 
 // How a source of a kind is made and judged.
@@ -142,11 +147,142 @@ std::string AsCursor(const std::string& icon) {
     return cursor;
 }
 
+// Dr. Halo CUT and Alias PIX: nothing on the host writes them, so they are
+// made here by their documented layouts from the base picture's raw bytes
+// (ImageMagick's "gray:" and "rgb:"); ImageMagick reads both and judges them.
+constexpr size_t BaseWidth = 64, BaseHeight = 48;
+
+// Lines of a 16-bit length, then flag bytes: 0x80 | n repeats the next byte
+// n times, n alone takes the next n bytes as they are, 0 ends the line.
+std::string HaloCutFromGrey(const std::string& grey) {
+    if (grey.size() != BaseWidth * BaseHeight) return {};
+    std::string cut = {char(BaseWidth), 0, char(BaseHeight), 0, 0, 0};
+    for (size_t y = 0; y < BaseHeight; ++y) {
+        const std::string row = grey.substr(y * BaseWidth, BaseWidth);
+        std::string line;
+        for (size_t x = 0; x < BaseWidth;) {
+            size_t run = 1;
+            while (x + run < BaseWidth && run < 127 && row[x + run] == row[x]) ++run;
+            if (run >= 3) {
+                line += char(0x80 | run);
+                line += row[x];
+            } else {
+                run = std::min<size_t>(BaseWidth - x, 4);
+                line += char(run);
+                line += row.substr(x, run);
+            }
+            x += run;
+        }
+        line += '\0';
+        cut += char(line.size() & 0xFF);
+        cut += char(line.size() >> 8);
+        cut += line;
+    }
+    return cut;
+}
+
+// The .pal beside it: the 40-byte header ("AH", ..., at 12 the highest
+// index and the highest red, green and blue), then 16-bit R, G, B triples of
+// 0 to 63 in 512-byte blocks that no triple straddles.
+std::string HaloPalette() {
+    std::string pal(40, '\0');
+    const auto word = [&pal](size_t at, unsigned value) {
+        pal[at] = char(value & 0xFF);
+        pal[at + 1] = char(value >> 8);
+    };
+    pal[0] = 'A';
+    pal[1] = 'H';
+    word(2, 0xE3);
+    pal[6] = 'A';
+    word(12, 255);
+    word(14, 63);
+    word(16, 63);
+    word(18, 63);
+    pal.replace(20, 8, "Dr. Halo");
+    for (unsigned i = 0; i < 256; ++i) {
+        if (512 - pal.size() % 512 < 6) pal.resize((pal.size() / 512 + 1) * 512, '\0');
+        for (unsigned value : {i / 4, 63 - i / 4, (i * 7) % 64}) pal += std::string{char(value), '\0'};
+    }
+    word(4, static_cast<unsigned>(pal.size()));
+    return pal;
+}
+
+// A 10-byte big-endian header (width, height, two unused offsets, 24 bits),
+// then run-length packets of count, blue, green, red that end with each line.
+std::string AliasPixFromRgb(const std::string& rgb) {
+    if (rgb.size() != BaseWidth * BaseHeight * 3) return {};
+    std::string pix = {0, char(BaseWidth), 0, char(BaseHeight), 0, 0, 0, 0, 0, 24};
+    for (size_t y = 0; y < BaseHeight; ++y) {
+        for (size_t x = 0; x < BaseWidth;) {
+            const size_t at = (y * BaseWidth + x) * 3;
+            size_t run = 1;
+            while (x + run < BaseWidth && rgb.compare(at + run * 3, 3, rgb, at, 3) == 0) ++run;
+            pix += {char(run), rgb[at + 2], rgb[at + 1], rgb[at]};
+            x += run;
+        }
+    }
+    return pix;
+}
+
+// Files a source needs beside it, under the same stem.
+struct Companion {
+    const wchar_t* source;
+    const wchar_t* name;
+    std::string (*make)();
+};
+
+const Companion kCompanions[] = {{L"cut.cut", L"cut.pal", HaloPalette}};
+// Paint Shop Pro, which nothing on the host writes or reads: the base
+// picture (ImageMagick's raw RGB of it) as the full-size composite of a file
+// built by the format's documented layout, judged against the base itself.
+PspModel::Picture PspPicture(const std::string& rgb) {
+    PspModel::Picture p;
+    p.width = 64;
+    p.height = 48;
+    const size_t stride = p.Stride();
+    for (auto* plane : {&p.red, &p.green, &p.blue}) plane->assign(stride * p.height, 0);
+    for (size_t y = 0; y < p.height && (y + 1) * p.width * 3 <= rgb.size(); ++y)
+        for (size_t x = 0; x < p.width; ++x) {
+            const char* px = rgb.data() + (y * p.width + x) * 3;
+            p.red[y * stride + x] = static_cast<uint8_t>(px[0]);
+            p.green[y * stride + x] = static_cast<uint8_t>(px[1]);
+            p.blue[y * stride + x] = static_cast<uint8_t>(px[2]);
+        }
+    return p;
+}
+
+std::vector<uint8_t> Deflated(const std::vector<uint8_t>& data) {
+    uLongf length = compressBound(static_cast<uLong>(data.size()));
+    std::vector<uint8_t> out(length);
+    if (compress(out.data(), &length, data.data(), static_cast<uLong>(data.size())) != Z_OK) return {};
+    out.resize(length);
+    return out;
+}
+
+std::string PspRunLength(const std::string& rgb) {
+    const std::vector<uint8_t> file = PspModel::WithComposite(PspPicture(rgb), PspModel::kRle, false);
+    return std::string(file.begin(), file.end());
+}
+
+std::string PspDeflated(const std::string& rgb) {
+    const std::vector<uint8_t> file = PspModel::WithComposite(PspPicture(rgb), PspModel::kLz77, false, Deflated);
+    return std::string(file.begin(), file.end());
+}
+
 // References other than ImageMagick's plain decode.
 const char kFirstImage[] = "convert '%s[0]' -depth 8 png32:%o";
+// ImageMagick 6 hands a TGA's rows over in stored order and names its
+// corner in the orientation tag: -auto-orient shows it as the header says.
+// (Its own TGAs store the top row first under a bottom-left header, so by
+// the format's rule they show the base picture upside down.)
+const char kAutoOriented[] = "convert 'tga:%s' -auto-orient -depth 8 png32:%o";
 const char kOnScreen[] = "convert '%s[0]' -background none -flatten -depth 8 png32:%o";
 const char kOpenJpeg[] = "opj_decompress -quiet -i '%s' -o %o";
 const char kAt96Dpi[] = "convert -density 96 -background none '%s' -depth 8 png32:%o";
+// Fax has no header: ImageMagick is told the coder and the width.
+const char kFax[] = "convert -size 1728 'fax:%s' -depth 8 png32:%o";
+// The picture a Paint Shop Pro source was built from.
+const char kBasePicture[] = "convert \"$(dirname '%s')/../base.png\" -depth 8 png32:%o";
 
 const Kind kKinds[] = {
     {L"jpg.jpg", false, "-quality 92", "jpg:", nullptr, 35, nullptr, nullptr},
@@ -185,6 +321,40 @@ const Kind kKinds[] = {
     // scores 12 to 16 dB).
     {L"wmf.wmf", false, "", nullptr, kAt96Dpi, 20, DrawnWmf, nullptr},
     {L"emf.emf", false, "", nullptr, nullptr, 0, DrawnEmf, DrawnBitmap},
+    // TGA under each of its names, which has no magic bytes: true colour
+    // with alpha, colour-mapped and grey, run-length and raw.
+    {L"tga.tga", true, "-compress RLE", "tga:", kAutoOriented, 0, nullptr, nullptr},
+    {L"targa.targa", false, "-type palette -compress RLE", "tga:", kAutoOriented, 0, nullptr, nullptr},
+    {L"vda.vda", false, "-type grayscale -compress RLE", "tga:", kAutoOriented, 0, nullptr, nullptr},
+    {L"icb.icb", false, "-compress none", "tga:", kAutoOriented, 0, nullptr, nullptr},
+    {L"vst.vst", true, "-compress none", "tga:", kAutoOriented, 0, nullptr, nullptr},
+    // Netpbm: raw colour, 16-bit grey, plain black and white, and PAM with
+    // alpha (read by its content, whatever the extension).
+    {L"ppm.ppm", false, "", "ppm:", nullptr, 0, nullptr, nullptr},
+    {L"pgm.pgm", false, "-colorspace gray -depth 16", "pgm:", nullptr, 0, nullptr, nullptr},
+    {L"pbm.pbm", false, "-monochrome -compress none", "pbm:", nullptr, 0, nullptr, nullptr},
+    {L"pxm.pxm", true, "", "pam:", nullptr, 0, nullptr, nullptr},
+    {L"pcx.pcx", false, "", "pcx:", nullptr, 0, nullptr, nullptr},
+    {L"palette-pcx.pcx", false, "-type palette", "pcx:", nullptr, 0, nullptr, nullptr},
+    {L"wbmp.wbmp", false, "", "wbmp:", nullptr, 0, nullptr, nullptr},
+    // With its palette beside it (kCompanions), and grey without one.
+    {L"cut.cut", false, "-colorspace gray -depth 8", "gray:", nullptr, 0, HaloCutFromGrey, nullptr},
+    {L"grey-cut.cut", false, "-colorspace gray -depth 8", "gray:", nullptr, 0, HaloCutFromGrey, nullptr},
+    // ImageMagick reads a PIX only when told to stop after the first picture.
+    {L"pix.pix", false, "-depth 8", "rgb:", kFirstImage, 0, AliasPixFromRgb, nullptr},
+    // Photoshop's merged picture: RGB run-length encoded, CMYK raw (as true
+    // colour: ImageMagick cannot read back the indexed files it writes).
+    {L"psd.psd", false, "-type truecolor -compress rle", "psd:", kFirstImage, 0, nullptr, nullptr},
+    {L"pdd.pdd", false, "-colorspace cmyk -compress none", "psd:", kFirstImage, 0, nullptr, nullptr},
+    // Photo CD's base picture: chroma at half size and the colour sums
+    // rounded differently, so within a step.
+    {L"pcd.pcd", false, "-resize 768x512!", "pcd:", nullptr, 45, nullptr, nullptr},
+    // Fax pages of 1728 pixels a row, black and white.
+    {L"fax.fax", false, "-resize 1728x100! -monochrome", "g3:", kFax, 0, nullptr, nullptr},
+    {L"g3n.g3n", false, "-resize 1728x60! -monochrome", "g3:", kFax, 0, nullptr, nullptr},
+    {L"g3f.g3f", false, "-resize 1728x120! -monochrome", "g3:", kFax, 0, nullptr, nullptr},
+    {L"psp.psp", false, "-depth 8", "rgb:", kBasePicture, 0, PspRunLength, nullptr},
+    {L"pspimage.pspimage", false, "-depth 8", "rgb:", kBasePicture, 0, PspDeflated, nullptr},
 };
 
 std::wstring ResultName(const std::wstring& source) {
@@ -226,6 +396,9 @@ TEST_F(KindsTest, EveryKindConvertsToPngAsImageMagickDecodesIt) {
         if (kind.remake) {
             ASSERT_TRUE(WriteBytes(source, kind.remake(bytes)));
         }
+        for (const Companion& companion : kCompanions)
+            if (companion.source == std::wstring(kind.name))
+                ASSERT_TRUE(WriteBytes(At(std::wstring(L"sources\\") + companion.name), companion.make()));
         ++made;
     }
 
@@ -276,7 +449,7 @@ const Written kWritten[] = {
     {"TOPNG", L".png", true},         {"TOBMP", L".bmp", true},         {"TODIB", L".dib", true},
     {"TOTIFF", L".tif", true},        {"TOJPEG2000", L".jp2", true},    {"TOJPEG2000CS", L".j2k", true},
     {"TORLE", L".rle", false},        {"TOGIF", L".gif", false},        {"TOJPG", L".jpg", false},
-    {"TOICO", L".ico", false},
+    {"TOICO", L".ico", false},        {"TOPCX", L".pcx", true},         {"TOWBMP", L".wbmp", false},
 };
 
 }  // namespace

@@ -25,7 +25,8 @@ void ContextMenu::Build(const std::vector<RegisteredHandler>& handlers, const Se
                         IDataObject* data) {
     UINT nextId = kIdCmdFirst;
     for (const RegisteredHandler& handler : handlers) {
-        const std::string label = "  \"" + Utf8(handler.keyName) + "\" " + Utf8(handler.clsidText) + ": ";
+        const std::string label = "  \"" + Utf8(handler.keyName) + "\" " + Utf8(handler.clsidText) +
+                                  (handler.perUser ? " (HKCU)" : "") + ": ";
         auto instance = std::make_unique<HandlerInstance>();
         std::string step;
         HRESULT hr = instance->Create(handler, selection.FolderPidl(), data, step);

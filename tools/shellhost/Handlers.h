@@ -13,12 +13,15 @@ struct RegisteredHandler {
     std::wstring keyName;    // the subkey below ContextMenuHandlers
     std::wstring clsidText;  // "{...}" as found in the default value or the key name
     CLSID clsid{};
+    bool perUser = false;    // found below HKCU\Software\Classes
 };
 
 // "*\shellex\ContextMenuHandlers" or "Folder\shellex\ContextMenuHandlers".
 std::wstring HandlersKeyPath(const std::wstring& classKey);
 
-// The handlers registered below HKCR\<classKey>\shellex\ContextMenuHandlers, in
+// The handlers registered below <classKey>\shellex\ContextMenuHandlers in the
+// classes the shell sees: the user's own (HKCU\Software\Classes) first, then
+// the machine's (HKCR) where the user has no key of the same name, each in
 // key order. The CLSID is the key's default value when that is one, else the
 // key's name (both forms are in use). Keys that name no CLSID are reported in
 // `skipped` and left out.
@@ -32,8 +35,9 @@ public:
     HandlerInstance(const HandlerInstance&) = delete;
     HandlerInstance& operator=(const HandlerInstance&) = delete;
 
-    // CoCreateInstance (IShellExtInit) and Initialize. On failure `step` names
-    // the call that failed.
+    // Creates the object (IShellExtInit) from the user's own registration of
+    // the class if there is one, else by CoCreateInstance, and initialises
+    // it. On failure `step` names the call that failed.
     HRESULT Create(const RegisteredHandler& handler, PCIDLIST_ABSOLUTE folder, IDataObject* data,
                    std::string& step);
     // QueryContextMenu at the end of `menu`; remembers the identifiers taken.
@@ -58,6 +62,7 @@ private:
     IShellExtInit* init_ = nullptr;
     IContextMenu* menu_ = nullptr;
     HKEY classKey_ = nullptr;
+    HMODULE module_ = nullptr;  // a per-user server, loaded by the host itself
     HRESULT initResult_ = E_FAIL;
     UINT first_ = 0;
     UINT count_ = 0;

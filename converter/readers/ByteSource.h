@@ -1,0 +1,110 @@
+// What the small readers of our own share: a cursor over the file's bytes
+// that never reads past the end, and the one place where a picture's pixel
+// memory is taken, after its size has been checked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "converter/readers/Reader.h"
+
+namespace ByteSource {
+
+inline ReadResult Fail(ReadStatus status, const wchar_t* reason = nullptr) {
+    ReadResult result;
+    result.status = status;
+    result.reason = reason;
+    return result;
+}
+
+// Reads forward; a read past the end gives zeros and clears ok(), so a
+// parser checks once after a group of reads instead of before each one.
+class Cursor {
+public:
+    Cursor(const uint8_t* data, size_t size, size_t at = 0) : data_(data), size_(size), at_(at > size ? size : at) {}
+
+    bool ok() const { return ok_; }
+    size_t At() const { return at_; }
+    size_t Left() const { return size_ - at_; }
+    bool AtEnd() const { return at_ >= size_; }
+    const uint8_t* Here() const { return data_ + at_; }
+
+    uint32_t U8() {
+        if (at_ >= size_) {
+            ok_ = false;
+            return 0;
+        }
+        return data_[at_++];
+    }
+    uint32_t U16LE() {
+        const uint32_t lo = U8();
+        return lo | U8() << 8;
+    }
+    uint32_t U16BE() {
+        const uint32_t hi = U8();
+        return hi << 8 | U8();
+    }
+    uint32_t U32LE() {
+        const uint32_t lo = U16LE();
+        return lo | U16LE() << 16;
+    }
+    // Moves on by `count` bytes; false (and not ok) when fewer are left.
+    bool Skip(size_t count) {
+        if (count > Left()) {
+            at_ = size_;
+            ok_ = false;
+            return false;
+        }
+        at_ += count;
+        return true;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_;
+    bool ok_ = true;
+};
+
+// Sizes the picture, opaque black, once its pixel count has passed the
+// request's cap. A header may claim anything: nothing is allocated before.
+inline ReadResult Allocate(Image& image, uint64_t width, uint64_t height, const ReadRequest& request) {
+    if (width == 0 || height == 0) return Fail(ReadStatus::Damaged);
+    if (width > UINT32_MAX || height > UINT32_MAX || width * height > request.maxPixels ||
+        width * height > SIZE_MAX / 8)
+        return Fail(ReadStatus::TooLarge);
+    try {
+        image.bgra.assign(static_cast<size_t>(width * height) * 4, 0);
+    } catch (const std::bad_alloc&) {
+        image.bgra.clear();
+        return Fail(ReadStatus::OutOfMemory);
+    }
+    image.width = static_cast<uint32_t>(width);
+    image.height = static_cast<uint32_t>(height);
+    for (size_t i = 3; i < image.bgra.size(); i += 4) image.bgra[i] = 0xFF;
+    return ReadResult{};
+}
+
+inline void Put(uint8_t* pixel, uint32_t b, uint32_t g, uint32_t r, uint32_t a = 0xFF) {
+    pixel[0] = static_cast<uint8_t>(b);
+    pixel[1] = static_cast<uint8_t>(g);
+    pixel[2] = static_cast<uint8_t>(r);
+    pixel[3] = static_cast<uint8_t>(a);
+}
+
+// A sample of 0..maxval (at most 65535) to 0..255, rounded down, as
+// ImageMagick does: the two then agree pixel for pixel.
+inline uint32_t Scale(uint32_t value, uint32_t maxval) {
+    if (value >= maxval) return 255;
+    return value * 255u / maxval;
+}
+
+// The same for alpha, rounded up: ImageMagick keeps opacity (1 - alpha) and
+// rounds that down.
+inline uint32_t ScaleAlpha(uint32_t value, uint32_t maxval) {
+    if (value >= maxval) return 255;
+    return 255 - Scale(maxval - value, maxval);
+}
+
+}  // namespace ByteSource

@@ -1,0 +1,19 @@
+// Photoshop documents (.psd .pdd, and the large-document variant): the merged
+// picture every such file carries after its layers. Bitmap, grey (duotone as
+// grey), indexed, RGB and CMYK, 8 and 16 bits a channel, raw or PackBits.
+// CMYK is shown as a viewer without colour management shows it. Pure: no
+// Windows types.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "converter/readers/Reader.h"
+
+namespace Psd {
+
+// A file whose merged picture is missing (cut off after the layers, or
+// marked as not kept by the program that saved it) gives NoPicture.
+ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
+
+}  // namespace Psd

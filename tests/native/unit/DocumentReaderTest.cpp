@@ -1,0 +1,304 @@
+// The Photoshop, Photo CD, Group 3 fax and Paint Shop Pro readers against
+// files made by the host's tools (ImageMagick, libtiff's tiffcp), each read
+// compared with what ImageMagick decodes from the same file or with the
+// picture the file was made from. Nothing on the host reads or writes Paint
+// Shop Pro files: those are built by the format's documented layout
+// (model/PspModel.h).
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "converter/Pixels.h"
+#include "converter/readers/G3Fax.h"
+#include "converter/readers/PaintShopPro.h"
+#include "converter/readers/PhotoCd.h"
+#include "converter/readers/Psd.h"
+#include "model/HostTools.h"
+#include "model/PspModel.h"
+
+namespace {
+
+using HostTools::Output;
+using HostTools::TempFile;
+
+std::vector<uint8_t> Shell(const std::string& command) {
+    std::string errors;
+    auto out = Output(command, &errors);
+    EXPECT_TRUE(out.has_value()) << command << ": " << errors;
+    return out.value_or(std::vector<uint8_t>());
+}
+
+// A file made by a shell command that ends in the output path (`command`
+// is put right before it).
+std::vector<uint8_t> Made(const std::string& command, const std::string& suffix) {
+    TempFile file({}, suffix);
+    Shell(command + file.Path());
+    return Shell("cat " + file.Path());
+}
+
+// What ImageMagick decodes from the bytes, as RGBA: by default the first
+// picture of the file (a Photoshop file's merged one).
+std::vector<uint8_t> ImageMagickRgba(const std::vector<uint8_t>& file, const std::string& coder,
+                                     const std::string& options = "", const std::string& frame = "[0]") {
+    TempFile temp(file, "." + coder);
+    return Shell("convert " + options + " " + coder + ":" + temp.Path() + frame + " -depth 8 rgba:-");
+}
+
+// Every channel of every pixel within `tolerance`; the first miss reported.
+void ExpectSamePixels(const Image& ours, const std::vector<uint8_t>& rgba, int tolerance) {
+    ASSERT_EQ(ours.bgra.size(), rgba.size());
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        const uint8_t* p = ours.bgra.data() + i;
+        const int mine[4] = {p[2], p[1], p[0], p[3]};
+        for (int c = 0; c < 4; ++c)
+            ASSERT_LE(std::abs(mine[c] - rgba[i + c]), tolerance)
+                << "pixel " << i / 4 << " (" << (i / 4) % ours.width << ", " << (i / 4) / ours.width << ") channel " << c;
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+struct PsdCase {
+    const char* name;
+    const char* recipe;  // ImageMagick arguments that make the picture
+    const char* options;  // how it is written
+    int tolerance;        // 16-bit and blended samples: ImageMagick rounds down
+};
+
+TEST(PsdReader, ReadsTheMergedPictureAsImageMagickDoes) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    const PsdCase cases[] = {
+        {"RGB 8, PackBits", "-size 37x21 gradient:red-blue -depth 8", "-compress rle", 0},
+        {"RGB 8, raw", "-size 37x21 plasma:fractal -seed 3 -depth 8", "-compress none", 0},
+        {"RGB 16", "-size 37x21 gradient:orange-navy -depth 16", "-compress rle", 1},
+        {"grey 8", "-size 37x21 gradient: -colorspace gray -depth 8", "", 0},
+        {"grey 16, raw", "-size 37x21 gradient: -colorspace gray -depth 16", "-compress none", 1},
+        {"bitmap", "-size 37x21 pattern:checkerboard -type bilevel -depth 1", "", 0},
+        {"CMYK 8", "-size 37x21 gradient:red-yellow -depth 8 -colorspace cmyk", "", 0},
+        {"CMYK 16", "-size 37x21 gradient:green-blue -depth 16 -colorspace cmyk", "", 1},
+        // Photoshop keeps a transparent document's merged picture blended
+        // onto white: only such colours (none darker than the white that
+        // shows through) make sense.
+        {"RGBA 8", "-size 37x21 gradient:white-#FFE0C0 -depth 8 -alpha set -channel A -fx 0.5+0.02*j +channel", "", 1},
+    };
+    for (const PsdCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> file = Made(std::string("convert ") + c.recipe + " " + c.options + " psd:", ".psd");
+        Decoded decoded;
+        const ReadResult result = Psd::Read(file.data(), file.size(), ReadRequest{}, decoded);
+        ASSERT_EQ(result.status, ReadStatus::Ok);
+        EXPECT_EQ(decoded.orientation, 1);
+        ExpectSamePixels(decoded.image, ImageMagickRgba(file, "psd"), c.tolerance);
+    }
+}
+
+// ImageMagick writes indexed PSDs it cannot read back itself: judged against
+// the picture they were made from.
+TEST(PsdReader, ReadsIndexedPicturesThroughTheirPalette) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    const std::string recipe = "-size 64x40 gradient:red-blue -depth 8 -colors 7";
+    const std::vector<uint8_t> file = Made("convert " + recipe + " -compress rle psd:", ".psd");
+    Decoded decoded;
+    ASSERT_EQ(Psd::Read(file.data(), file.size(), ReadRequest{}, decoded).status, ReadStatus::Ok);
+    ExpectSamePixels(decoded.image, Shell("convert " + recipe + " rgba:-"), 0);
+}
+
+// Header, colour mode data, resources and layers: the offset of the merged
+// picture.
+size_t PsdMergedOffset(const std::vector<uint8_t>& file) {
+    size_t at = 26;
+    for (int section = 0; section < 3; ++section) {
+        const uint32_t length = uint32_t{file[at]} << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3];
+        at += 4 + length;
+    }
+    return at;
+}
+
+TEST(PsdReader, SaysWhenTheMergedPictureIsMissingOrCutShort) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    const std::vector<uint8_t> file = Made("convert -size 30x20 gradient:red-blue -depth 8 -compress rle psd:", ".psd");
+    const size_t merged = PsdMergedOffset(file);
+    ASSERT_LT(merged, file.size());
+    Decoded decoded;
+
+    const std::vector<uint8_t> layersOnly(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(merged));
+    ReadResult result = Psd::Read(layersOnly.data(), layersOnly.size(), ReadRequest{}, decoded);
+    EXPECT_EQ(result.status, ReadStatus::NoPicture);
+    ASSERT_NE(result.reason, nullptr);
+    EXPECT_NE(std::wstring(result.reason).find(L"Photoshop"), std::wstring::npos);
+
+    for (size_t cut : {merged + 1, merged + 40, file.size() - 1}) {
+        const std::vector<uint8_t> shorter(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+        EXPECT_EQ(Psd::Read(shorter.data(), shorter.size(), ReadRequest{}, decoded).status, ReadStatus::Damaged) << cut;
+    }
+    ReadRequest small;
+    small.maxPixels = 30 * 20 - 1;
+    EXPECT_EQ(Psd::Read(file.data(), file.size(), small, decoded).status, ReadStatus::TooLarge);
+    EXPECT_EQ(Psd::Read(file.data() + 1, file.size() - 1, ReadRequest{}, decoded).status, ReadStatus::NotThisFormat);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(PhotoCdReader, ConvertsTheBasePictureAndItsRotationAsImageMagickDoes) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    std::vector<uint8_t> file = Made(
+        "convert -size 768x512 gradient:#c03020-#2080d0 \\( -size 768x512 pattern:checkerboard \\) "
+        "-compose multiply -composite -depth 8 pcd:",
+        ".pcd");
+    ASSERT_GT(file.size(), 0xE02u);
+    // The rotation in the header's attribute byte: none, a quarter turn
+    // either way (ImageMagick leaves a half turn alone).
+    for (uint8_t rotation : {uint8_t{0}, uint8_t{1}, uint8_t{3}}) {
+        SCOPED_TRACE("rotation " + std::to_string(rotation));
+        file[0xE02] = rotation;
+        Decoded decoded;
+        ASSERT_EQ(PhotoCd::Read(file.data(), file.size(), ReadRequest{}, decoded).status, ReadStatus::Ok);
+        ASSERT_EQ(decoded.image.width, 768u);
+        ASSERT_EQ(decoded.image.height, 512u);
+        Pixels::Orient(decoded.image, decoded.orientation);
+        // Chroma interpolated and the colour sums rounded alike, up to one step.
+        ExpectSamePixels(decoded.image, ImageMagickRgba(file, "pcd", "", ""), 1);
+    }
+    Decoded decoded;
+    const std::vector<uint8_t> cut(file.begin(), file.begin() + 0x30000 + 768 * 512);
+    EXPECT_EQ(PhotoCd::Read(cut.data(), cut.size(), ReadRequest{}, decoded).status, ReadStatus::Damaged);
+    file[0x800] = 'X';
+    EXPECT_EQ(PhotoCd::Read(file.data(), file.size(), ReadRequest{}, decoded).status, ReadStatus::NotThisFormat);
+}
+
+// ---------------------------------------------------------------------------
+
+// The one strip of a TIFF file that tiffcp wrote with -r larger than the page.
+std::vector<uint8_t> OnlyStrip(const std::vector<uint8_t>& tiff) {
+    const bool little = tiff.at(0) == 'I';
+    auto u16 = [&](size_t at) -> uint32_t { return little ? tiff.at(at) | tiff.at(at + 1) << 8 : tiff.at(at) << 8 | tiff.at(at + 1); };
+    auto u32 = [&](size_t at) {
+        return little ? uint32_t(u16(at)) | uint32_t(u16(at + 2)) << 16 : uint32_t(u16(at)) << 16 | u16(at + 2);
+    };
+    const uint32_t ifd = u32(4);
+    uint32_t offset = 0, count = 0;
+    for (uint32_t i = 0; i < u16(ifd); ++i) {
+        const size_t entry = ifd + 2 + 12 * i;
+        const uint32_t value = u16(entry + 2) == 3 ? uint32_t(u16(entry + 8)) : u32(entry + 8);
+        if (u16(entry) == 273) offset = value;
+        if (u16(entry) == 279) count = value;
+    }
+    EXPECT_GT(count, 0u);
+    return std::vector<uint8_t>(tiff.begin() + offset, tiff.begin() + offset + count);
+}
+
+TEST(G3FaxReader, ReadsModifiedHuffmanPagesWithEveryKindOfLineEnd) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    ASSERT_TRUE(HostTools::Have("tiffcp")) << "libtiff's tiffcp (libtiff-tools) is needed";
+    // Noise blurred into blobs (runs of every length), full-width and
+    // overlong bars (the make-up codes up to 1728), a fine line.
+    const std::string recipe =
+        "-size 1728x150 xc:white -seed 7 +noise Random -blur 0x3 -colorspace gray -threshold 50% "
+        "-fill black -draw \"rectangle 0,10 1727,12\" -draw \"rectangle 5,20 1727,22\" "
+        "-draw \"line 0,140 1727,145\" -fill white -draw \"rectangle 0,60 1727,70\" -monochrome";
+    TempFile picture(Shell("convert " + recipe + " png:-"), ".png");
+    const std::vector<uint8_t> expected = Shell("convert " + picture.Path() + " -depth 8 rgba:-");
+
+    // ImageMagick's own fax writer: an end-of-line code before every row.
+    const std::vector<uint8_t> imageMagick = Shell("convert " + picture.Path() + " g3:-");
+    // libtiff's Group 3 coder, with and without fill bits that put every
+    // end-of-line code on a byte boundary. Fax codes runs of 0 bits as
+    // white, so the picture goes in negated (TIFF's 0 is black here).
+    TempFile plain(Shell("convert " + picture.Path() + " -negate -monochrome -depth 1 -compress none tiff:-"), ".tif");
+    const std::vector<uint8_t> aligned =
+        OnlyStrip(Made("tiffcp -c g3:1d:fill -r 100000 " + plain.Path() + " ", ".tif"));
+    const std::vector<uint8_t> unaligned = OnlyStrip(Made("tiffcp -c g3:1d -r 100000 " + plain.Path() + " ", ".tif"));
+    // The same codes with the bits of every byte the other way round, as fax
+    // modems hand them over.
+    std::vector<uint8_t> reversed = imageMagick;
+    for (uint8_t& byte : reversed) {
+        uint8_t r = 0;
+        for (int b = 0; b < 8; ++b) r |= ((byte >> b) & 1) << (7 - b);
+        byte = r;
+    }
+    const std::pair<const char*, const std::vector<uint8_t>*> files[] = {
+        {"ImageMagick", &imageMagick}, {"tiffcp fill", &aligned}, {"tiffcp", &unaligned}, {"LSB first", &reversed}};
+    for (const auto& [name, file] : files) {
+        SCOPED_TRACE(name);
+        Decoded decoded;
+        ASSERT_EQ(G3Fax::Read(file->data(), file->size(), ReadRequest{}, decoded).status, ReadStatus::Ok);
+        ASSERT_EQ(decoded.image.width, G3Fax::kWidth);
+        ExpectSamePixels(decoded.image, expected, 0);
+        EXPECT_EQ(decoded.metadata.dpiX, 204);
+        EXPECT_EQ(decoded.metadata.dpiY, 196);
+    }
+    // ImageMagick reads its own file alike.
+    {
+        Decoded decoded;
+        ASSERT_EQ(G3Fax::ReadNormal(imageMagick.data(), imageMagick.size(), ReadRequest{}, decoded).status,
+                  ReadStatus::Ok);
+        EXPECT_EQ(decoded.metadata.dpiY, 98);
+        ExpectSamePixels(decoded.image, ImageMagickRgba(imageMagick, "fax", "-size 1728"), 0);
+    }
+    Decoded decoded;
+    // A page cut off in its middle rows is damaged; anything else is not a fax.
+    const std::vector<uint8_t> cut(imageMagick.begin(), imageMagick.begin() + imageMagick.size() / 2);
+    EXPECT_EQ(G3Fax::Read(cut.data(), cut.size(), ReadRequest{}, decoded).status, ReadStatus::Damaged);
+    const std::vector<uint8_t> png = Shell("convert " + picture.Path() + " png:-");
+    EXPECT_EQ(G3Fax::Read(png.data(), png.size(), ReadRequest{}, decoded).status, ReadStatus::NotThisFormat);
+    ReadRequest small;
+    small.maxPixels = G3Fax::kWidth * 100;
+    EXPECT_EQ(G3Fax::Read(imageMagick.data(), imageMagick.size(), small, decoded).status, ReadStatus::TooLarge);
+}
+
+// ---------------------------------------------------------------------------
+
+std::vector<uint8_t> Zlib(const std::vector<uint8_t>& data) {
+    uLongf length = compressBound(static_cast<uLong>(data.size()));
+    std::vector<uint8_t> out(length);
+    EXPECT_EQ(compress(out.data(), &length, data.data(), static_cast<uLong>(data.size())), Z_OK);
+    out.resize(length);
+    return out;
+}
+
+TEST(PaintShopProReader, ReadsTheFullSizeCompositeInEveryCompression) {
+    const PspModel::Picture p = PspModel::Sample(45, 23);
+    for (uint16_t compression : {0, 1, 2}) {
+        for (bool paletted : {false, true}) {
+            SCOPED_TRACE("compression " + std::to_string(compression) + (paletted ? ", paletted" : ", 24 bits"));
+            const std::vector<uint8_t> file = PspModel::WithComposite(p, compression, paletted, Zlib);
+            Decoded decoded;
+            ASSERT_EQ(PaintShopPro::Read(file.data(), file.size(), ReadRequest{}, decoded).status, ReadStatus::Ok);
+            ASSERT_EQ(decoded.image.width, p.width);
+            ASSERT_EQ(decoded.image.height, p.height);
+            EXPECT_NEAR(decoded.metadata.dpiX, 150, 1e-9);
+            for (uint32_t y = 0; y < p.height; ++y)
+                for (uint32_t x = 0; x < p.width; ++x) {
+                    const uint32_t rgb = p.Rgb(x, y, paletted);
+                    const uint8_t* px = decoded.image.Row(y) + x * 4;
+                    ASSERT_EQ(uint32_t{px[2]} << 16 | px[1] << 8 | px[0], rgb) << x << "," << y;
+                    ASSERT_EQ(px[3], 255);
+                }
+        }
+    }
+}
+
+TEST(PaintShopProReader, NamesTheFormatWhenThereIsNoComposite) {
+    const std::vector<uint8_t> layersOnly = PspModel::WithoutComposite(10, 10);
+    Decoded decoded;
+    const ReadResult result = PaintShopPro::Read(layersOnly.data(), layersOnly.size(), ReadRequest{}, decoded);
+    EXPECT_EQ(result.status, ReadStatus::NoPicture);
+    ASSERT_NE(result.reason, nullptr);
+    EXPECT_NE(std::wstring(result.reason).find(L"Paint-Shop-Pro"), std::wstring::npos);
+
+    // Cut anywhere inside the composite: damaged, never read past the end.
+    const std::vector<uint8_t> whole = PspModel::WithComposite(PspModel::Sample(9, 4), 1, false);
+    for (size_t cut = 40; cut < whole.size(); cut += 7) {
+        const std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+        const ReadStatus status = PaintShopPro::Read(part.data(), part.size(), ReadRequest{}, decoded).status;
+        EXPECT_TRUE(status == ReadStatus::Damaged || status == ReadStatus::NoPicture) << cut;
+    }
+    const std::vector<uint8_t> psd = {'8', 'B', 'P', 'S', 0, 1};
+    EXPECT_EQ(PaintShopPro::Read(psd.data(), psd.size(), ReadRequest{}, decoded).status, ReadStatus::NotThisFormat);
+}
+
+}  // namespace
