@@ -47,6 +47,15 @@ int ReadTiff(const ReadAt& readAt) {
     return 1;
 }
 
+int FromTiff(const uint8_t* data, size_t size) {
+    return ReadTiff([data, size](uint64_t offset, uint8_t* into, size_t want) -> size_t {
+        if (offset >= size) return 0;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(want, size - offset));
+        std::memcpy(into, data + offset, n);
+        return n;
+    });
+}
+
 int Read(const uint8_t* data, size_t size) {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return 1;
     size_t at = 2;
@@ -68,14 +77,7 @@ int Read(const uint8_t* data, size_t size) {
         const size_t bodySize = length - 2;
         if (marker == 0xE1 && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0) {
             // The block's body is a TIFF structure of its own, offsets from its start.
-            const uint8_t* tiff = body + 6;
-            const size_t tiffSize = bodySize - 6;
-            return ReadTiff([tiff, tiffSize](uint64_t offset, uint8_t* into, size_t want) -> size_t {
-                if (offset >= tiffSize) return 0;
-                const size_t n = std::min<uint64_t>(want, tiffSize - offset);
-                std::memcpy(into, tiff + offset, n);
-                return n;
-            });
+            return FromTiff(body + 6, bodySize - 6);
         }
         at += 2 + length;
     }

@@ -30,4 +30,8 @@ using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)
 // of range.
 int ReadTiff(const ReadAt& readAt);
 
+// The same from an Exif block's body, its TIFF header on (as a JPEG's APP1
+// holds it after "Exif\0\0").
+int FromTiff(const uint8_t* data, size_t size);
+
 }  // namespace ExifOrientation

@@ -11,7 +11,7 @@ namespace {
 // In the menu's order. Formats without an encoder in this build answer
 // with a message instead of a result.
 const std::vector<FormatInfo> kFormats = {
-    {"TOJPG", L".jpg", L"JPEG", false, WicEncoders::Jpeg},
+    {"TOJPG", L".jpg", L"JPEG", false, FormatEncoders::ToJpeg},
     {"TOGIF", L".gif", L"GIF", true, WicEncoders::Gif},  // one transparent palette entry
     {"TOBMP", L".bmp", L"Bitmap", false, WicEncoders::Bmp},
     {"TORLE", L".rle", L"RLE", false, FormatEncoders::ToRle},
@@ -20,7 +20,7 @@ const std::vector<FormatInfo> kFormats = {
     {"TOJPEG2000CS", L".j2k", L"JPEG2000 (CodeStream)", true, Jpeg2000Encoder::ToJ2k},
     {"TOTIFF", L".tif", L"TIFF", true, WicEncoders::Tiff},
     {"TOPCX", L".pcx", L"PCX", false, FormatEncoders::ToPcx},
-    {"TOPNG", L".png", L"PNG", true, WicEncoders::Png},
+    {"TOPNG", L".png", L"PNG", true, FormatEncoders::ToPng},
     {"TOICO", L".ico", L"ICO", true, FormatEncoders::ToIco},
     {"TOWBMP", L".wbmp", L"WBMP", false, FormatEncoders::ToWbmp},
     {"TOPS", L".ps", L"PostScript", false, FormatEncoders::ToPostScript},

@@ -2,8 +2,9 @@
 # Host build of the extension's pure byte rules under AddressSanitizer and
 # UndefinedBehaviorSanitizer: unit tests against reference models, each
 # fuzzer's seed corpus replayed, then each fuzzer run for a bounded time.
-# Installs clang, its fuzzer runtime, g++, cmake, OpenJPEG's and zlib's headers
-# and libtiff's tools (a fax coder the readers' tests use) when they are missing.
+# Installs clang, its fuzzer runtime, g++, cmake, OpenJPEG's and zlib's headers,
+# libtiff's tools (a fax coder the readers' tests use) and the JPEG, deflate and
+# PNG libraries when they are missing.
 #
 #   scripts/native-tests.sh                 # build dir build-native, 10 s a fuzzer
 #   NATIVE_FUZZ_SECONDS=60 scripts/native-tests.sh
@@ -28,6 +29,11 @@ have_cmd make || need+=(make)
 have_pkg libopenjp2-7-dev || need+=(libopenjp2-7-dev)
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
 have_cmd tiffcp || need+=(libtiff-tools)
+# The JPEG and PNG code is built on the host's libjpeg-turbo and libdeflate
+# (the same Debian versions the Windows build compiles); libpng judges it.
+have_pkg libjpeg62-turbo-dev || need+=(libjpeg62-turbo-dev)
+have_pkg libdeflate-dev || need+=(libdeflate-dev)
+have_pkg libpng-dev || need+=(libpng-dev)
 if [ ${#need[@]} -gt 0 ]; then
     SUDO=""
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi

@@ -4,12 +4,15 @@
 # run natively, one process a core (xargs -P), with the same settings: PNG at
 # each one's default compression, JPEG at quality 90, and a reduction into
 # 800x600 with the same bicubic (Catmull-Rom) filter, keeping JPEG.
-# Prints wall time, per-picture time, peak memory and the ratio ours/theirs.
+# Prints wall time, per-picture time, peak memory and the ratio ours/theirs,
+# for PNG also the ratio of the files' total sizes, and the floor: what the
+# converter's codecs alone take for the same pictures (bench_codecs.exe, one
+# core, spread over the cores), and how far each run is above it.
 #
 #   bench/converter/run.sh [--arch i686|x86_64] [--photos N] [--megapixels M] [--scale "10 100 1000"]
 #                          [--scale-only] [--against OTHER.exe] [--exe THIS.exe]
 #
-#   --photos N      pictures for the format runs (default 200)
+#   --photos N      pictures for the format runs (default 16)
 #   --megapixels M  their size (default 12: 4000x3000)
 #   --scale LIST    counts of 1-megapixel pictures for the per-picture time
 #                   at growing run sizes (default "10 100 1000")
@@ -18,13 +21,13 @@
 #                   series, alternating with this one, and the ratio
 #   --exe EXE       the transform.exe to time instead of the build's own
 #                   (which is then not built)
+#   --tasks LIST    which of png, jpg, rs (the 800x600 preset) to run (default all)
 #
-# Under Wine the JPEG encoder ignores the quality setting, so compare times,
-# not file sizes. The pictures are made once below build/bench-converter/.
+# The pictures are made once below build/bench-converter/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
-ARCH=x86_64 PHOTOS=200 MP=12 SCALE="10 100 1000" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
+ARCH=x86_64 PHOTOS=16 MP=12 SCALE="10 100 1000" TASKS="png jpg rs" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) ARCH="$2"; shift 2 ;;
@@ -34,7 +37,8 @@ while [ $# -gt 0 ]; do
         --scale-only) SCALE_ONLY=1; shift ;;
         --against) AGAINST="$(realpath "$2")"; shift 2 ;;
         --exe) OWN_EXE="$(realpath "$2")"; shift 2 ;;
-        -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --tasks) TASKS="$2"; shift 2 ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -118,13 +122,29 @@ SET="$WORK/set-$PHOTOS-$W"
 make_set "$SET" "$PHOTOS" "$W" "$H"
 echo "transform.exe ($ARCH, under Wine) against ImageMagick $(convert -version | sed -n '1s/Version: ImageMagick \([^ ]*\).*/\1/p') (native), $CORES cores"
 echo "$PHOTOS photos of ${W}x${H} (JPEG)"
-printf '%-22s %10s %10s %10s %10s %8s %8s\n' task ours_s theirs_s ours_MiB theirs_MiB ratio_t ratio_m
+# The floor: the codecs alone on four of the photos, one core, in ms a picture.
+read -r _ f_decode _ f_jpeg _ f_png _ f_preset < <(wine "$ROOT/build/$ARCH/bin/bench_codecs.exe" \
+    $(for f in $(ls "$SET"/photo*.jpg | head -4); do winepath -w "$f"; done) 2>/dev/null)
+echo "floor a picture on one core: decode $f_decode ms, JPEG encode $f_jpeg ms, PNG encode $f_png ms, 800x600 preset $f_preset ms"
+printf '%-22s %10s %10s %10s %10s %8s %8s %8s %10s\n' task ours_s theirs_s ours_MiB theirs_MiB ratio_t ratio_m floor_s ours/floor
 for task in png:TOPNG jpg:TOJPG rs:RS_1; do
     kind=${task%%:*} token=${task#*:}
+    [[ " $TASKS " == *" $kind "* ]] || continue
+    case "$kind" in
+        png) floor=$(awk -v a="$f_decode" -v b="$f_png" 'BEGIN{print a+b}') ;;
+        jpg) floor=$(awk -v a="$f_decode" -v b="$f_jpeg" 'BEGIN{print a+b}') ;;
+        rs) floor=$f_preset ;;
+    esac
     stage "$SET" "$WORK/run"; read -r ot om < <(ours "$WORK/run" "$token")
+    osize=$(cat "$WORK/run"/*.png 2>/dev/null | wc -c || true)
     stage "$SET" "$WORK/run"; read -r tt tm < <(theirs "$WORK/run" "$kind")
-    awk -v n="to $kind" -v ot="$ot" -v tt="$tt" -v om="$om" -v tm="$tm" 'BEGIN{
-        printf "%-22s %10.2f %10.2f %10.0f %10.0f %8.2f %8.2f\n", n, ot, tt, om/1024, tm/1024, ot/tt, om/tm}'
+    tsize=$(cat "$WORK/run"/*.png 2>/dev/null | wc -c || true)
+    awk -v n="to $kind" -v ot="$ot" -v tt="$tt" -v om="$om" -v tm="$tm" -v f="$floor" -v c="$CORES" -v p="$PHOTOS" 'BEGIN{
+        fs = f * p / c / 1000
+        printf "%-22s %10.2f %10.2f %10.0f %10.0f %8.2f %8.2f %8.2f %10.2f\n", n, ot, tt, om/1024, tm/1024, ot/tt, om/tm, fs, ot/fs}'
+    if [ "$kind" = png ]; then
+        awk -v o="$osize" -v t="$tsize" 'BEGIN{printf "  PNG files: ours %d bytes, theirs %d bytes, ratio %.3f\n", o, t, o/t}'
+    fi
 done
 rm -rf "$WORK/run"
 echo

@@ -13,6 +13,7 @@
 #include "converter/readers/Gif.h"
 #include "converter/readers/HaloCut.h"
 #include "converter/readers/IcoCur.h"
+#include "converter/readers/Jpeg.h"
 #include "converter/readers/Jpeg2000.h"
 #include "converter/readers/Metafile.h"
 #include "converter/readers/Netpbm.h"
@@ -210,7 +211,7 @@ bool IsPaintShopPro(const uint8_t* head, size_t size) {
 // one that needs more (a file beside the picture, the extension) gets a
 // small adapter here that takes the Input.
 const Row kReaders[] = {
-    {L"JPEG", L".jpg .jpeg .jpe", IsJpeg, ReadWithWic, false, "TOJPG"},
+    {L"JPEG", L".jpg .jpeg .jpe", IsJpeg, Bytes<Jpeg::Read>, true, "TOJPG"},
     {L"PNG", L".png", IsPng, ReadWithWic, false, "TOPNG"},
     {L"GIF", L".gif", IsGif, ReadGif, true, "TOGIF"},
     {L"TIFF", L".tif .tiff", IsTiff, ReadWithWic, false, "TOTIFF"},

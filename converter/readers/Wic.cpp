@@ -3,8 +3,6 @@
 #include <new>
 #include <vector>
 
-#include "converter/ExifOrientation.h"
-
 namespace Wic {
 
 namespace {

@@ -1,7 +1,7 @@
 // Reads a picture with Windows Imaging Component: the first frame (of an
 // animated GIF or a multi-page TIFF too) as stored, as straight BGRA, with
 // the orientation its camera tag asks for. The door (Readers.h) decides which
-// files come here: JPEG, PNG, GIF, TIFF, BMP/DIB/RLE, the PNG images inside
+// files come here: PNG, GIF, TIFF, BMP/DIB/RLE, the PNG images inside
 // icons, and as the last resort whatever codecs the user installed.
 #pragma once
 

@@ -5,14 +5,19 @@
 
 #include "converter/Resampling.h"
 #include "converter/metadata/BmpHeader.h"
+#include "converter/metadata/JpegMarkers.h"
+#include "converter/metadata/PngChunks.h"
 #include "converter/writers/WicEncoders.h"
 #include "converter/writers/Ico.h"
+#include "converter/writers/Jpeg.h"
 #include "converter/writers/Page.h"
 #include "converter/writers/Pcx.h"
 #include "converter/writers/Pdf.h"
+#include "converter/writers/Png.h"
 #include "converter/writers/PostScript.h"
 #include "converter/writers/Rle8.h"
 #include "converter/writers/Wbmp.h"
+#include "converter/writers/WithMetadata.h"
 
 namespace FormatEncoders {
 namespace {
@@ -39,16 +44,28 @@ HRESULT Written(std::vector<uint8_t>&& bytes, std::vector<uint8_t>& out) {
     return S_OK;
 }
 
-// The DCT stream for a page: WIC's JPEG of the opaque picture.
+// The DCT stream for a page: the opaque picture as JPEG.
 HRESULT PagePixels(const EncodeOptions& options, const Image& image, Page::Pixels& pixels) {
-    std::vector<uint8_t> jpeg;
-    const HRESULT hr = WicEncoders::Encode(options.wic, GUID_ContainerFormatJpeg, image, WicEncoders::Alpha::Drop,
-                                           options.jpegQuality / 100.0f, jpeg);
-    if (FAILED(hr)) return hr;
+    const std::vector<uint8_t> jpeg = Jpeg::Write(image, options.jpegQuality, nullptr);
+    if (jpeg.empty()) return TooLarge;
     return Page::FromJpeg(jpeg, pixels) ? S_OK : WINCODEC_ERR_BADIMAGE;
 }
 
 }  // namespace
+
+// The metadata reaches the markers once EncodeOptions carries it.
+HRESULT ToJpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() {
+        return WithMetadata(options, Written(Jpeg::Write(image, options.jpegQuality, nullptr), out), out,
+                            JpegMarkers::Embed);
+    });
+}
+
+HRESULT ToPng(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() {
+        return WithMetadata(options, Written(Png::Write(image, Png::Options()), out), out, PngChunks::Embed);
+    });
+}
 
 HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     return Guarded(out, [&]() {
@@ -76,7 +93,7 @@ HRESULT ToWbmp(const EncodeOptions&, const Image& image, std::vector<uint8_t>& o
 // stream, and the smaller usual sizes as 32-bit images, each with
 // transparent margins. The small ones are made from the large one: a quarter
 // of the filtering of going from the picture each time, and the same look.
-HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+HRESULT ToIco(const EncodeOptions&, const Image& image, std::vector<uint8_t>& out) {
     return Guarded(out, [&]() -> HRESULT {
         if (!image.Valid()) return E_INVALIDARG;
         auto fit = [](const Image& from, uint32_t side) {
@@ -90,9 +107,10 @@ HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint
         std::vector<Ico::Entry> entries(1);
         entries[0].width = entries[0].height = largest;
         // 32-bit whatever its alpha, as the icon's directory entry says it is.
-        const HRESULT hr = WicEncoders::Encode(options.wic, GUID_ContainerFormatPng, Ico::OnSquare(large, largest),
-                                               WicEncoders::Alpha::Always, 0.0f, entries[0].png);
-        if (FAILED(hr)) return hr;
+        Png::Options png;
+        png.alwaysRgba = true;
+        entries[0].png = Png::Write(Ico::OnSquare(large, largest), png);
+        if (entries[0].png.empty()) return TooLarge;
         for (uint32_t side : {48u, 32u, 16u}) {
             if (side >= largest) continue;
             Ico::Entry entry;

@@ -1,13 +1,15 @@
-// The converter's encoders for the formats the platform's imaging component
-// does not write (JPEG 2000 apart: converter/writers/): each takes the pure writer of its format and adds what
-// only WIC gives (a palette made from the picture, JPEG and PNG streams, by
-// way of converter/writers/WicEncoders.h).
+// The converter's encoders for the formats it writes with pure writers of its
+// own (JPEG 2000 apart: converter/writers/Jpeg2000Encoder.h): each takes the
+// writer of its format and adds what only WIC gives (a palette made from the
+// picture, by way of converter/writers/WicEncoders.h).
 #pragma once
 
 #include "converter/Formats.h"
 
 namespace FormatEncoders {
 
+HRESULT ToJpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+HRESULT ToPng(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToPcx(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);

@@ -5,11 +5,10 @@
 #include "converter/Com.h"
 #include "converter/Pixels.h"
 #include "converter/metadata/BmpHeader.h"
-#include "converter/metadata/JpegMarkers.h"
-#include "converter/metadata/PngChunks.h"
 #include "converter/metadata/TiffTags.h"
 #include "converter/writers/Dither.h"
 #include "converter/writers/GifBlocks.h"
+#include "converter/writers/WithMetadata.h"
 
 namespace WicEncoders {
 
@@ -71,18 +70,6 @@ HRESULT WriteIndexed(IWICImagingFactory* wic, IWICBitmapFrameEncode* frame, cons
         hr = frame->WritePixels(indexed.height, indexed.width, static_cast<UINT>(indexed.indices.size()),
                                 indexed.indices.data());
     return hr;
-}
-
-// The encoder's bytes with the metadata put in by `embed` (a pure function of
-// the bytes): the same result whichever encoder wrote them, and whatever
-// metadata interfaces it has.
-template <class Embed>
-HRESULT WithMetadata(const EncodeOptions& options, HRESULT encoded, std::vector<uint8_t>& out, Embed embed) {
-    if (FAILED(encoded) || !options.metadata) return encoded;
-    std::vector<uint8_t> with = embed(out, *options.metadata);
-    if (with.empty()) return WINCODEC_ERR_BADIMAGE;  // our own encoder's bytes are always readable
-    out = std::move(with);
-    return S_OK;
 }
 
 }  // namespace
@@ -171,11 +158,6 @@ HRESULT Encode(IWICImagingFactory* wic, const GUID& container, const Image& imag
     return StreamBytes(stream.Get(), out);
 }
 
-HRESULT Jpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    const HRESULT hr =
-        Encode(options.wic, GUID_ContainerFormatJpeg, image, Alpha::Drop, options.jpegQuality / 100.0f, out);
-    return WithMetadata(options, hr, out, JpegMarkers::Embed);
-}
 HRESULT Gif(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     const HRESULT hr = Encode(options.wic, GUID_ContainerFormatGif, image, Alpha::WhenTransparent, 0.0f, out);
     // The encoders differ in what they take for transparency (metadata
@@ -193,10 +175,6 @@ HRESULT Bmp(const EncodeOptions& options, const Image& image, std::vector<uint8_
 HRESULT Tiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     const HRESULT hr = Encode(options.wic, GUID_ContainerFormatTiff, image, Alpha::WhenTransparent, 0.0f, out);
     return WithMetadata(options, hr, out, TiffTags::Embed);
-}
-HRESULT Png(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    const HRESULT hr = Encode(options.wic, GUID_ContainerFormatPng, image, Alpha::WhenTransparent, 0.0f, out);
-    return WithMetadata(options, hr, out, PngChunks::Embed);
 }
 
 }  // namespace WicEncoders

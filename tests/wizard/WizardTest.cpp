@@ -345,4 +345,32 @@ TEST_F(WizardTest, AFolderThatCannotBeWrittenIsRefused) {
     EXPECT_TRUE(Names(locked).empty());
 }
 
+TEST_F(WizardTest, TheChosenJpegQualityGivesImageMagicksFidelity) {
+    // A photo-like picture: smooth areas and fine detail.
+    MakePicture(At(L"photo.png"), "-size 480x360 plasma:fractal -seed 5 -blur 0x0.7 -depth 8");
+    double sizes[2] = {};
+    int i = 0;
+    for (int quality : {50, 95}) {
+        SCOPED_TRACE(quality);
+        const HWND dialog = Open({At(L"photo.png")});
+        ASSERT_NE(dialog, nullptr) << "no wizard dialog appeared";
+        Choose(dialog, IDC_WIZARD_FORMAT, L"JPEG (.jpg)");
+        Type(dialog, IDC_WIZARD_QUALITY, std::to_wstring(quality));
+        Click(dialog, IDOK);
+        const ProcessResult run = Finish();
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        const std::wstring ours = At(L"q" + std::to_wstring(quality) + L".jpg");
+        ASSERT_TRUE(MoveFileW(At(L"photo.jpg").c_str(), ours.c_str()));
+        sizes[i++] = static_cast<double>(Bytes(ours).size());
+        // ImageMagick at the same quality with the same 4:2:0 subsampling
+        // (its own default above 90 is none).
+        const std::wstring theirs = At(L"im" + std::to_wstring(quality) + L".jpg");
+        MakePicture(theirs, Unix(At(L"photo.png")) + " -sampling-factor 2x2 -quality " + std::to_string(quality));
+        const double psnr = Compare(At(L"photo.png"), ours, "PSNR");
+        EXPECT_NEAR(psnr, Compare(At(L"photo.png"), theirs, "PSNR"), 1.0);
+        EXPECT_GT(psnr, quality == 50 ? 25.0 : 35.0);
+    }
+    EXPECT_GT(sizes[1], 1.5 * sizes[0]) << "quality 95 is not larger than 50";
+}
+
 }  // namespace

@@ -1,0 +1,230 @@
+#include "converter/readers/Jpeg.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "converter/ExifOrientation.h"
+#include "converter/Pixels.h"
+
+namespace Jpeg {
+
+namespace {
+
+// A progressive file may hold any number of scans, each a pass over all
+// coefficients: a small hostile file could keep a worker busy for minutes.
+// Real encoders write about ten; libjpeg-turbo's own tools refuse above 500.
+constexpr int MaxScans = 500;
+
+// libjpeg reports a fatal error by calling error_exit, which must not
+// return: it jumps back into the stage that made the call. Warnings are
+// collected instead of printed.
+struct Session {
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr errors;
+    jpeg_progress_mgr progress;
+    std::jmp_buf jump;
+    int failure = 0;         // the message code of the fatal error
+    bool truncated = false;  // the data ended before the picture did
+    bool tooManyScans = false;
+    bool created = false;
+    JOCTET* icc = nullptr;  // the reassembled profile, malloc'ed by libjpeg
+    unsigned int iccSize = 0;
+
+    Session() {
+        std::memset(&cinfo, 0, sizeof cinfo);
+        std::memset(&errors, 0, sizeof errors);
+        std::memset(&progress, 0, sizeof progress);
+    }
+    ~Session() {
+        std::free(icc);
+        if (created) jpeg_destroy_decompress(&cinfo);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+};
+
+Session& Of(j_common_ptr cinfo) { return *static_cast<Session*>(cinfo->client_data); }
+
+void OnError(j_common_ptr cinfo) {
+    Session& session = Of(cinfo);
+    session.failure = cinfo->err->msg_code;
+    std::longjmp(session.jump, 1);
+}
+
+void OnMessage(j_common_ptr cinfo, int level) {
+    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) Of(cinfo).truncated = true;
+}
+
+void OnOutput(j_common_ptr) {}
+
+void OnProgress(j_common_ptr cinfo) {
+    const auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (decompress->input_scan_number > MaxScans) {
+        Of(cinfo).tooManyScans = true;
+        std::longjmp(Of(cinfo).jump, 1);
+    }
+}
+
+// The stages below call into libjpeg, which may jump back to their setjmp:
+// they hold nothing that needs destroying, so the jump skips no destructor.
+
+bool ReadHeader(Session& session, const uint8_t* data, size_t size) {
+    if (setjmp(session.jump)) return false;
+    jpeg_decompress_struct& cinfo = session.cinfo;
+    cinfo.err = jpeg_std_error(&session.errors);
+    session.errors.error_exit = OnError;
+    session.errors.emit_message = OnMessage;
+    session.errors.output_message = OnOutput;
+    cinfo.client_data = &session;
+    session.created = true;  // destroying a half-made decompressor is safe
+    jpeg_create_decompress(&cinfo);
+    cinfo.client_data = &session;  // cleared by the creation
+    session.progress.progress_monitor = OnProgress;
+    cinfo.progress = &session.progress;
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&cinfo, TRUE);
+    if (!jpeg_read_icc_profile(&cinfo, &session.icc, &session.iccSize)) {
+        session.icc = nullptr;
+        session.iccSize = 0;
+    }
+    return true;
+}
+
+bool Prepare(Session& session, unsigned reduction) {
+    if (setjmp(session.jump)) return false;
+    jpeg_decompress_struct& cinfo = session.cinfo;
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = reduction;
+    jpeg_calc_output_dimensions(&cinfo);
+    return true;
+}
+
+bool Decompress(Session& session, uint8_t* pixels, size_t stride) {
+    if (setjmp(session.jump)) return false;
+    jpeg_decompress_struct& cinfo = session.cinfo;
+    jpeg_start_decompress(&cinfo);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = pixels + cinfo.output_scanline * stride;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    // The rest of the file (trailing markers, garbage) is of no interest.
+    jpeg_abort_decompress(&cinfo);
+    return true;
+}
+
+ReadResult Failure(const Session& session) {
+    if (session.failure == JERR_OUT_OF_MEMORY) return {ReadStatus::OutOfMemory};
+    if (session.failure == JERR_BAD_PRECISION || session.failure == JERR_NOT_COMPILED)
+        return {ReadStatus::Unsupported};
+    return {ReadStatus::Damaged};
+}
+
+// CMYK as Windows' imaging component shows it: each colour times the black,
+// no colour management. Adobe's writers (the APP14 marker) store the inks
+// inverted, as most CMYK JPEGs in the wild are.
+void CmykToBgra(Image& image, bool inverted) {
+    uint8_t* p = image.bgra.data();
+    for (size_t i = 0, n = image.bgra.size() / 4; i < n; ++i, p += 4) {
+        uint32_t c = p[0], m = p[1], y = p[2], k = p[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        p[0] = static_cast<uint8_t>((y * k + 127) / 255);
+        p[1] = static_cast<uint8_t>((m * k + 127) / 255);
+        p[2] = static_cast<uint8_t>((c * k + 127) / 255);
+        p[3] = 255;
+    }
+}
+
+bool StartsWith(const jpeg_saved_marker_ptr marker, const char* prefix, size_t length) {
+    return marker->data_length >= length && std::memcmp(marker->data, prefix, length) == 0;
+}
+
+void TakeMetadata(const Session& session, Decoded& out) {
+    const jpeg_decompress_struct& cinfo = session.cinfo;
+    static const char kExif[] = "Exif\0";           // and one more zero
+    static const char kXmp[] = "http://ns.adobe.com/xap/1.0/";  // and its zero
+    for (jpeg_saved_marker_ptr marker = cinfo.marker_list; marker; marker = marker->next) {
+        if (marker->marker != JPEG_APP0 + 1) continue;
+        if (out.metadata.exif.empty() && StartsWith(marker, kExif, 6)) {
+            out.metadata.exif.assign(marker->data + 6, marker->data + marker->data_length);
+        } else if (out.metadata.xmp.empty() && StartsWith(marker, kXmp, sizeof kXmp)) {
+            out.metadata.xmp.assign(marker->data + sizeof kXmp, marker->data + marker->data_length);
+        }
+    }
+    if (session.icc) out.metadata.icc.assign(session.icc, session.icc + session.iccSize);
+    if (!out.metadata.exif.empty())
+        out.orientation = ExifOrientation::FromTiff(out.metadata.exif.data(), out.metadata.exif.size());
+    // Units 0 give only the aspect of a pixel, no resolution.
+    if (cinfo.saw_JFIF_marker && cinfo.X_density > 0 && cinfo.Y_density > 0) {
+        const double perInch = cinfo.density_unit == 1 ? 1.0 : cinfo.density_unit == 2 ? 2.54 : 0.0;
+        out.metadata.dpiX = cinfo.X_density * perInch;
+        out.metadata.dpiY = cinfo.Y_density * perInch;
+    }
+}
+
+}  // namespace
+
+unsigned Reduction(PixelSize stored, int orientation, const ReadRequest& request) {
+    if (request.box.width == 0 || request.box.height == 0 || stored.width == 0 || stored.height == 0) return 1;
+    const PixelSize upright =
+        Pixels::TurnsSideways(orientation) ? PixelSize{stored.height, stored.width} : stored;
+    const PixelSize fit = Geometry::FitInside(upright, request.box, request.enlarge);
+    for (unsigned reduction : {8u, 4u, 2u}) {
+        const uint32_t width = (upright.width + reduction - 1) / reduction;
+        const uint32_t height = (upright.height + reduction - 1) / reduction;
+        if (width >= fit.width && height >= fit.height) return reduction;
+    }
+    return 1;
+}
+
+ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    if (size < 3 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF) return {ReadStatus::NotThisFormat};
+    if (size > 0xFFFFFFFFu) return {ReadStatus::TooLarge};  // libjpeg counts bytes in an unsigned long
+    try {
+        Session session;
+        if (!ReadHeader(session, data, size)) return Failure(session);
+        jpeg_decompress_struct& cinfo = session.cinfo;
+        if (cinfo.image_width == 0 || cinfo.image_height == 0) return {ReadStatus::Damaged};
+        if (uint64_t{cinfo.image_width} * cinfo.image_height > request.maxPixels) return {ReadStatus::TooLarge};
+
+        out = Decoded();
+        TakeMetadata(session, out);
+        const unsigned reduction =
+            Reduction({cinfo.image_width, cinfo.image_height}, out.orientation, request);
+        if (!Prepare(session, reduction)) return Failure(session);
+
+        Image& image = out.image;
+        image.width = cinfo.output_width;
+        image.height = cinfo.output_height;
+        image.bgra.resize(image.Stride() * image.height);
+        if (!Decompress(session, image.bgra.data(), image.Stride())) {
+            out = Decoded();
+            return session.tooManyScans ? ReadResult{ReadStatus::Damaged} : Failure(session);
+        }
+        if (session.truncated) {
+            out = Decoded();
+            return {ReadStatus::Damaged};
+        }
+        if (cinfo.out_color_space == JCS_CMYK) CmykToBgra(image, cinfo.saw_Adobe_marker);
+        return {ReadStatus::Ok};
+    } catch (const std::bad_alloc&) {
+        out = Decoded();
+        return {ReadStatus::OutOfMemory};
+    }
+}
+
+}  // namespace Jpeg

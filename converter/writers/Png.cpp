@@ -1,0 +1,296 @@
+#include "converter/writers/Png.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <libdeflate.h>
+
+namespace Png {
+
+namespace {
+
+enum ColourType : uint8_t { Grey = 0, Rgb = 2, Palette = 3, Rgba = 6 };
+
+// The sides are 31-bit numbers.
+constexpr uint32_t MaxSide = 0x7FFFFFFF;
+
+struct Layout {
+    ColourType type = Rgb;
+    std::vector<uint32_t> palette;  // 0xAARRGGBB, for Palette
+    size_t bytesPerPixel = 3;
+    uint8_t bitDepth = 8;  // a palette of up to 2, 4 or 16 colours packs 8, 4 or 2 pixels a byte
+};
+
+// A small open-addressing table of the colours seen so far: the palette
+// is built in the same pass that finds there are too many colours.
+class ColourTable {
+public:
+    // The colour's index, or -1 when a 257th colour turns up.
+    int Index(uint32_t colour) {
+        size_t slot = (colour * 0x9E3779B1u) >> 23;  // 512 slots
+        while (used_[slot]) {
+            if (keys_[slot] == colour) return values_[slot];
+            slot = (slot + 1) & 511;
+        }
+        if (colours.size() == 256) return -1;
+        used_[slot] = true;
+        keys_[slot] = colour;
+        values_[slot] = static_cast<uint8_t>(colours.size());
+        colours.push_back(colour);
+        return values_[slot];
+    }
+
+    std::vector<uint32_t> colours;
+
+private:
+    bool used_[512] = {};
+    uint32_t keys_[512] = {};
+    uint8_t values_[512] = {};
+};
+
+uint32_t Argb(const uint8_t* p) {
+    return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+}
+
+// The smallest lossless layout. A photo leaves the palette after a few
+// rows, so the look costs little.
+Layout Choose(const Image& image, bool alwaysRgba, std::vector<uint8_t>& indices) {
+    Layout layout;
+    if (alwaysRgba) {
+        layout.type = Rgba;
+        layout.bytesPerPixel = 4;
+        return layout;
+    }
+    bool opaque = true, grey = true, fewColours = true;
+    ColourTable table;
+    indices.resize(static_cast<size_t>(image.width) * image.height);
+    const uint8_t* p = image.bgra.data();
+    for (size_t i = 0, n = indices.size(); i < n; ++i, p += 4) {
+        opaque = opaque && p[3] == 255;
+        grey = grey && p[0] == p[1] && p[1] == p[2];
+        if (fewColours) {
+            const int index = table.Index(Argb(p));
+            if (index < 0) {
+                fewColours = false;
+                if (!opaque && !grey) break;  // nothing smaller than RGBA is left to find
+            } else {
+                indices[i] = static_cast<uint8_t>(index);
+            }
+        }
+    }
+    // Grey beats a palette of greys: no PLTE chunk, and the filters work
+    // on brightness, not on indices.
+    if (grey && opaque) {
+        layout.type = Grey;
+        layout.bytesPerPixel = 1;
+    } else if (fewColours) {
+        layout.type = Palette;
+        layout.bytesPerPixel = 1;
+        layout.palette = std::move(table.colours);
+        const size_t colours = layout.palette.size();
+        layout.bitDepth = colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8;
+    } else {
+        layout.type = opaque ? Rgb : Rgba;
+        layout.bytesPerPixel = opaque ? 3 : 4;
+    }
+    if (layout.type != Palette) indices.clear();
+    return layout;
+}
+
+// One row in the file's sample order, before filtering.
+void Pack(const Image& image, const Layout& layout, const std::vector<uint8_t>& indices, uint32_t y,
+          uint8_t* row) {
+    const uint8_t* p = image.Row(y);
+    const uint32_t width = image.width;
+    switch (layout.type) {
+    case Grey:
+        for (uint32_t x = 0; x < width; ++x) row[x] = p[4 * x];
+        break;
+    case Palette: {
+        const uint8_t* index = indices.data() + static_cast<size_t>(y) * width;
+        if (layout.bitDepth == 8) {
+            std::memcpy(row, index, width);
+            break;
+        }
+        // Packed from the most significant bit on; the last byte's unused bits stay zero.
+        const unsigned bits = layout.bitDepth, perByte = 8 / bits;
+        for (uint32_t x = 0; x < width; x += perByte) {
+            uint8_t byte = 0;
+            for (unsigned k = 0; k < perByte; ++k)
+                byte = static_cast<uint8_t>(byte << bits | (x + k < width ? index[x + k] : 0));
+            *row++ = byte;
+        }
+        break;
+    }
+    case Rgb:
+        for (uint32_t x = 0; x < width; ++x, p += 4, row += 3) {
+            row[0] = p[2];
+            row[1] = p[1];
+            row[2] = p[0];
+        }
+        break;
+    case Rgba:
+        for (uint32_t x = 0; x < width; ++x, p += 4, row += 4) {
+            row[0] = p[2];
+            row[1] = p[1];
+            row[2] = p[0];
+            row[3] = p[3];
+        }
+        break;
+    }
+}
+
+uint8_t PaethPredictor(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
+    return static_cast<uint8_t>(pb <= pc ? b : c);
+}
+
+uint64_t Cost(const uint8_t* bytes, size_t length) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < length; ++i) sum += bytes[i] < 128 ? bytes[i] : 256 - bytes[i];
+    return sum;
+}
+
+// Writes filter byte and filtered row to `out`; `above` is the previous
+// unfiltered row (zeros for the first). Each of the five filters is tried
+// and the one with the smallest sum of the bytes taken as signed kept.
+// `scratch` holds four rows.
+void Filter(const uint8_t* row, const uint8_t* above, size_t length, size_t bpp, uint8_t* out,
+            uint8_t* scratch) {
+    uint8_t* sub = scratch;
+    uint8_t* up = scratch + length;
+    uint8_t* average = scratch + 2 * length;
+    uint8_t* paeth = scratch + 3 * length;
+    const size_t lead = bpp < length ? bpp : length;
+    for (size_t i = 0; i < lead; ++i) {
+        sub[i] = row[i];
+        up[i] = static_cast<uint8_t>(row[i] - above[i]);
+        average[i] = static_cast<uint8_t>(row[i] - (above[i] >> 1));
+        paeth[i] = static_cast<uint8_t>(row[i] - above[i]);
+    }
+    for (size_t i = lead; i < length; ++i) {
+        const uint8_t a = row[i - bpp], b = above[i], c = above[i - bpp];
+        sub[i] = static_cast<uint8_t>(row[i] - a);
+        up[i] = static_cast<uint8_t>(row[i] - b);
+        average[i] = static_cast<uint8_t>(row[i] - ((a + b) >> 1));
+        paeth[i] = static_cast<uint8_t>(row[i] - PaethPredictor(a, b, c));
+    }
+    const uint8_t* candidates[5] = {row, sub, up, average, paeth};
+    uint8_t best = 0;
+    uint64_t bestCost = Cost(row, length);
+    for (uint8_t type = 1; type < 5; ++type) {
+        const uint64_t cost = Cost(candidates[type], length);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = type;
+        }
+    }
+    out[0] = best;
+    std::memcpy(out + 1, candidates[best], length);
+}
+
+// A chunk: length, type, data, CRC of type and data.
+void AppendChunk(std::vector<uint8_t>& file, const char* type, const uint8_t* data, size_t size) {
+    const size_t at = file.size();
+    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<uint8_t>(size >> shift));
+    file.insert(file.end(), type, type + 4);
+    if (size) file.insert(file.end(), data, data + size);
+    const uint32_t crc = libdeflate_crc32(0, file.data() + at + 4, size + 4);
+    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<uint8_t>(crc >> shift));
+}
+
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
+};
+
+}  // namespace
+
+std::vector<uint8_t> Write(const Image& image, const Options& options) {
+    if (!image.Valid() || image.width > MaxSide || image.height > MaxSide) return {};
+    std::vector<uint8_t> indices;
+    const Layout layout = Choose(image, options.alwaysRgba, indices);
+
+    // Filtered rows, each behind its filter type byte.
+    const size_t length = layout.bitDepth == 8 ? static_cast<size_t>(image.width) * layout.bytesPerPixel
+                                               : (static_cast<size_t>(image.width) * layout.bitDepth + 7) / 8;
+    if (length + 1 > SIZE_MAX / image.height) return {};
+    std::vector<uint8_t> filtered((length + 1) * image.height);
+    std::vector<uint8_t> rows(2 * length, 0), scratch(4 * length);
+    uint8_t* current = rows.data();
+    uint8_t* above = rows.data() + length;
+    // A palette's indices have no order worth predicting: no filter, as
+    // libpng's own advice has it.
+    const bool filter = layout.type != Palette;
+    for (uint32_t y = 0; y < image.height; ++y) {
+        Pack(image, layout, indices, y, current);
+        uint8_t* out = filtered.data() + static_cast<size_t>(y) * (length + 1);
+        if (filter) {
+            Filter(current, above, length, layout.bytesPerPixel, out, scratch.data());
+        } else {
+            out[0] = 0;
+            std::memcpy(out + 1, current, length);
+        }
+        std::swap(current, above);
+    }
+    indices.clear();
+    indices.shrink_to_fit();
+
+    // A palette's data is a third of RGB's or less, and its pictures are
+    // graphics, where the stronger levels find far more: level 9 costs
+    // about what RGB costs at the usual level.
+    const int level = layout.type == Palette ? std::max(options.level, 9) : options.level;
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(std::clamp(level, 1, 12)));
+    if (!compressor) return {};
+    std::vector<uint8_t> compressed(libdeflate_zlib_compress_bound(compressor.get(), filtered.size()));
+    const size_t compressedSize = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(),
+                                                          compressed.data(), compressed.size());
+    if (compressedSize == 0) return {};
+    filtered.clear();
+    filtered.shrink_to_fit();
+
+    std::vector<uint8_t> file;
+    file.reserve(compressedSize + 1024 + 3 * layout.palette.size());
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    file.insert(file.end(), kSignature, kSignature + 8);
+    uint8_t header[13];
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<uint8_t>(image.width >> (24 - 8 * i));
+        header[4 + i] = static_cast<uint8_t>(image.height >> (24 - 8 * i));
+    }
+    header[8] = layout.bitDepth;
+    header[9] = layout.type;
+    header[10] = header[11] = header[12] = 0;  // deflate, adaptive filtering, not interlaced
+    AppendChunk(file, "IHDR", header, sizeof header);
+    for (const Chunk& chunk : options.chunks) {
+        if (chunk.data.size() > 0x7FFFFFFF) continue;
+        AppendChunk(file, chunk.type.data(), chunk.data.data(), chunk.data.size());
+    }
+    if (layout.type == Palette) {
+        std::vector<uint8_t> plte, trns;
+        for (uint32_t colour : layout.palette) {
+            plte.push_back(static_cast<uint8_t>(colour >> 16));
+            plte.push_back(static_cast<uint8_t>(colour >> 8));
+            plte.push_back(static_cast<uint8_t>(colour));
+            trns.push_back(static_cast<uint8_t>(colour >> 24));
+        }
+        // Trailing opaque entries need no tRNS byte.
+        while (!trns.empty() && trns.back() == 255) trns.pop_back();
+        AppendChunk(file, "PLTE", plte.data(), plte.size());
+        if (!trns.empty()) AppendChunk(file, "tRNS", trns.data(), trns.size());
+    }
+    // The data in chunks of at most 1 GiB: the format allows 2 GiB, some readers less.
+    constexpr size_t MaxChunk = size_t{1} << 30;
+    for (size_t at = 0; at < compressedSize; at += MaxChunk) {
+        const size_t size = compressedSize - at < MaxChunk ? compressedSize - at : MaxChunk;
+        AppendChunk(file, "IDAT", compressed.data() + at, size);
+    }
+    AppendChunk(file, "IEND", nullptr, 0);
+    return file;
+}
+
+}  // namespace Png
