@@ -3,21 +3,11 @@
 #include <new>
 #include <vector>
 
+#include "converter/ExifOrientation.h"
+
 namespace Wic {
 
 namespace {
-
-// A JPEG's orientation tag, read from the file's head.
-int JpegOrientation(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    std::vector<uint8_t> head(ExifOrientation::HeadBytes);
-    DWORD got = 0;
-    const bool read = ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &got, nullptr) != FALSE;
-    CloseHandle(file);
-    return read ? ExifOrientation::Read(head.data(), got) : 1;
-}
 
 // A TIFF's orientation tag, read from its header and first directory. Not
 // through WIC's metadata reader: under Wine it dereferences a null pointer on
@@ -37,12 +27,10 @@ int TiffOrientation(const std::wstring& path) {
     return orientation;
 }
 
-// The orientation tag of a JPEG's Exif block or a TIFF's first directory;
-// 1 when there is none or it makes no sense.
+// The orientation tag of a TIFF's first directory; 1 when there is none or
+// it makes no sense. (JPEG has a reader of its own, which reads its Exif.)
 int OrientationOf(const GUID& container, const std::wstring& path) {
-    if (container == GUID_ContainerFormatJpeg) return JpegOrientation(path);
-    if (container == GUID_ContainerFormatTiff) return TiffOrientation(path);
-    return 1;
+    return container == GUID_ContainerFormatTiff ? TiffOrientation(path) : 1;
 }
 
 // The container, size and decoder of the first frame.
