@@ -18,6 +18,19 @@ inline ReadResult Fail(ReadStatus status, const wchar_t* reason = nullptr) {
     return result;
 }
 
+// A reader's decoding with `out` emptied first; running out of memory on the
+// way is a result like any other, with no half-filled picture left in `out`.
+template <class Decode>
+ReadResult Guarded(Decoded& out, Decode decode) {
+    try {
+        out = Decoded{};
+        return decode();
+    } catch (const std::bad_alloc&) {
+        out.image = Image{};
+        return Fail(ReadStatus::OutOfMemory);
+    }
+}
+
 // Reads forward; a read past the end gives zeros and clears ok(), so a
 // parser checks once after a group of reads instead of before each one.
 class Cursor {

@@ -88,13 +88,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const uint8_t* paletteData, 
 
 ReadResult Read(const uint8_t* data, size_t size, const uint8_t* palette, size_t paletteSize,
                 const ReadRequest& request, Decoded& out) {
-    try {
-        out = Decoded{};
-        return Decode(data, size, palette, paletteSize, request, out);
-    } catch (const std::bad_alloc&) {
-        out.image = Image{};
-        return Fail(ReadStatus::OutOfMemory);
-    }
+    return ByteSource::Guarded(out, [&] { return Decode(data, size, palette, paletteSize, request, out); });
 }
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {

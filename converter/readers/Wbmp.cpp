@@ -53,13 +53,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
 }  // namespace
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
-    try {
-        out = Decoded{};
-        return Decode(data, size, request, out);
-    } catch (const std::bad_alloc&) {
-        out.image = Image{};
-        return Fail(ReadStatus::OutOfMemory);
-    }
+    return ByteSource::Guarded(out, [&] { return Decode(data, size, request, out); });
 }
 
 }  // namespace Wbmp
