@@ -1,4 +1,4 @@
-// The ICC profile in a JP2 file's colour specification box. Pure: no Windows
+// The ICC profile in a JP2 file's colour box ('colr'). Pure: no Windows
 // types. Our own because OpenJPEG 2.5.0 announces an image's profile in the
 // box but writes none of its bytes.
 #pragma once
@@ -8,9 +8,9 @@
 
 namespace Jp2Boxes {
 
-// `jp2` with its header box's colour specification replaced by one that
+// `jp2` with its header box's colour box ('colr') replaced by one that
 // carries `icc` (method 2: restricted ICC). Empty when `jp2` has no header
-// box with a colour specification.
+// box with a colour box.
 std::vector<uint8_t> WithProfile(const std::vector<uint8_t>& jp2, const std::vector<uint8_t>& icc);
 
 }  // namespace Jp2Boxes
