@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "converter/Geometry.h"
+#include "converter/OpenJpegObjects.h"
 
 namespace Jpeg2000Reader {
 
@@ -55,18 +56,6 @@ OPJ_BOOL SourceSeek(OPJ_OFF_T position, void* user) {
 }
 
 void Quiet(const char*, void*) {}
-
-// Owners of the codec's C objects.
-struct Objects {
-    opj_codec_t* codec = nullptr;
-    opj_stream_t* stream = nullptr;
-    opj_image_t* image = nullptr;
-    ~Objects() {
-        if (stream) opj_stream_destroy(stream);
-        if (codec) opj_destroy_codec(codec);
-        if (image) opj_image_destroy(image);
-    }
-};
 
 // One component's samples as 8 bits, read at the output's pixel grid
 // (sub-sampled components are spread over it).
@@ -175,7 +164,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         return {ReadStatus::NotThisFormat};
 
     Source source{data, size, 0};
-    Objects objects;
+    OpenJpegObjects objects;
     objects.stream = opj_stream_create(64 * 1024, OPJ_TRUE);
     objects.codec = opj_create_decompress(format);
     if (!objects.stream || !objects.codec) return {ReadStatus::OutOfMemory};

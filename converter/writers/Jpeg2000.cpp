@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "converter/OpenJpegObjects.h"
 #include "converter/Pixels.h"
 
 namespace Jpeg2000 {
@@ -43,18 +44,6 @@ OPJ_BOOL SinkSeek(OPJ_OFF_T position, void* user) {
     return OPJ_TRUE;
 }
 
-// Owners of the codec's C objects.
-struct Objects {
-    opj_codec_t* codec = nullptr;
-    opj_stream_t* stream = nullptr;
-    opj_image_t* image = nullptr;
-    ~Objects() {
-        if (stream) opj_stream_destroy(stream);
-        if (codec) opj_destroy_codec(codec);
-        if (image) opj_image_destroy(image);
-    }
-};
-
 }  // namespace
 
 std::vector<uint8_t> Write(const Image& image, Container container) {
@@ -72,7 +61,7 @@ std::vector<uint8_t> Write(const Image& image, Container container) {
         parameters[c].prec = 8;
         parameters[c].sgnd = 0;
     }
-    Objects objects;
+    OpenJpegObjects objects;
     // A tile image: the samples are handed over tile by tile, never whole.
     objects.image = opj_image_tile_create(components, parameters, OPJ_CLRSPC_SRGB);
     if (!objects.image) return bytes;
