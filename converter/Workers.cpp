@@ -29,10 +29,14 @@ constexpr ULONGLONG BaseLimitMs = 20000;
 constexpr ULONGLONG LimitMsPerMiB = 2000;
 constexpr ULONGLONG LimitMsPerMegapixel = 2000;
 
-// Memory a picture takes while it is converted, a decoded pixel: the full
-// picture (4 bytes), a resized or turned copy (4), the encoded bytes and the
-// codec's own buffers (4).
+// Memory a picture takes while it is converted, a decoded pixel, when its
+// worker names less: the full picture (4 bytes), a resized or turned copy
+// (4), the encoded bytes and the codec's own buffers (4).
 constexpr uint64_t BytesPerPixel = 12;
+
+uint64_t BytesAsked(const WorkerProtocol::OpenedMessage& opened) {
+    return std::max(uint64_t{opened.mebibytes} << 20, uint64_t{opened.width} * opened.height * BytesPerPixel);
+}
 
 // ---------------------------------------------------------------------------
 // Messages over a handle
@@ -122,6 +126,27 @@ Job JobFrom(const Protocol::JobMessage& message, bool& known) {
     return job;
 }
 
+// Whether a picture needing `bytes` can be converted in this worker at all:
+// within the memory cap of its job (the whole budget: LimitWorkerMemory)
+// and its address space. One that cannot is refused before anything is
+// taken, rather than admitted and then failing on the way.
+bool WithinReach(uint64_t bytes) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    if (QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr) &&
+        (limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) &&
+        bytes > limits.ProcessMemoryLimit)
+        return false;
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    return !GlobalMemoryStatusEx(&status) || bytes <= status.ullAvailVirtual;
+}
+
+// What a worker asks of the budget for one picture, in whole mebibytes.
+Protocol::OpenedMessage Opened(PixelSize size, uint64_t bytes) {
+    const uint64_t mebibytes = bytes / (1 << 20) + (bytes % (1 << 20) != 0);
+    return {size.width, size.height, static_cast<uint32_t>(std::min<uint64_t>(mebibytes, UINT32_MAX))};
+}
+
 int Serve(HANDLE pipe) {
     std::vector<uint8_t> body;
     Protocol::JobMessage jobMessage;
@@ -145,10 +170,11 @@ int Serve(HANDLE pipe) {
             }
             const Sources::Source source{picture.path, picture.folder, picture.name};
             bool supervisorGone = false;
-            const Pipeline::Admit admit = [&](PixelSize size) {
+            const Pipeline::Admit admit = [&](PixelSize size, uint64_t bytes) {
                 fault.Strike(source.name);
+                if (!WithinReach(bytes)) return false;
                 Protocol::Kind kind;
-                if (!WriteAll(pipe, Protocol::Encode(Protocol::OpenedMessage{size.width, size.height})) ||
+                if (!WriteAll(pipe, Protocol::Encode(Opened(size, bytes))) ||
                     !ReadMessage(pipe, body) || !Protocol::KindOf(body, kind) || kind != Protocol::Kind::Go) {
                     supervisorGone = true;
                     return false;
@@ -247,6 +273,28 @@ HANDLE CreateWorkerJob() {
     return job;
 }
 
+// Memory a worker process holds besides its picture: the program, the C++
+// runtime, the platform's imaging component and its codecs.
+constexpr uint64_t WorkerBaseBytes = uint64_t{256} << 20;
+
+// Caps the memory each worker may commit at the whole budget (a picture
+// alone may have all of it) and all of them together at the budget: a
+// picture whose memory was misjudged, or a codec that eats memory, runs out
+// within its own worker, which answers "out of memory" and gets its picture
+// tried again alone. Without the cap (a platform that refuses it) the
+// budget still holds for what the readers say.
+void LimitWorkerMemory(HANDLE job, uint64_t budget, unsigned workers) {
+    if (!job) return;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    if (!QueryInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr)) return;
+    const uint64_t perProcess = std::min<uint64_t>(budget + WorkerBaseBytes, SIZE_MAX);
+    const uint64_t all = std::min<uint64_t>(budget + WorkerBaseBytes * std::max(workers, 1u), SIZE_MAX);
+    limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY | JOB_OBJECT_LIMIT_JOB_MEMORY;
+    limits.ProcessMemoryLimit = static_cast<SIZE_T>(perProcess);
+    limits.JobMemoryLimit = static_cast<SIZE_T>(all);
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
 // What all slots share: the job, the sources, the job object, the budget,
 // and the lock around starting a process (so that no worker inherits the
 // pipe of another, whatever the platform does with handle lists).
@@ -314,7 +362,7 @@ public:
             Protocol::DoneMessage done;
             if (!held && Protocol::Decode(body, opened)) {
                 const uint64_t pixels = uint64_t{opened.width} * opened.height;
-                held = std::max<uint64_t>(shared_.budget.Take(pixels * BytesPerPixel), 1);
+                held = std::max<uint64_t>(shared_.budget.Take(BytesAsked(opened)), 1);
                 deadline = GetTickCount64() + limit + LimitMsPerMegapixel * (pixels / 1000000);
                 io = Send(Protocol::EncodeGo(), deadline);
             } else if (Protocol::Decode(body, done)) {
@@ -525,6 +573,7 @@ std::vector<Pipeline::Outcome> Run(const Job& job, const std::vector<Sources::So
     Shared shared(sources, outcomes, progress, Protocol::Encode(message));
     if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
     workers = static_cast<unsigned>(std::min<size_t>(workers, sources.size()));
+    LimitWorkerMemory(shared.jobObject, MemoryBudget(), workers);
     std::vector<std::thread> threads;
     // A slot that cannot be started leaves its share to the others.
     try {

@@ -37,6 +37,11 @@ struct Reader {
     size_t size;
     bool bigEndian;
     std::set<uint32_t> seen;  // directories read: a pointer back to one is a loop
+    // What the values copied may take in all: as much as the bytes read.
+    // Values of a sound structure do not overlap; a crafted one whose
+    // entries all name the whole block would otherwise hold its size
+    // squared. Entries beyond it are left out.
+    size_t valueBudget = size;
 
     bool U16(size_t at, uint32_t& v) const {
         if (at > size || size - at < 2) return false;
@@ -75,6 +80,8 @@ struct Reader {
                 if (pointer > size || size - pointer < bytes) continue;
                 entry.at = pointer;
             }
+            if (bytes > valueBudget) continue;
+            valueBudget -= bytes;
             entry.value.assign(data + entry.at, data + entry.at + bytes);
             if (bigEndian) Swap(entry.value, entry.type);
             if (IsPointer(entry.tag)) {

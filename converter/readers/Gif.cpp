@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "converter/readers/ByteSource.h"
+
 namespace Gif {
 
 namespace {
@@ -55,7 +57,7 @@ ReadResult Compose(const Layout& layout, const Image& frame, const ReadRequest& 
     if (!frame.Valid()) return {ReadStatus::Damaged};
     const uint64_t width = std::max<uint64_t>(layout.screenWidth, uint64_t{layout.left} + frame.width);
     const uint64_t height = std::max<uint64_t>(layout.screenHeight, uint64_t{layout.top} + frame.height);
-    if (width * height > request.maxPixels) return {ReadStatus::TooLarge};
+    if (const ReadResult fits = ByteSource::CheckSize(width, height, request); !fits.Ok()) return fits;
     try {
         canvas.width = static_cast<uint32_t>(width);
         canvas.height = static_cast<uint32_t>(height);

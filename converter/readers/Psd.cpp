@@ -4,6 +4,8 @@
 #include <new>
 #include <vector>
 
+#include "converter/readers/ByteSource.h"
+
 namespace Psd {
 namespace {
 
@@ -158,6 +160,25 @@ uint32_t Unblend(uint32_t value, uint32_t alpha) {
     return static_cast<uint32_t>(std::min<int64_t>((lifted * 65535 + alpha / 2) / alpha, 65535));
 }
 
+// Whether the PackBits rows' byte counts (all channels' rows, then the
+// rows) can hold the used channels: each row at least two bytes for every
+// 128 pixel bytes, all of them inside the file. Checked before any memory
+// is taken for the picture.
+bool RowLengthsSuffice(const Cursor& c, const Header& h, uint32_t used, size_t rowBytes) {
+    const int countBytes = h.large ? 4 : 2;
+    const uint64_t rowsAll = uint64_t{h.channels} * h.height;
+    if (c.Left() / countBytes < rowsAll) return false;
+    Cursor counts(c.Here(), static_cast<size_t>(rowsAll) * countBytes);
+    const uint64_t least = (uint64_t{rowBytes} + 127) / 128 * 2;
+    uint64_t total = 0;
+    for (uint64_t r = 0; r < uint64_t{used} * h.height; ++r) {
+        const uint64_t length = counts.Be(countBytes);
+        if (length < least) return false;
+        total += length;
+    }
+    return counts.Ok() && total <= c.Left() - rowsAll * countBytes;
+}
+
 }  // namespace
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
@@ -239,6 +260,13 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     // of the first channel, then of the next. PackBits gives every row's
     // length up front, for all channels.
     const size_t rowsUsed = size_t{used} * h.height;
+    // The picture and these tables are asked for, and taken, only once the
+    // rows' lengths are known to be enough for their pixels: a header may
+    // claim 30000 x 30000 over a file of a few bytes.
+    if (compression == 1 && !RowLengthsSuffice(c, h, used, rowBytes)) return Fail(ReadStatus::Damaged);
+    const ReadResult admitted = ByteSource::Admit(
+        h.width, h.height, uint64_t{rowsUsed} * 2 * sizeof(size_t) + uint64_t{used} * rowBytes, request);
+    if (!admitted.Ok()) return admitted;
     std::vector<size_t> start, length;
     std::vector<uint8_t> rows;
     try {

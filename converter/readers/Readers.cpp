@@ -385,6 +385,7 @@ std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const
             return Texts::ReasonForRead(result.status, row->name);
         }
         if (!picture.decoded.image.Valid()) return Texts::ReasonForRead(ReadStatus::Damaged, row->name);
+        DropOversizedBlocks(picture.decoded.metadata);
         picture.kind = row->name;
         const FormatInfo* same = row->sameToken ? Formats::ByToken(row->sameToken)
                                                 : Formats::ByContainer(input.container);

@@ -3,6 +3,8 @@
 #include <new>
 #include <vector>
 
+#include "converter/readers/ByteSource.h"
+
 #include "converter/ExifOrientation.h"
 
 namespace Wic {
@@ -80,7 +82,11 @@ HRESULT OpenMemory(IWICImagingFactory* wic, const uint8_t* data, size_t size, Op
 
 HRESULT Read(IWICImagingFactory* wic, Opened& opened, const ReadRequest& request, Decoded& out) {
     const PixelSize own = opened.stored;
-    if (uint64_t{own.width} * own.height > request.maxPixels) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    // The platform's decoder may hold the whole frame as well, up to 8 bytes
+    // a pixel, before it is converted into ours.
+    const ReadResult admitted = ByteSource::Admit(own.width, own.height, uint64_t{own.width} * own.height * 8, request);
+    if (admitted.status == ReadStatus::TooLarge) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    if (!admitted.Ok()) return E_OUTOFMEMORY;
 
     ComPtr<IWICFormatConverter> converter;
     HRESULT hr = wic->CreateFormatConverter(converter.Put());
