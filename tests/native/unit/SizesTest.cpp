@@ -18,6 +18,7 @@
 #include "converter/readers/Pcx.h"
 #include "converter/writers/Jpeg.h"
 #include "converter/writers/Jpeg2000.h"
+#include "model/HostTools.h"
 
 namespace {
 
@@ -154,6 +155,32 @@ TEST(ReducedDecoding, JpegSaysItsStoredSizeSoTheFitIsExact) {
         EXPECT_TRUE(asked.asked);
         EXPECT_EQ(asked.decoded.width, out.image.width);
     }
+}
+
+// A progressive JPEG holds all its coefficients while decoding: asked for
+// before, and libjpeg's memory capped at what was asked, which suffices.
+// (Decoding under that cap is what this checks; a cap too small for
+// libjpeg would fail the read.)
+TEST(ReducedDecoding, AProgressiveJpegAsksForItsCoefficientsAndDecodesWithinThem) {
+    const auto file = HostTools::Output("convert -size 1999x1003 gradient:red-blue -interlace JPEG -quality 80 jpg:-");
+    ASSERT_TRUE(file.has_value());
+    ReadRequest request;
+    request.box = {240, 240};
+    Asked asked;
+    asked.Into(request);
+    Decoded out;
+    ASSERT_TRUE(Jpeg::Read(file->data(), file->size(), request, out).Ok());
+    EXPECT_EQ(out.full.width, 1999u);
+    const PixelSize fitted = Fitted(out, request.box);
+    EXPECT_EQ(fitted.width, 240u);
+    EXPECT_EQ(fitted.height, 120u);
+    // 3 components of 250 x 126 blocks, 128 bytes each, at the least.
+    EXPECT_GE(asked.decoderBytes, uint64_t{250} * 126 * 128 * 3);
+    // Refused by the budget: out of memory, with nothing decoded or kept.
+    asked.limit = asked.decoderBytes / 4;
+    Decoded refused;
+    EXPECT_EQ(Jpeg::Read(file->data(), file->size(), request, refused).status, ReadStatus::OutOfMemory);
+    EXPECT_TRUE(refused.image.bgra.empty());
 }
 
 // A JPEG 2000 picture too large for the codec's memory is decoded in bands,
