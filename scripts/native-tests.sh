@@ -71,7 +71,8 @@ run_pass() {
     local build=$1 flags=$2 seconds=$3 only=$4 label=${2:+ $2}
     mkdir -p "$build"
     if ! cmake -S tests/native -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-            ${flags:+-DCMAKE_CXX_FLAGS=$flags -DCMAKE_EXE_LINKER_FLAGS=$flags} >"$build/configure.log" 2>&1; then
+            ${flags:+-DCMAKE_C_COMPILER=clang -DCMAKE_C_FLAGS=$flags -DCMAKE_CXX_FLAGS=$flags -DCMAKE_EXE_LINKER_FLAGS=$flags} \
+            >"$build/configure.log" 2>&1; then
         cat "$build/configure.log"; fail "configure$label"; return
     fi
     if ! cmake --build "$build" -j"${NATIVE_JOBS:-2}" >"$build/build.log" 2>&1; then
