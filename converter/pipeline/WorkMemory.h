@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "converter/Geometry.h"
+#include "converter/base/Geometry.h"
 
 namespace WorkMemory {
 

@@ -11,8 +11,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "converter/ExifOrientation.h"
-#include "converter/Pixels.h"
+#include "converter/metadata/ExifOrientation.h"
+#include "converter/base/Pixels.h"
 #include "converter/base/CheckedSize.h"
 
 namespace Jpeg {

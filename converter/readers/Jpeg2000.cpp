@@ -8,8 +8,8 @@
 #include <new>
 #include <vector>
 
-#include "converter/Geometry.h"
-#include "converter/OpenJpegObjects.h"
+#include "converter/base/Geometry.h"
+#include "converter/base/OpenJpegObjects.h"
 #include "converter/base/CheckedSize.h"
 #include "converter/readers/ByteSource.h"
 

@@ -3,9 +3,8 @@
 #include <new>
 #include <vector>
 
+#include "converter/metadata/ExifOrientation.h"
 #include "converter/readers/ByteSource.h"
-
-#include "converter/ExifOrientation.h"
 
 namespace Wic {
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "converter/Geometry.h"
+#include "converter/base/Geometry.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/writers/Jpeg.h"
 #include "converter/writers/Png.h"

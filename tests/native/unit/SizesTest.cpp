@@ -9,8 +9,8 @@
 #include <new>
 #include <vector>
 
-#include "converter/Geometry.h"
-#include "converter/Resampling.h"
+#include "converter/base/Geometry.h"
+#include "converter/base/Resampling.h"
 #include "converter/base/CheckedSize.h"
 #include "converter/pipeline/WorkMemory.h"
 #include "converter/readers/Jpeg.h"
