@@ -365,9 +365,17 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     // copy of a ZIP-compressed picture. PackBits gives every row's length
     // up front, for all channels.
     const bool zip = compression == Zip || compression == ZipPredicted;
+    LabToSrgb labToSrgb(h.mode == Lab);
+    if (h.mode == Lab && !labToSrgb.Ok()) return Fail(ReadStatus::OutOfMemory);  // Little CMS found no memory
     std::vector<size_t> start, length;
     std::vector<uint8_t> rows, inflated, scratch;
+    std::vector<double> lab;
+    std::vector<uint16_t> rgb;
     try {
+        if (h.mode == Lab) {
+            lab.resize(size_t{h.width} * 3);
+            rgb.resize(size_t{h.width} * 3);
+        }
         if (compression == Raw) {
             if (usedBytes > c.Left()) return Fail(ReadStatus::Damaged);
         } else if (compression == PackBits) {
@@ -408,19 +416,6 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         return Fail(ReadStatus::OutOfMemory);
     }
 
-    std::vector<double> lab;
-    std::vector<uint16_t> rgb;
-    LabToSrgb labToSrgb(h.mode == Lab);
-    if (h.mode == Lab) {
-        if (!labToSrgb.Ok()) return Fail(ReadStatus::OutOfMemory);
-        try {
-            lab.resize(size_t{h.width} * 3);
-            rgb.resize(size_t{h.width} * 3);
-        } catch (const std::bad_alloc&) {
-            out.image = Image();
-            return Fail(ReadStatus::OutOfMemory);
-        }
-    }
 
     // One picture row at a time: that row of each used channel, then the pixels.
     for (uint32_t y = 0; y < h.height; ++y) {
