@@ -20,7 +20,8 @@ struct Variant {
 
 const Variant kVariants[] = {
     {L"float.psd", "--depth 32", nullptr, false},
-    {L"float-grey-alpha.psd", "--depth 32 --mode grey --extra 1 --alpha", nullptr, false},
+    {L"float-alpha.psd", "--depth 32 --extra 1 --alpha", nullptr, false},
+    {L"float-grey.psd", "--depth 32 --mode grey", nullptr, false},
     {L"many-channels.psd", "--extra 53 --alpha --compression rle", nullptr, false},
     {L"multichannel.psd", "--mode multi --inks 4 --depth 16", nullptr, false},
     {L"zip-predicted.psd", "--depth 16 --extra 1 --alpha --compression zippred", "--depth 16 --extra 1 --alpha", false},
