@@ -407,7 +407,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
                     Unpredict(inflated.data() + r * rowBytes, rowBytes, h.width, h.depth, scratch.data());
             }
         }
-        rows.resize(size_t{used} * rowBytes);
+        rows.resize(usedBytes / h.height);  // one row of each used channel
         out.image.width = h.width;
         out.image.height = h.height;
         out.image.bgra.assign(pixelBytes, 0xFF);
@@ -415,7 +415,6 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         out.image = Image();
         return Fail(ReadStatus::OutOfMemory);
     }
-
 
     // One picture row at a time: that row of each used channel, then the pixels.
     for (uint32_t y = 0; y < h.height; ++y) {
