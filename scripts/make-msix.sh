@@ -11,7 +11,8 @@
 #   --timestamp  an RFC 3161 time-stamp server, so that the signature
 #                outlives the certificate (releases)
 #   --test-cert  makes a throwaway root and a signer below it in DIR
-#                (root.pem, signer.pem, signer.key) and signs with those;
+#                (root.pem, signer.pem, signer.key; kept while valid for
+#                another hour) and signs with those;
 #                DIR/root.pem then verifies the package:
 #                osslsigncode verify -CAfile DIR/root.pem -in FILE
 set -euo pipefail
@@ -24,7 +25,7 @@ while [ $# -gt 0 ]; do
         --pfx) PFX="${2:?}"; shift 2 ;;
         --test-cert) TEST_DIR="${2:?}"; shift 2 ;;
         --timestamp) TIMESTAMP="${2:?}"; shift 2 ;;
-        -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "make-msix: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -39,7 +40,8 @@ fi
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 
-if [ -n "$TEST_DIR" ]; then
+if [ -n "$TEST_DIR" ] && ! { [ -f "$TEST_DIR/signer.key" ] &&
+        openssl x509 -in "$TEST_DIR/signer.pem" -noout -checkend 3600 >/dev/null 2>&1; }; then
     mkdir -p "$TEST_DIR"
     cat > "$WORK/signer.ext" <<'EXT'
 basicConstraints = critical, CA:FALSE
@@ -53,6 +55,8 @@ EXT
         -keyout "$TEST_DIR/signer.key" -out "$WORK/signer.csr" 2>/dev/null
     openssl x509 -req -in "$WORK/signer.csr" -CA "$TEST_DIR/root.pem" -CAkey "$WORK/root.key" \
         -CAcreateserial -days 2 -extfile "$WORK/signer.ext" -out "$TEST_DIR/signer.pem" 2>/dev/null
+fi
+if [ -n "$TEST_DIR" ]; then
     CERT="$TEST_DIR/signer.pem"
     SIGN_WITH=(-certs "$TEST_DIR/signer.pem" -key "$TEST_DIR/signer.key")
 else

@@ -14,7 +14,7 @@ The signature (AppxSignature.p7x) is added by osslsigncode afterwards.
 
 The archive is written here, not by a zip library, so that it is a plain zip
 (no Zip64 records, which osslsigncode cannot re-sign correctly), with stored
-entries, no extra fields and no data descriptors: the block map's LfhSize is
+payload entries, no extra fields and no data descriptors: the block map's LfhSize is
 then 30 bytes plus the name."""
 import argparse
 import base64
@@ -80,8 +80,16 @@ def content_types(files):
     return ("\r\n".join(lines) + "\r\n").encode("utf-8")
 
 
+def deflated(data):
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)  # raw deflate, as zip stores it
+    return packer.compress(data) + packer.flush()
+
+
 def write_zip(path, entries):
-    """A plain zip of stored entries; fails rather than need Zip64."""
+    """A plain zip of stored entries but [Content_Types].xml, which is
+    deflated: osslsigncode rewrites that part when it signs, and writes it
+    deflated whatever the entry's method says, so a stored entry would come
+    out marked stored but holding deflated bytes. Fails rather than need Zip64."""
     out = bytearray()
     central = bytearray()
     dos_time, dos_date = 0, (2026 - 1980) << 9 | 1 << 5 | 1  # a fixed stamp: same input, same bytes
@@ -90,11 +98,12 @@ def write_zip(path, entries):
         if len(data) >= 0xFFFFFFFF or len(out) >= 0xFFFFFFFF:
             sys.exit("msix: %s would need Zip64" % name)
         crc = zlib.crc32(data) & 0xFFFFFFFF
+        method, stored = (8, deflated(data)) if name == "[Content_Types].xml" else (0, data)
         offset = len(out)
-        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0x0800, 0, dos_time, dos_date,
-                           crc, len(data), len(data), len(raw), 0) + raw + data
-        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0x0800, 0, dos_time, dos_date,
-                               crc, len(data), len(data), len(raw), 0, 0, 0, 0, 0, offset) + raw
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0x0800, method, dos_time, dos_date,
+                           crc, len(stored), len(data), len(raw), 0) + raw + stored
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0x0800, method, dos_time, dos_date,
+                               crc, len(stored), len(data), len(raw), 0, 0, 0, 0, 0, offset) + raw
     if len(entries) >= 0xFFFF:
         sys.exit("msix: too many files for a plain zip")
     start = len(out)
