@@ -180,6 +180,13 @@ TEST_F(Windows11Menu, EveryEntryStartsTheConverterAsTheClassicMenuDoes) {
         ExpectSameRun({L"--all", PicturesDir()}, WideFromUtf8(menu[i].caption));
 }
 
+// The classic menu sees only the first 16 items and invokes a second
+// instance with all of them; Windows 11 hands its command the whole
+// selection. The converter must get the same list either way.
+TEST_F(Windows11Menu, SelectionsLargerThanTheClassicMenuSeesGiveTheSameList) {
+    ExpectSameRun({L"--all", ManyDir(40)}, L"in das PNG Format konvertieren");
+}
+
 TEST_F(Windows11Menu, NamesBeyondTheAnsiCodePageReachTheConverterAsFromTheClassicMenu) {
     // L with stroke and z with acute are not in code page 1252: both menus
     // hand on the short name, which the converter can open.

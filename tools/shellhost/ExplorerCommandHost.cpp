@@ -92,7 +92,8 @@ void ReadEntry(IExplorerCommand* command, IShellItemArray* items, IUnknown* site
     entry.stateResult = command->GetState(items, FALSE, &entry.state);
     if (entry.stateResult == E_PENDING) entry.stateResult = command->GetState(items, TRUE, &entry.state);
     if (FAILED(command->GetFlags(&entry.flags))) entry.flags = ECF_DEFAULT;
-    if (!(entry.flags & ECF_HASSUBCOMMANDS)) return;
+    // A hidden command's sub-commands are never asked for.
+    if (!(entry.flags & ECF_HASSUBCOMMANDS) || (SUCCEEDED(entry.stateResult) && (entry.state & ECS_HIDDEN))) return;
     IEnumExplorerCommand* children = nullptr;
     if (FAILED(command->EnumSubCommands(&children)) || !children) return;
     for (;;) {
