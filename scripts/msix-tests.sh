@@ -7,6 +7,7 @@
 #   scripts/msix-tests.sh [--module build/x86_64/bin/QuennelMenu.dll]
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+"$ROOT/scripts/setup.sh" osslsigncode
 MODULE="$ROOT/build/x86_64/bin/QuennelMenu.dll"
 [ "${1:-}" != "--module" ] || MODULE="${2:?}"
 WORK="$(mktemp -d)"

@@ -55,7 +55,7 @@ if ! [[ "$VERSION" =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
     exit 1
 fi
 
-scripts/setup.sh msitools wixl
+scripts/setup.sh msitools wixl osslsigncode
 
 for arch in i686 x86_64; do
     [ $BUILD -eq 1 ] || break
