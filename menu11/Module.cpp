@@ -75,10 +75,17 @@ HINSTANCE Instance() noexcept { return ModuleInstance; }
 
 }  // namespace MenuModule
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        ModuleInstance = instance;
-    }
+namespace __gnu_cxx {
+void __freeres() throw();
+}
+
+// Called by the runtime's entry point, itself wrapped by QuennelDllEntry
+// (untMain/RuntimeUnload.cpp).
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) ModuleInstance = instance;
+    // At process end the memory goes with the process, and other threads
+    // may have been cut off anywhere: leave the runtime alone then.
+    if (reason == DLL_PROCESS_DETACH && !reserved) __gnu_cxx::__freeres();
     return TRUE;
 }
 
