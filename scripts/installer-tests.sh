@@ -21,7 +21,8 @@
 #     registers in the machine's, sets INSTDIR_P1, upgrades an older version,
 #     a 64-bit program converts a picture through it, and its removal leaves
 #     nothing, also with Windows 11 pretended (CurrentBuildNumber 22631):
-#     the package registration is tried, fails under Wine, and changes nothing.
+#     the package registration is tried (Wine's PowerShell is a stub that
+#     does nothing), and installation and removal still leave no trace.
 #   32-bit Windows (a 32-bit prefix), the x86 package: install, registration
 #     against regsvr32, a conversion, removal without a trace.
 #
@@ -424,8 +425,8 @@ words="$(msiinfo suminfo "$PKGUSER" | sed -n 's/^Source: \([0-9]*\).*/\1/p')"
 check "a per-user package that asks for no elevation (no ALLUSERS, word count $words)" \
     test -z "$(msiinfo export "$PKGUSER" Property | tr -d '\r' | grep '^ALLUSERS')" -a $((words & 8)) = 8
 # Windows 11 pretended for this package's whole life: its registration step
-# runs, Wine has no package registration, and installation and removal
-# must still succeed and leave nothing behind.
+# runs (Wine has no package registration; its PowerShell is a stub), and
+# installation and removal must still succeed and leave nothing behind.
 "$WINE64" reg add "$CURRENT_VERSION" /v CurrentBuildNumber /d 22631 /f >/dev/null
 snapshot "$WORK/user-before.txt"
 files_snapshot "$WORK/user-files-before.txt"
