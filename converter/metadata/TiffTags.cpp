@@ -7,7 +7,8 @@
 namespace TiffTags {
 namespace {
 
-constexpr uint16_t OrientationTag = 274, XResolution = 282, YResolution = 283, ResolutionUnit = 296, XmpTag = 700, IccTag = 34675;
+constexpr uint16_t OrientationTag = 274, XResolution = 282, YResolution = 283, ResolutionUnit = 296, XmpTag = 700,
+                   IccTag = 34675;
 
 // What describes the picture rather than how its pixels are stored: these
 // move between an Exif block and a TIFF file's first directory.

@@ -201,9 +201,10 @@ TEST_F(MetadataTest, OrientationSaysOneExactlyOverTurnedPixels) {
     const std::string make = Entry(0x010F, 2, 4, std::string("Qca\0", 4));
 
     // SHORT, count 2, value 6: viewers read the first value.
-    const std::string twoValues = "II*\0" + Le32(8) + Le16(2) + make + Entry(0x0112, 3, 2, Le16(6) + Le16(0)) + Le32(0);
+    const std::string header = std::string("II*\0", 4) + Le32(8);
+    const std::string twoValues = header + Le16(2) + make + Entry(0x0112, 3, 2, Le16(6) + Le16(0)) + Le32(0);
     // The first directory promises five entries; the block ends after two.
-    const std::string cutShort = "II*\0" + Le32(8) + Le16(5) + make + Entry(0x0112, 3, 1, Le16(6));
+    const std::string cutShort = header + Le16(5) + make + Entry(0x0112, 3, 1, Le16(6));
     ASSERT_TRUE(WriteNewFile(At(L"two.jpg"), WithExif(plain, twoValues)));
     ASSERT_TRUE(WriteNewFile(At(L"cut.jpg"), WithExif(plain, cutShort)));
     // A PNG's eXIf chunk.
@@ -224,7 +225,8 @@ TEST_F(MetadataTest, OrientationSaysOneExactlyOverTurnedPixels) {
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         const std::wstring result = At(c.result);
         EXPECT_EQ(Identify(result).substr(Identify(result).find(' ') + 1), "40x60");
-        EXPECT_GE(Compare(At(L"turned.png"), result, "PSNR"), 27.0) << "the pixels turned as orientation 6 asks";
+        // Unturned, the stored picture scores about 10 against it.
+        EXPECT_GE(Compare(At(L"turned.png"), result, "PSNR"), 20.0) << "the pixels turned as orientation 6 asks";
         const std::vector<std::string> seen = Tags(result, "${Make}|${Orientation}");
         ASSERT_EQ(seen.size(), 2u);
         EXPECT_EQ(seen[0], "Qca") << "the Exif block kept";
@@ -234,7 +236,7 @@ TEST_F(MetadataTest, OrientationSaysOneExactlyOverTurnedPixels) {
     // Orientation in XMP alone: no turn, and the packet says 6 still; its
     // size follows the result's.
     MakePicture(At(L"xmp.jpg"), Unix(At(L"plain.jpg")));
-    ASSERT_EQ(Host("exiftool -q -overwrite_original -XMP-tiff:Orientation#=6 -XMP-exif:PixelXDimension=60 "
+    ASSERT_EQ(Host("exiftool -q -overwrite_original -XMP-tiff:Orientation#=6 -XMP-exif:ExifImageWidth=60 "
                    "-XMP-tiff:ImageWidth=60 " + Unix(At(L"xmp.jpg"))).exitCode, 0u);
     CleanSettingsKey settings;
     ASSERT_TRUE(WriteSettingText("SIZEX4", "30"));
@@ -243,11 +245,12 @@ TEST_F(MetadataTest, OrientationSaysOneExactlyOverTurnedPixels) {
     ASSERT_EQ(reduced.exitCode, 0u) << reduced.err;
     const std::wstring small = At(L"xmp (30x30).jpg");
     EXPECT_EQ(Identify(small), "JPEG 30x20");
-    EXPECT_EQ(Tags(small, "${XMP-tiff:Orientation}|${XMP-exif:PixelXDimension}|${XMP-tiff:ImageWidth}|${EXIF:Orientation}"),
+    EXPECT_EQ(Tags(small, "${XMP-tiff:Orientation}|${XMP-exif:ExifImageWidth}|${XMP-tiff:ImageWidth}|"
+                          "${EXIF:Orientation}"),
               (std::vector<std::string>{"6", "30", "30", "-"}));
 
     // Resolution in Exif only (ImageMagick's JFIF segment gives an aspect, no unit).
-    const std::string dpi = "II*\0" + Le32(8) + Le16(3) + Entry(0x011A, 5, 1, Le32(50)) + Entry(0x011B, 5, 1, Le32(50)) +
+    const std::string dpi = header + Le16(3) + Entry(0x011A, 5, 1, Le32(50)) + Entry(0x011B, 5, 1, Le32(50)) +
                             Entry(0x0128, 3, 1, Le16(2)) + Le32(0) + Le32(200) + Le32(1);
     ASSERT_TRUE(WriteNewFile(At(L"dpi.jpg"), WithExif(plain, dpi)));
     const std::vector<std::string> given = Tags(At(L"dpi.jpg"), "${IFD0:XResolution}|${JFIF:ResolutionUnit}");

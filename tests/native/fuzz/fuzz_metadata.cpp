@@ -3,7 +3,8 @@
 // the bytes, no loop without end, what is put into a file reads back the
 // same, and what a result keeps reads back as the result needs it (the
 // orientation 1 only over turned pixels, a profile only of the pixels'
-// colour space, JP2's restricted label only for a profile that qualifies). Byte 0 picks the part, the rest is the file or the metadata.
+// colour space, JP2's restricted label only for a profile that qualifies).
+// Byte 0 picks the part, the rest is the file or the metadata.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -123,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // exactly when the profile qualifies, read back from the box.
         if (bytes.empty()) return 0;
         const std::vector<uint8_t> jp2 = Jp2Boxes::WithProfile(kJp2, bytes);
-        const size_t colr = 8 + 12 + 20 + 8 + 22;  // signature, ftyp, jp2h header, ihdr
+        const size_t colr = 12 + 20 + 8 + 22;  // signature, file type, header box header, image header
         if (jp2.size() < colr + 11 + bytes.size() || std::memcmp(&jp2[colr + 4], "colr", 4) != 0)
             Fail("JP2: no colour box");
         if (jp2[colr + 8] != (IccProfile::QualifiesRestricted(bytes) ? 2 : 3)) Fail("JP2: wrong method");
