@@ -42,6 +42,16 @@ cmsColorSpaceSignature SpaceOf(Layout layout) {
     }
 }
 
+// Whether every pixel is grey (B = G = R), alpha aside.
+bool AllGrey(const Image& image) {
+    for (uint32_t y = 0; y < image.height; ++y) {
+        const uint8_t* p = image.Row(y);
+        for (uint32_t x = 0; x < image.width; ++x, p += 4)
+            if (p[0] != p[1] || p[1] != p[2]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ToSrgb(Image& image, Layout layout, const std::vector<uint8_t>& icc) {
@@ -97,15 +107,6 @@ bool ToSrgb(Image& image, Layout layout, const std::vector<uint8_t>& icc) {
 }
 
 bool ToSrgb(Image& image, const std::vector<uint8_t>& icc) { return ToSrgb(image, Layout::Bgra, icc); }
-
-bool AllGrey(const Image& image) {
-    for (uint32_t y = 0; y < image.height; ++y) {
-        const uint8_t* p = image.Row(y);
-        for (uint32_t x = 0; x < image.width; ++x, p += 4)
-            if (p[0] != p[1] || p[1] != p[2]) return false;
-    }
-    return true;
-}
 
 void ForResult(Image& image, std::vector<uint8_t>& icc, bool keeps) {
     if (icc.empty()) return;

@@ -35,7 +35,4 @@ bool ToSrgb(Image& image, const std::vector<uint8_t>& icc);
 // damaged header) says nothing true about BGRA pixels and goes.
 void ForResult(Image& image, std::vector<uint8_t>& icc, bool keeps);
 
-// Whether every pixel is grey (B = G = R), alpha aside.
-bool AllGrey(const Image& image);
-
 }  // namespace ColourProfile

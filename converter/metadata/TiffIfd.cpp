@@ -76,10 +76,6 @@ struct Reader {
         } else if (top) {
             top->nextLinkAt = tableAt + uint64_t{count} * 12;
         }
-        if (top) {
-            top->firstAt = offset;
-            top->firstEntries = whole;
-        }
         std::vector<uint8_t> table(size_t{whole} * 12);
         if (!Bytes(tableAt, table.data(), table.size())) return false;
         for (uint32_t i = 0; i < whole; ++i) {

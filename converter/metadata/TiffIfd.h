@@ -32,10 +32,8 @@ using Directory = std::vector<Entry>;
 struct Structure {
     bool bigEndian = false;
     Directory first;
-    uint64_t firstAt = 0;       // where the first directory lies
-    uint32_t firstEntries = 0;  // its entries that lie whole inside the bytes
-    bool cutShort = false;      // the bytes end inside it (or before its link to the next)
-    uint64_t nextLinkAt = 0;    // where it names the next (a thumbnail, a page); 0: cut short
+    bool cutShort = false;    // the bytes end inside the first directory (or before its link to the next)
+    uint64_t nextLinkAt = 0;  // where it names the next (a thumbnail, a page); 0: cut short
 };
 
 // Reads up to `size` bytes at `offset` into `into`; returns how many it got

@@ -72,10 +72,4 @@ std::vector<uint8_t> ForResult(std::vector<uint8_t> packet, uint32_t width, uint
     return packet;
 }
 
-int Orientation(const std::vector<uint8_t>& packet) {
-    for (const Value& v : Values(packet, "tiff:Orientation"))
-        if (v.end - v.begin == 1 && packet[v.begin] >= '1' && packet[v.begin] <= '8') return packet[v.begin] - '0';
-    return 0;
-}
-
 }  // namespace Xmp

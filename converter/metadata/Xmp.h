@@ -15,8 +15,4 @@ namespace Xmp {
 // numbers are left alone.
 std::vector<uint8_t> ForResult(std::vector<uint8_t> packet, uint32_t width, uint32_t height, bool turned);
 
-// The orientation the packet's tiff:Orientation gives (1 to 8); 0 when it
-// gives none.
-int Orientation(const std::vector<uint8_t>& packet);
-
 }  // namespace Xmp
