@@ -9,7 +9,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "converter/Pixels.h"
+#include "converter/base/Pixels.h"
 #include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/Exif.h"
 #include "converter/metadata/ExifOrientation.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "converter/Resampling.h"
+#include "converter/base/Resampling.h"
 #include "converter/metadata/BmpHeader.h"
 #include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/IccProfile.h"

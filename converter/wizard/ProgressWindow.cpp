@@ -1,11 +1,11 @@
-#include "converter/ProgressWindow.h"
+#include "converter/wizard/ProgressWindow.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 #include <thread>
 
-#include "converter/Texts.h"
+#include "converter/base/Texts.h"
 
 namespace ProgressWindow {
 

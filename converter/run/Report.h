@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/Pipeline.h"
-#include "converter/Sources.h"
+#include "converter/pipeline/Pipeline.h"
+#include "converter/run/Sources.h"
 
 namespace Report {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "converter/readers/Reader.h"
+#include "converter/base/Decoded.h"
 
 namespace Texts {
 

@@ -1,6 +1,7 @@
-// Converts the collected sources on every core: one worker a core, each with
-// its own imaging factory and one picture in memory at a time, sharing
-// nothing but the index of the next source and the progress counters.
+// Converts one picture: read it, turn it upright, fit it, write it in its
+// format and move the result into place. The worker processes (run/Workers)
+// call it for one source at a time; the progress it reports is shared with
+// the window that observes the run.
 #pragma once
 
 #include <atomic>
@@ -9,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/Job.h"
-#include "converter/Sources.h"
+#include "converter/pipeline/Job.h"
+#include "converter/run/Sources.h"
 
 namespace Pipeline {
 
@@ -34,10 +35,6 @@ struct Outcome {
     std::wstring result;   // the result's full path when converted
     std::wstring reason;   // German, when not converted
 };
-
-// One outcome a source, in the sources' order. `workers` 0 takes one a core.
-std::vector<Outcome> Run(const Job& job, const std::vector<Sources::Source>& sources, Progress& progress,
-                         unsigned workers = 0);
 
 // Asked once a picture is decoded, with its size, before the memory for
 // turning, resizing and encoding it is taken: false skips it for lack of

@@ -1,4 +1,4 @@
-#include "converter/Resampling.h"
+#include "converter/base/Resampling.h"
 
 #include <algorithm>
 #include <cmath>

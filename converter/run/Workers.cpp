@@ -1,4 +1,4 @@
-#include "converter/Workers.h"
+#include "converter/run/Workers.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -9,10 +9,10 @@
 #include <new>
 #include <thread>
 
-#include "converter/Com.h"
-#include "converter/LongPaths.h"
-#include "converter/Texts.h"
-#include "converter/WorkerProtocol.h"
+#include "converter/base/Com.h"
+#include "converter/base/LongPaths.h"
+#include "converter/base/Texts.h"
+#include "converter/run/WorkerProtocol.h"
 
 namespace Workers {
 

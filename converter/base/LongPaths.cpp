@@ -1,4 +1,4 @@
-#include "converter/LongPaths.h"
+#include "converter/base/LongPaths.h"
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "converter/Pipeline.h"
+#include "converter/pipeline/Pipeline.h"
 
 namespace ProgressWindow {
 

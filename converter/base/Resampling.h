@@ -4,8 +4,8 @@
 // fine detail (text, fabric, a checkerboard) into noise.
 #pragma once
 
-#include "converter/Geometry.h"
-#include "converter/Image.h"
+#include "converter/base/Geometry.h"
+#include "converter/base/Image.h"
 
 namespace Resampling {
 

@@ -1,4 +1,4 @@
-#include "converter/WizardChoices.h"
+#include "converter/wizard/WizardChoices.h"
 
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "converter/Job.h"
+#include "converter/pipeline/Job.h"
 
 namespace Wizard {
 

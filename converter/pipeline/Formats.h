@@ -11,20 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "converter/Image.h"
-#include "converter/readers/Reader.h"
-
-struct EncodeOptions {
-    IWICImagingFactory* wic = nullptr;  // the calling worker's own factory
-    int jpegQuality = 90;               // 1 .. 100, where the format uses it
-    // What the result keeps of its source (already made fit for it: upright,
-    // no thumbnail); nullptr or empty parts: nothing to keep.
-    const Metadata* metadata = nullptr;
-};
-
-// Writes the picture's bytes into `out` (emptied first). A failure code, never
-// an exception, for anything the format cannot take.
-using Encoder = HRESULT (*)(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+#include "converter/base/Image.h"
+#include "converter/writers/EncodeOptions.h"
 
 struct FormatInfo {
     std::string_view token;         // the converter token, e.g. "TOPNG"

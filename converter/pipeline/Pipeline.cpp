@@ -1,18 +1,16 @@
-#include "converter/Pipeline.h"
+#include "converter/pipeline/Pipeline.h"
 
 #include <objbase.h>
 
 #include <algorithm>
 #include <new>
-#include <system_error>
-#include <thread>
 
-#include "converter/Com.h"
-#include "converter/Naming.h"
-#include "converter/Pixels.h"
-#include "converter/Placement.h"
-#include "converter/Resampling.h"
-#include "converter/Texts.h"
+#include "converter/base/Com.h"
+#include "converter/pipeline/Naming.h"
+#include "converter/base/Pixels.h"
+#include "converter/pipeline/Placement.h"
+#include "converter/base/Resampling.h"
+#include "converter/base/Texts.h"
 #include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/SourceMetadata.h"
 #include "converter/readers/Readers.h"
@@ -38,6 +36,13 @@ Outcome Failed(std::wstring reason) {
     return outcome;
 }
 
+// The writable format of the source's own kind; nullptr when we write none.
+const FormatInfo* SameFormat(const Readers::Picture& picture) {
+    const FormatInfo* same = picture.sameToken ? Formats::ByToken(picture.sameToken)
+                                               : Formats::ByContainer(picture.container);
+    return same && same->encode ? same : nullptr;
+}
+
 Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
     std::vector<uint8_t> bytes;
     const FormatInfo* format = job.format;
@@ -50,7 +55,7 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         const std::wstring reason = Readers::Read(wic, source.path, request, picture);
         if (!reason.empty()) return Failed(reason);
 
-        if (!format) format = picture.sameFormat;
+        if (!format) format = SameFormat(picture);
         if (!format) format = Formats::ByToken("TOPNG");
         if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
 
@@ -95,25 +100,6 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
     return outcome;
 }
 
-void Work(const Job& job, const std::vector<Sources::Source>& sources, Progress& progress,
-          std::atomic<size_t>& next, std::vector<Outcome>& outcomes) {
-    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    {
-        ComPtr<IWICImagingFactory> wic;
-        const HRESULT created = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                                 IID_IWICImagingFactory, reinterpret_cast<void**>(wic.Put()));
-        while (!progress.cancel.load()) {
-            const size_t i = next.fetch_add(1);
-            if (i >= sources.size()) break;
-            progress.SetCurrent(sources[i].name);
-            outcomes[i] = SUCCEEDED(created) ? ConvertOne(wic.Get(), job, sources[i])
-                                             : Failed(L"Die Bildverarbeitung von Windows ist nicht verf\u00fcgbar.");
-            progress.done.fetch_add(1);
-        }
-    }
-    if (SUCCEEDED(init)) CoUninitialize();
-}
-
 }  // namespace
 
 Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
@@ -125,26 +111,6 @@ Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Sourc
     } catch (...) {
         return Failed(L"Unerwarteter Fehler beim Umwandeln.");
     }
-}
-
-std::vector<Outcome> Run(const Job& job, const std::vector<Sources::Source>& sources, Progress& progress,
-                         unsigned workers) {
-    progress.total = sources.size();
-    std::vector<Outcome> outcomes(sources.size());
-    if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
-    if (workers > sources.size()) workers = static_cast<unsigned>(std::max<size_t>(sources.size(), 1));
-    std::atomic<size_t> next{0};
-    std::vector<std::thread> threads;
-    // A worker that cannot be started leaves its share to the others.
-    try {
-        for (unsigned i = 1; i < workers; ++i)
-            threads.emplace_back(Work, std::cref(job), std::cref(sources), std::ref(progress), std::ref(next),
-                                 std::ref(outcomes));
-    } catch (const std::system_error&) {
-    }
-    Work(job, sources, progress, next, outcomes);
-    for (std::thread& thread : threads) thread.join();
-    return outcomes;
 }
 
 }  // namespace Pipeline

@@ -1,17 +1,17 @@
-#include "converter/Wizard.h"
+#include "converter/wizard/Wizard.h"
 
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "converter/Com.h"
-#include "converter/Naming.h"
-#include "converter/Request.h"
-#include "converter/Sources.h"
-#include "converter/Texts.h"
-#include "converter/WizardChoices.h"
-#include "converter/WizardIds.h"
+#include "converter/base/Com.h"
+#include "converter/pipeline/Naming.h"
+#include "converter/run/Request.h"
+#include "converter/run/Sources.h"
+#include "converter/base/Texts.h"
+#include "converter/wizard/WizardChoices.h"
+#include "converter/wizard/WizardIds.h"
 #include "settings/AnsiText.h"
 #include "settings/Registry.h"
 #include "settings/Settings.h"

@@ -1,11 +1,11 @@
-#include "converter/Placement.h"
+#include "converter/pipeline/Placement.h"
 
 #include <algorithm>
 #include <atomic>
 #include <vector>
 
-#include "converter/LongPaths.h"
-#include "converter/Naming.h"
+#include "converter/base/LongPaths.h"
+#include "converter/pipeline/Naming.h"
 
 namespace Placement {
 

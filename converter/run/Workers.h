@@ -17,9 +17,9 @@
 
 #include <vector>
 
-#include "converter/Job.h"
-#include "converter/Pipeline.h"
-#include "converter/Sources.h"
+#include "converter/pipeline/Job.h"
+#include "converter/pipeline/Pipeline.h"
+#include "converter/run/Sources.h"
 
 namespace Workers {
 

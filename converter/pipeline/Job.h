@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "converter/Formats.h"
-#include "converter/Geometry.h"
+#include "converter/pipeline/Formats.h"
+#include "converter/base/Geometry.h"
 
 struct Job {
     // The format of the results; nullptr keeps each source's format where it

@@ -1,4 +1,4 @@
-#include "converter/Formats.h"
+#include "converter/pipeline/Formats.h"
 
 #include "converter/writers/WicEncoders.h"
 #include "converter/writers/FormatEncoders.h"

@@ -1,4 +1,4 @@
-#include "converter/Pixels.h"
+#include "converter/base/Pixels.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "converter/Naming.h"
+#include "converter/pipeline/Naming.h"
 
 namespace Naming {
 

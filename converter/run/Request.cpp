@@ -1,7 +1,7 @@
-#include "converter/Request.h"
+#include "converter/run/Request.h"
 
 #include "comserver/Exceptions.h"
-#include "converter/Naming.h"
+#include "converter/pipeline/Naming.h"
 #include "untMain/CommandTable.h"
 #include "settings/AnsiText.h"
 #include "settings/Settings.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "converter/Job.h"
+#include "converter/pipeline/Job.h"
 #include "settings/Registry.h"
 
 namespace Request {

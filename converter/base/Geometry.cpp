@@ -1,4 +1,4 @@
-#include "converter/Geometry.h"
+#include "converter/base/Geometry.h"
 
 namespace Geometry {
 

@@ -1,4 +1,4 @@
-#include "converter/Sources.h"
+#include "converter/run/Sources.h"
 
 #include <windows.h>
 
@@ -6,8 +6,8 @@
 #include <set>
 #include <utility>
 
-#include "converter/LongPaths.h"
-#include "converter/Texts.h"
+#include "converter/base/LongPaths.h"
+#include "converter/base/Texts.h"
 #include "settings/AnsiText.h"
 
 namespace Sources {

@@ -1,8 +1,8 @@
-#include "converter/Report.h"
+#include "converter/run/Report.h"
 
 #include <windows.h>
 
-#include "converter/Texts.h"
+#include "converter/base/Texts.h"
 
 namespace Report {
 

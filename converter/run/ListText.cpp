@@ -1,4 +1,4 @@
-#include "converter/ListText.h"
+#include "converter/run/ListText.h"
 
 namespace ListText {
 

@@ -1,4 +1,4 @@
-#include "converter/Texts.h"
+#include "converter/base/Texts.h"
 
 #include <wincodec.h>
 

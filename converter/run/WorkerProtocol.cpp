@@ -1,4 +1,4 @@
-#include "converter/WorkerProtocol.h"
+#include "converter/run/WorkerProtocol.h"
 
 namespace WorkerProtocol {
 
