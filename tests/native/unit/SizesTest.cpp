@@ -135,7 +135,7 @@ TEST(ReducedDecoding, JpegSaysItsStoredSizeSoTheFitIsExact) {
     const Case cases[] = {{{4000, 3001}, {800, 600}}, {{3001, 4000}, {800, 600}}, {{1999, 1003}, {240, 240}},
                           {{1025, 777}, {100, 100}}};
     for (const Case& c : cases) {
-        const std::vector<uint8_t> file = Jpeg::Write(Gradient(c.stored.width, c.stored.height), 80, nullptr);
+        const std::vector<uint8_t> file = Jpeg::Write(Gradient(c.stored.width, c.stored.height), 80);
         ASSERT_FALSE(file.empty());
         ReadRequest request;
         request.box = c.box;
