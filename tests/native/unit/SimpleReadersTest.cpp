@@ -484,6 +484,15 @@ TEST_F(SimpleReadersTest, HaloCutWithAndWithoutItsPalette) {
         ExpectSame(withPalette, file, MagickRgba(file, "cut", &pal), what + " with palette");
         ExpectRefusals(withPalette, file, what);
     }
+    // A palette shorter than the indices the picture uses: those beyond it
+    // take its first colour, as ImageMagick shows them, and nothing is read
+    // past the colours the palette holds.
+    const Bytes file = HaloCutFile(w, h, 256);
+    const Bytes shortPalette = HaloPalette(16);
+    const Reader withShort = [&shortPalette](const uint8_t* d, size_t n, const ReadRequest& r, Decoded& o) {
+        return HaloCut::Read(d, n, shortPalette.data(), shortPalette.size(), r, o);
+    };
+    ExpectSame(withShort, file, MagickRgba(file, "cut", &shortPalette), "CUT of 256 indices, palette of 16");
 }
 
 TEST_F(SimpleReadersTest, AliasPixTwentyFourAndEightBits) {
