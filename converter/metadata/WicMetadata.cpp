@@ -4,8 +4,8 @@
 #include <new>
 #include <vector>
 
-#include "converter/Com.h"
-#include "converter/LongPaths.h"
+#include "converter/base/Com.h"
+#include "converter/base/LongPaths.h"
 #include "converter/metadata/SourceMetadata.h"
 
 namespace WicMetadata {

@@ -3,8 +3,8 @@
 #include <new>
 #include <vector>
 
-#include "converter/ExifOrientation.h"
-#include "converter/LongPaths.h"
+#include "converter/base/LongPaths.h"
+#include "converter/metadata/ExifOrientation.h"
 
 namespace Wic {
 

@@ -49,9 +49,11 @@ void RoundTrip(const Image& picture, const ReadRequest& request) {
     const auto model = Readers::ReadIco(file);
     if (!model || model->size() != 1 || model->front().png) Fail("the written icon is not one the strict reader takes");
     if (!SamePixels(model->front().bytes, picture.bgra)) Fail("the strict reader sees other pixels than were read");
+    IcoCur::Choice choice;
     Decoded again;
-    if (!IcoCur::Read(file.data(), file.size(), request, again).Ok() || again.image.width != picture.width ||
-        !SamePixels(again.image.bgra, picture.bgra))
+    if (!IcoCur::Choose(file.data(), file.size(), choice).Ok() || choice.png ||
+        !IcoCur::ReadBitmap(file.data() + choice.offset, choice.size, request, again).Ok() ||
+        again.image.width != picture.width || !SamePixels(again.image.bgra, picture.bgra))
         Fail("the icon reader reads its own picture back otherwise");
 }
 
@@ -61,10 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadRequest request;
     request.maxPixels = 1 << 22;
 
-    Decoded icon;
-    const ReadResult iconResult = IcoCur::Read(data, size, request, icon);
-    Check(iconResult, icon, request);
-    if (iconResult.Ok()) RoundTrip(icon.image, request);
+    // As the door reads an icon: its largest image chosen, a bitmap one decoded.
+    IcoCur::Choice choice;
+    if (IcoCur::Choose(data, size, choice).Ok() && !choice.png) {
+        Decoded icon;
+        const ReadResult iconResult = IcoCur::ReadBitmap(data + choice.offset, choice.size, request, icon);
+        Check(iconResult, icon, request);
+        if (iconResult.Ok()) RoundTrip(icon.image, request);
+    }
 
     Decoded jpeg2000;
     Check(Jpeg2000Reader::Read(data, size, request, jpeg2000), jpeg2000, request);
