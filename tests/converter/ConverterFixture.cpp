@@ -86,25 +86,12 @@ ProcessResult ConverterFixture::Host(const std::string& command) {
                                                         &wide[0], static_cast<int>(wide.size()))));
     std::wstring commandLine = L"/bin/sh -c " + QuoteArgument(wide);
     ProcessResult result;
-    // The shell gets the null device for its standard handles, not this
-    // program's: a host program handed CTest's pipe leaves it so that this
-    // program's own output stops there.
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   &inheritable, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW si = {};
     si.cb = sizeof si;
-    if (nul != INVALID_HANDLE_VALUE) {
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = si.hStdOutput = si.hStdError = nul;
-    }
     PROCESS_INFORMATION pi = {};
-    const BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, nul != INVALID_HANDLE_VALUE,
-                                        CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
-    const DWORD startError = GetLastError();
-    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    if (!started) {
-        result.err = "cannot start /bin/sh: error " + std::to_string(startError);
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                        &pi)) {
+        result.err = "cannot start /bin/sh: error " + std::to_string(GetLastError());
         return result;
     }
     if (pi.hThread) CloseHandle(pi.hThread);
