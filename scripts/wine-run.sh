@@ -11,7 +11,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # A GoogleTest program also writes its report, and the names of the tests
 # that failed are printed from it: the program's own output may stop short
-# under Wine (a child process sharing the pipe).
+# under Wine (seen: nothing after the first test's start line).
 case "$1" in
 *_tests.exe)
     report="$(mktemp --suffix=.xml)"
