@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Prints which tests of a GoogleTest program failed, and why, from the XML
 report it wrote (--gtest_output=xml:FILE). CTest shows a test program's
-output, but under Wine that output can stop early (a child process sharing
-the pipe); the report is written by the program itself at its end.
+output, but under Wine that output can stop early (seen: nothing after the
+first test's start line); the report is written by the program itself at
+its end.
 
     scripts/gtest-summary.py REPORT.xml
 """
