@@ -32,6 +32,10 @@ declare -A sha256=(
     [libjpeg-turbo=1:2.1.5-2 libjpeg-turbo_2.1.5-2.debian.tar.xz]=cdb2433c2f7101345c1ffa14efb943787c675b86354691a32490845fe4bc9237
     [lcms2=2.14-2+deb12u1 lcms2_2.14.orig.tar.gz]=28474ea6f6591c4d4cee972123587001a4e6e353412a41b3e9e82219818d5740
     [lcms2=2.14-2+deb12u1 lcms2_2.14-2+deb12u1.debian.tar.xz]=3b88006a5ccc15f3d4b2f28310875a8c4d789ac8342deaf4113ed5c2fd4a59e8
+    [giflib=5.2.1-2.5+deb12u1 giflib_5.2.1.orig.tar.gz]=31da5562f44c5f15d63340a09a4fd62b48c45620cd302f77a6d9acf0077879bd
+    [giflib=5.2.1-2.5+deb12u1 giflib_5.2.1-2.5+deb12u1.debian.tar.xz]=efa4369de943f7918c2b0b049a125268937ab12039ea6ed01d34ab2125def0df
+    [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4.orig.tar.gz]=7bf5a8a28cc69bcfa8cb214f2c3095703c6b73ac5fba4d5480c205331d9494df
+    [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4-0.2+deb12u1.debian.tar.xz]=69cdba4dfe2e1b34d55fa80c1b29c31cacd40dd183812d6bcca7e508a2f7afcd
 )
 files=()
 for key in "${!sha256[@]}"; do

@@ -34,6 +34,8 @@ have_cmd tiffcp || need+=(libtiff-tools)
 have_pkg libjpeg62-turbo-dev || need+=(libjpeg62-turbo-dev)
 have_pkg libdeflate-dev || need+=(libdeflate-dev)
 have_pkg libpng-dev || need+=(libpng-dev)
+have_pkg libgif-dev || need+=(libgif-dev)
+have_pkg libwebp-dev || need+=(libwebp-dev)
 if [ ${#need[@]} -gt 0 ]; then
     SUDO=""
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
