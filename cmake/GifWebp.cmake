@@ -13,7 +13,8 @@ codec_library(quennel_gif
 target_include_directories(quennel_gif SYSTEM PUBLIC ${GIFLIB_SOURCE})
 
 # libwebp: the decoder alone (libwebpdecoder's files as its own makefile
-# lists them), without threads, with the x86 SIMD the compiler targets.
+# lists them) and the container's demuxer (an animation's first frame, the
+# ICC profile), without threads, with the x86 SIMD the compiler targets.
 debian_source(LIBWEBP_SOURCE libwebp ${LIBWEBP_DEBIAN_VERSION})
 set(LIBWEBP_DSP alpha_processing alpha_processing_sse2 alpha_processing_sse41 cpu dec dec_clip_tables dec_sse2
   dec_sse41 filters filters_sse2 lossless lossless_sse2 lossless_sse41 rescaler rescaler_sse2 upsampling
@@ -21,6 +22,7 @@ set(LIBWEBP_DSP alpha_processing alpha_processing_sse2 alpha_processing_sse41 cp
 set(LIBWEBP_UTILS bit_reader_utils color_cache_utils filters_utils huffman_utils quant_levels_dec_utils
   random_utils rescaler_utils thread_utils utils)
 file(GLOB LIBWEBP_SOURCES ${LIBWEBP_SOURCE}/src/dec/*.c)
+list(APPEND LIBWEBP_SOURCES ${LIBWEBP_SOURCE}/src/demux/demux.c)
 foreach(name ${LIBWEBP_DSP})
   list(APPEND LIBWEBP_SOURCES ${LIBWEBP_SOURCE}/src/dsp/${name}.c)
 endforeach()

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include "converter/base/CheckedSize.h"
 #include "converter/readers/ByteSource.h"
@@ -11,8 +12,6 @@ namespace Webp {
 namespace {
 
 using ByteSource::Fail;
-
-const wchar_t* const kAnimated = L"Animierte WebP-Dateien werden nicht gelesen.";
 
 ReadResult FromStatus(VP8StatusCode status) {
     switch (status) {
@@ -23,24 +22,67 @@ ReadResult FromStatus(VP8StatusCode status) {
     }
 }
 
+// The container's parts; each released on every way out.
+struct Demuxer {
+    WebPDemuxer* demux;
+    ~Demuxer() { WebPDemuxDelete(demux); }
+};
+struct Frame {
+    WebPIterator iterator = {};
+    ~Frame() { WebPDemuxReleaseIterator(&iterator); }
+};
+struct Chunk {
+    WebPChunkIterator iterator = {};
+    ~Chunk() { WebPDemuxReleaseChunkIterator(&iterator); }
+};
+
+// Straight (not premultiplied) blue, green, red, alpha, as Image keeps them.
+bool DecodeInto(const WebPData& bitstream, Image& image) {
+    size_t stride;
+    if (!CheckedSize::Mul(image.width, 4, stride) || stride > INT32_MAX) return false;
+    return WebPDecodeBGRAInto(bitstream.bytes, bitstream.size, image.bgra.data(), image.bgra.size(),
+                              static_cast<int>(stride)) != nullptr;
+}
+
 ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
     if (!IsWebp(data, size)) return Fail(ReadStatus::NotThisFormat);
-    // The size and kind from the headers, before any pixel memory is taken.
+    // The sizes from the headers, before any pixel memory is taken.
     WebPBitstreamFeatures features;
     ReadResult result = FromStatus(WebPGetFeatures(data, size, &features));
     if (!result.Ok()) return result;
-    if (features.has_animation) return Fail(ReadStatus::Unsupported, kAnimated);
-    if (features.width <= 0 || features.height <= 0) return Fail(ReadStatus::Damaged);
-    result = ByteSource::Allocate(out.image, static_cast<uint64_t>(features.width),
-                                  static_cast<uint64_t>(features.height), request);
-    if (!result.Ok()) return result;
-    size_t stride;
-    if (!CheckedSize::Mul(out.image.width, 4, stride) || stride > INT32_MAX) return Fail(ReadStatus::TooLarge);
-    // Straight (not premultiplied) blue, green, red, alpha, as Image keeps them.
-    if (!WebPDecodeBGRAInto(data, size, out.image.bgra.data(), out.image.bgra.size(), static_cast<int>(stride))) {
-        out.image = Image{};
+    const WebPData whole = {data, size};
+    Demuxer demuxer{WebPDemux(&whole)};
+    if (!demuxer.demux) return Fail(ReadStatus::Damaged);
+    const uint32_t width = WebPDemuxGetI(demuxer.demux, WEBP_FF_CANVAS_WIDTH);
+    const uint32_t height = WebPDemuxGetI(demuxer.demux, WEBP_FF_CANVAS_HEIGHT);
+    Frame frame;
+    if (!WebPDemuxGetFrame(demuxer.demux, 1, &frame.iterator)) return Fail(ReadStatus::Damaged);
+    const WebPIterator& first = frame.iterator;
+    if (first.width <= 0 || first.height <= 0 || first.x_offset < 0 || first.y_offset < 0 ||
+        uint64_t(first.x_offset) + uint64_t(first.width) > width ||
+        uint64_t(first.y_offset) + uint64_t(first.height) > height)
         return Fail(ReadStatus::Damaged);
+    result = ByteSource::Allocate(out.image, width, height, request);
+    if (!result.Ok()) return result;
+
+    if (uint32_t(first.width) == width && uint32_t(first.height) == height) {
+        if (!DecodeInto(first.fragment, out.image)) return Fail(ReadStatus::Damaged);
+    } else {
+        // An animation's first frame covers part of the canvas; the rest is
+        // transparent, as before the animation's first step.
+        Image part;
+        result = ByteSource::Allocate(part, uint32_t(first.width), uint32_t(first.height), request);
+        if (!result.Ok()) return result;
+        if (!DecodeInto(first.fragment, part)) return Fail(ReadStatus::Damaged);
+        std::fill(out.image.bgra.begin(), out.image.bgra.end(), uint8_t{0});
+        for (uint32_t y = 0; y < part.height; ++y)
+            std::memcpy(out.image.Row(uint32_t(first.y_offset) + y) + size_t(first.x_offset) * 4, part.Row(y),
+                        part.Stride());
     }
+
+    Chunk profile;
+    if (WebPDemuxGetChunk(demuxer.demux, "ICCP", 1, &profile.iterator) && profile.iterator.chunk.size > 0)
+        out.metadata.icc.assign(profile.iterator.chunk.bytes, profile.iterator.chunk.bytes + profile.iterator.chunk.size);
     return {};
 }
 
@@ -51,7 +93,11 @@ bool IsWebp(const uint8_t* head, size_t size) {
 }
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
-    return ByteSource::Guarded(out, [&] { return Decode(data, size, request, out); });
+    return ByteSource::Guarded(out, [&] {
+        const ReadResult result = Decode(data, size, request, out);
+        if (!result.Ok()) out = Decoded{};
+        return result;
+    });
 }
 
 }  // namespace Webp

@@ -222,11 +222,16 @@ def gif(colours):
     return bytes(rest)
 
 
-def webp(lossless):
+def webp(lossless, animated=False):
     image = Image.new("RGBA", (W, H))
     image.putdata([rgb(x, y) + (alpha_of(x, y),) for y in range(H) for x in range(W)])
     buffer = io.BytesIO()
-    image.save(buffer, "WEBP", lossless=lossless, quality=90)
+    if animated:  # the second frame differs in a corner only
+        second = image.copy()
+        second.paste((255, 0, 0, 255), (10, 10, 14, 14))
+        image.save(buffer, "WEBP", lossless=lossless, save_all=True, append_images=[second], duration=100)
+    else:
+        image.save(buffer, "WEBP", lossless=lossless, quality=90)
     return buffer.getvalue()
 
 
@@ -273,12 +278,13 @@ def pictures():
     yield "rle4.bmp", bmp(info(40, W, H, 4, 2), table(p16), rle4())
     yield "png-inside.bmp", embedded(5)
     yield "jpeg-inside.bmp", embedded(4)
-    yield "pal8.dib", bmp(info(40, W, H, 8), table(p256), pack_indices(8, 256))[14:]
+    yield "pal8-bare.dib", bmp(info(40, W, H, 8), table(p256), pack_indices(8, 256))[14:]
     yield "gif-local-table.gif", gif("local")
     yield "gif-no-table.gif", gif("none")
     yield "webp-lossless-alpha.webp", webp(True)
     yield "webp-lossy-alpha.webp", webp(False)
-    yield "rgb16-565.dib", bmp(info(40, W, H, 16, 3), struct.pack("<III", *m565), pack_masked(16, m565))[14:]
+    yield "webp-animated.webp", webp(True, True)
+    yield "rgb16-565-bare.dib", bmp(info(40, W, H, 16, 3), struct.pack("<III", *m565), pack_masked(16, m565))[14:]
 
 
 def make(folder):
