@@ -1,5 +1,6 @@
 #include "converter/readers/Bmp.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "converter/base/CheckedSize.h"
@@ -307,9 +308,11 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     } else if (!h.core) {
         declared = h.coloursUsed;  // an optimisation palette the pixels do not use
     }
+    // A table that cannot fit in memory ends beyond any file: pixels said to
+    // follow it are then missing.
     size_t tableBytes, afterTable;
     if (!CheckedSize::Mul(declared, entryBytes, tableBytes) || !CheckedSize::Add(paletteAt, tableBytes, afterTable))
-        return Fail(ReadStatus::Damaged);
+        afterTable = SIZE_MAX;
 
     // The pixels are where the file header says. An offset of zero, or one
     // inside the headers, cannot be meant: the pixels then follow the palette.

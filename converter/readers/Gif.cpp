@@ -7,6 +7,7 @@
 
 #include <gif_lib.h>
 
+#include "converter/base/CheckedSize.h"
 #include "converter/readers/ByteSource.h"
 
 namespace Gif {
@@ -142,7 +143,9 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
 
     // The frame's indices, then their colours: without a colour table the
     // largest index decides the greys.
-    std::vector<uint8_t> indices(size_t{layout.width} * layout.height);
+    size_t count;
+    if (!CheckedSize::Mul(layout.width, layout.height, count)) return ByteSource::Fail(ReadStatus::TooLarge);
+    std::vector<uint8_t> indices(count);
     static const int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
     const int passes = frame.Interlace ? 4 : 1;
     for (int pass = 0; pass < passes; ++pass) {
