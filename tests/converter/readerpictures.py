@@ -247,6 +247,7 @@ def pictures():
     m8888 = (0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000)
     m101010 = (0x3FF00000, 0x000FFC00, 0x000003FF)
     yield "pal1.bmp", bmp(info(40, W, H, 1), table(palette(2)), pack_indices(1, 2))
+    yield "pal2.bmp", bmp(info(40, W, H, 2), table(palette(4)), pack_indices(2, 4))
     yield "pal4.bmp", bmp(info(40, W, H, 4), table(p16), pack_indices(4, 16))
     yield "pal8.bmp", bmp(info(40, W, H, 8), table(p256), pack_indices(8, 256))
     yield "pal8-topdown.bmp", bmp(info(40, W, -H, 8), table(p256), pack_indices(8, 256, True))
@@ -269,6 +270,7 @@ def pictures():
     yield "rgb16-555.bmp", bmp(info(40, W, H, 16), b"", pack_masked(16, (0x7C00, 0x03E0, 0x001F)))
     yield "rgb16-565.bmp", bmp(info(40, W, H, 16, 3), struct.pack("<III", *m565),
                                pack_masked(16, m565))
+    yield "rgb16-565-v2.bmp", bmp(info(52, W, H, 16, 3, masks=m565), b"", pack_masked(16, m565))
     yield "rgb16-565-v3.bmp", bmp(info(56, W, H, 16, 3, masks=m565 + (0,)), b"", pack_masked(16, m565))
     yield "argb16-4444-v5.bmp", bmp(info(124, W, H, 16, 3, masks=m4444), b"", pack_masked(16, m4444))
     yield "argb16-1555-v4.bmp", bmp(info(108, W, H, 16, 3, masks=m1555), b"", pack_masked(16, m1555))
@@ -358,6 +360,9 @@ expected = {
     # 300 colours declared: the first 256 count.
     "pal8-oversize.bmp": lambda: truth_indexed(256),
     "pal8-os2v2-16.bmp": lambda: truth_indexed(256),
+    "pal2.bmp": lambda: truth_indexed(4),
+    # ImageMagick takes the 4 bytes after a V2 header for an alpha mask.
+    "rgb16-565-v2.bmp": lambda: truth_masked((0xF800, 0x07E0, 0x001F)),
     # ImageMagick refuses it, Pillow takes the header's bytes for pixels.
     "pal8-offset-in-header.bmp": lambda: truth_indexed(256),
     # ImageMagick shifts 4-bit channels without filling the low bits (240
