@@ -315,9 +315,12 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
         afterTable = SIZE_MAX;
 
     // The pixels are where the file header says. An offset of zero, or one
-    // inside the headers, cannot be meant: the pixels then follow the palette.
+    // inside the headers, cannot be meant: the pixels then follow the
+    // palette. So do they when the offset names the palette's own start
+    // (its writer forgot to count it), as Pillow reads such files.
     size_t pixelsAt = afterTable;
-    if (!bare && pixelOffset != 0 && pixelOffset >= paletteAt) pixelsAt = pixelOffset;
+    if (!bare && pixelOffset != 0 && (pixelOffset > paletteAt || (pixelOffset == paletteAt && h.bits > 8)))
+        pixelsAt = pixelOffset;
 
     // The declared palette as far as the file goes, even where the pixels
     // start inside it (as both references read it); what is missing is

@@ -1,11 +1,13 @@
 #include "converter/readers/Webp.h"
 
 #include <cstring>
+#include <vector>
 
 #include <webp/decode.h>
 #include <webp/demux.h>
 
 #include "converter/base/CheckedSize.h"
+#include "converter/metadata/ExifOrientation.h"
 #include "converter/readers/ByteSource.h"
 
 namespace Webp {
@@ -80,9 +82,19 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
                         part.Stride());
     }
 
-    Chunk profile;
-    if (WebPDemuxGetChunk(demuxer.demux, "ICCP", 1, &profile.iterator) && profile.iterator.chunk.size > 0)
-        out.metadata.icc.assign(profile.iterator.chunk.bytes, profile.iterator.chunk.bytes + profile.iterator.chunk.size);
+    const auto take = [&demuxer](const char* fourcc, std::vector<uint8_t>& into) {
+        Chunk chunk;
+        if (WebPDemuxGetChunk(demuxer.demux, fourcc, 1, &chunk.iterator) && chunk.iterator.chunk.size > 0)
+            into.assign(chunk.iterator.chunk.bytes, chunk.iterator.chunk.bytes + chunk.iterator.chunk.size);
+    };
+    take("ICCP", out.metadata.icc);
+    take("XMP ", out.metadata.xmp);
+    take("EXIF", out.metadata.exif);
+    // Some writers keep JPEG's "Exif\0\0" before the TIFF header.
+    if (out.metadata.exif.size() >= 6 && std::memcmp(out.metadata.exif.data(), "Exif\0\0", 6) == 0)
+        out.metadata.exif.erase(out.metadata.exif.begin(), out.metadata.exif.begin() + 6);
+    if (!out.metadata.exif.empty())
+        out.orientation = ExifOrientation::FromTiff(out.metadata.exif.data(), out.metadata.exif.size());
     return {};
 }
 

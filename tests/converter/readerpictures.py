@@ -259,6 +259,7 @@ def pictures():
     good = bmp(info(40, W, H, 8), table(p256), pack_indices(8, 256))
     yield "pal8-offset-zero.bmp", good[:10] + struct.pack("<I", 0) + good[14:]
     yield "pal8-offset-in-header.bmp", good[:10] + struct.pack("<I", 20) + good[14:]
+    yield "pal8-offset-at-palette.bmp", good[:10] + struct.pack("<I", 54) + good[14:]
     yield "pal8-offset-in-palette.bmp", good[:10] + struct.pack("<I", 54 + 400) + good[14:]
     yield "pal8-core.bmp", bmp(info(12, W, H, 8), table(p256, False), pack_indices(8, 256))
     yield "pal4-core-short.bmp", bmp(info(12, W, H, 4), table(p16[:9], False), pack_indices(4, 9))
