@@ -18,6 +18,9 @@ for arch in ${QUENNEL_ARCHS:-i686 x86_64}; do
     ctest --test-dir "build/$arch" --output-on-failure || status=1
     wine_prefix_stop
 done
+# Windows 11's sparse package: built, signed with a test certificate and
+# verified from outside.
+scripts/msix-tests.sh || status=1
 # The installer packages hold both architectures' programs: install, use,
 # upgrade and remove them under Wine.
 archs=" ${QUENNEL_ARCHS:-i686 x86_64} "

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "converter/base/ByteCursor.h"
 #include "converter/base/CheckedSize.h"
 
 namespace Psd {
@@ -19,41 +20,7 @@ enum Compression : uint16_t { Raw = 0, PackBits = 1, Zip = 2, ZipPredicted = 3 }
 
 const wchar_t* const kNoMerged = L"Die Photoshop-Datei enth\u00e4lt kein zusammengef\u00fcgtes Bild.";
 
-// Big-endian fields with a sticky failure, so a run of reads is checked once.
-class Cursor {
-public:
-    Cursor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Ok() const { return ok_; }
-    size_t At() const { return at_; }
-    size_t Left() const { return size_ - at_; }
-    const uint8_t* Here() const { return data_ + at_; }
-    uint32_t Be(int bytes) {
-        if (!ok_ || Left() < static_cast<size_t>(bytes)) {
-            ok_ = false;
-            return 0;
-        }
-        uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i) value = value << 8 | data_[at_++];
-        return value;
-    }
-    uint64_t Be64() {
-        const uint64_t high = Be(4);
-        return high << 32 | Be(4);
-    }
-    void Skip(uint64_t count) {
-        if (!ok_ || count > Left()) {
-            ok_ = false;
-            return;
-        }
-        at_ += static_cast<size_t>(count);
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-    bool ok_ = true;
-};
+using Cursor = ByteCursor;
 
 struct Header {
     bool large = false;  // the large-document variant: wider length fields
