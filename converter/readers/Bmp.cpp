@@ -262,7 +262,7 @@ ReadResult DecodeRle(Pixels& px) {
             break;
         } else if (value == 2) {  // delta: right and up (in stored rows)
             const uint32_t dx = c.U8(), dy = c.U8();
-            if (!c.ok()) break;
+            if (!c.Ok()) break;
             x += dx;
             y += dy;
         } else {  // a literal run of `value` pixels, padded to 16 bits
