@@ -40,6 +40,8 @@ have_cmd tiffcp || need+=(libtiff-tools)
 have_pkg libjpeg62-turbo-dev || need+=(libjpeg62-turbo-dev)
 have_pkg libdeflate-dev || need+=(libdeflate-dev)
 have_pkg libpng-dev || need+=(libpng-dev)
+have_pkg libgif-dev || need+=(libgif-dev)
+have_pkg libwebp-dev || need+=(libwebp-dev)
 # Little CMS for the Photoshop reader's Lab documents (the Debian version the
 # Windows build compiles); Pillow judges the readers beside ImageMagick.
 have_pkg liblcms2-dev || need+=(liblcms2-dev)

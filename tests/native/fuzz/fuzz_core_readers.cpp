@@ -1,5 +1,6 @@
 // The door's own readers on any bytes: icons and cursors (directory, bitmap
-// images, masks), the GIF layout with its composition, and JPEG 2000 through
+// images, masks), GIF through giflib and WebP through libwebp (with our
+// screen composition and limits around them), and JPEG 2000 through
 // OpenJPEG (our stream and sample conversion around it). Whatever they
 // return, a picture they call read must be whole and within the request.
 // An icon's picture also goes round through our icon writer: the strict
@@ -13,6 +14,7 @@
 #include "converter/readers/Gif.h"
 #include "converter/readers/IcoCur.h"
 #include "converter/readers/Jpeg2000.h"
+#include "converter/readers/Webp.h"
 #include "converter/writers/Ico.h"
 #include "model/FormatReaders.h"
 
@@ -75,19 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Decoded jpeg2000;
     Check(Jpeg2000Reader::Read(data, size, request, jpeg2000), jpeg2000, request);
 
-    Gif::Layout layout;
-    if (Gif::FirstFrame(data, size, layout).Ok()) {
-        // A frame of the size the descriptor names, as a decoder would give it.
-        Image frame;
-        frame.width = layout.width % 97 + 1;
-        frame.height = layout.height % 89 + 1;
-        frame.bgra.assign(size_t{frame.width} * frame.height * 4, 0x7F);
-        Decoded composed;
-        const ReadResult result = Gif::Compose(layout, frame, request, composed.image);
-        Check(result, composed, request);
-        if (result.Ok() && (composed.image.width < layout.left + frame.width ||
-                            composed.image.height < layout.top + frame.height))
-            Fail("the frame was cut");
-    }
+    Decoded gif;
+    Check(Gif::Read(data, size, request, gif), gif, request);
+
+    Decoded webp;
+    Check(Webp::Read(data, size, request, webp), webp, request);
     return 0;
 }
