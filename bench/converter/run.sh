@@ -209,7 +209,7 @@ for photos in $PHOTOS; do
             fs = f * p / c / 1000
             printf "%-8s %8.2f %8s %8s %8.2f %12s %10.2f %9.0f %9.0f %7.2f %8.2f %9.2f %10.2f %10.2f %9.2f\n", n, ot,
                    it == "-" ? "-" : sprintf("%.2f", it), ht == "-" ? "-" : sprintf("%.2f", ht), vt, who, ot / best,
-                   om / 1024, vm / 1024, om / vm, fs, ot / fs, oc, vc, vc > 0 ? oc / vc : 0}'
+                   om / 1024, vm / 1024, om / vm, fs, ot / fs, oc, vc, (vc > 0 ? oc / vc : 0)}'
         if [ "$kind" = png ]; then
             awk -v o="$osize" -v i="$isize" -v v="$vsize" -v ot="$ot" -v vt="$vt" 'BEGIN{
                 im = i > 0 ? sprintf("ImageMagick %d (ours/IM %.3f)", i, o / i) : "ImageMagick not run"
