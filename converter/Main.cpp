@@ -181,7 +181,7 @@ int Main() {
 
     const Report::Summary summary = Report::Summarize(collected, outcomes, progress.cancel);
     Report::Tell(summary);
-    return summary.skipped == 0 && !summary.cancelled ? ExitDone : ExitPartly;
+    return summary.skipped == 0 && summary.notReached == 0 && !summary.cancelled ? ExitDone : ExitPartly;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "converter/base/LongPaths.h"
 #include "converter/base/Texts.h"
 #include "converter/metadata/ExifOrientation.h"
 #include "converter/metadata/WicMetadata.h"
@@ -148,8 +149,7 @@ ReadResult ReadHaloCut(Input& input, const ReadRequest& request, Decoded& out) {
     std::vector<uint8_t> palette;
     const size_t dot = input.path.find_last_of(L".\\/:");
     if (dot != std::wstring::npos && input.path[dot] == L'.') {
-        const HANDLE file = CreateFileW((input.path.substr(0, dot) + L".pal").c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE file = LongPaths::OpenToRead(input.path.substr(0, dot) + L".pal");
         if (file != INVALID_HANDLE_VALUE) {
             // 256 colours take 1,536 bytes in 512-byte blocks: 4 KB is plenty.
             palette.resize(4096);
@@ -307,8 +307,7 @@ public:
     }
 
     DWORD Open(const std::wstring& path) {
-        file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        file_ = LongPaths::OpenToRead(path, FILE_FLAG_SEQUENTIAL_SCAN);
         if (file_ == INVALID_HANDLE_VALUE) return GetLastError();
         LARGE_INTEGER size = {};
         if (!GetFileSizeEx(file_, &size)) return GetLastError();

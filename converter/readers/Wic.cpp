@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "converter/base/LongPaths.h"
 #include "converter/metadata/ExifOrientation.h"
 
 namespace Wic {
@@ -13,8 +14,7 @@ namespace {
 // through WIC's metadata reader: under Wine it dereferences a null pointer on
 // a file whose directories loop, and takes the whole process with it.
 int TiffOrientation(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = LongPaths::OpenToRead(path);
     if (file == INVALID_HANDLE_VALUE) return 1;
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
@@ -58,8 +58,10 @@ HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened) 
     ComPtr<IWICBitmapDecoder> decoder;
     // Cache on demand: metadata of a large TIFF or a long GIF is read only
     // when asked for, which we never do.
-    HRESULT hr = wic->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                                WICDecodeMetadataCacheOnDemand, decoder.Put());
+    opened.file = LongPaths::OpenToRead(path);
+    if (opened.file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT hr = wic->CreateDecoderFromFileHandle(reinterpret_cast<ULONG_PTR>(opened.file), nullptr,
+                                                  WICDecodeMetadataCacheOnDemand, decoder.Put());
     if (FAILED(hr)) return hr;
     hr = OpenFirstFrame(decoder.Get(), opened);
     if (FAILED(hr)) return hr;

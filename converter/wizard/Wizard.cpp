@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 
 #include "converter/base/Com.h"
+#include "converter/base/LongPaths.h"
 #include "converter/pipeline/Naming.h"
 #include "converter/run/Request.h"
 #include "converter/run/Sources.h"
@@ -57,7 +58,7 @@ std::vector<Preset> ReadPresets() {
 std::wstring SelectionText(const std::vector<std::string>& lines) {
     size_t pictures = 0, folders = 0;
     for (const std::string& line : lines) {
-        const DWORD attributes = GetFileAttributesW(AnsiText::Widen(line).c_str());
+        const DWORD attributes = GetFileAttributesW(LongPaths::ForApi(AnsiText::Widen(line)).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             ++folders;
         else
@@ -166,7 +167,7 @@ bool UsableFolder(const std::wstring& typed, std::wstring& folder, std::wstring&
     }
     folder.assign(full, length);
     while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPaths::ForApi(folder).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         problem = L"Den Ordner " + Quoted(folder) + L" gibt es nicht.";
         return false;
@@ -180,7 +181,7 @@ bool UsableFolder(const std::wstring& typed, std::wstring& folder, std::wstring&
     // when closed.
     const std::wstring probe = folder + L"\\~quennel-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                std::to_wstring(GetTickCount()) + L".tmp";
-    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const HANDLE file = CreateFileW(LongPaths::ForApi(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
                                     nullptr);
     if (file == INVALID_HANDLE_VALUE) {
