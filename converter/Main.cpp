@@ -166,7 +166,7 @@ int Main() {
             // Nothing may leave this thread: std::terminate would end the run
             // without a summary.
             try {
-                collected = Sources::Collect(lines, Readers::FolderExtensions(), &progress.cancel);
+                collected = Sources::Collect(lines, Readers::FolderExtensions, &progress.cancel);
                 outcomes = Workers::Run(job, collected.sources, progress);
             } catch (...) {
                 lostRun = true;

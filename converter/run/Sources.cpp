@@ -100,8 +100,8 @@ class Collector {
 public:
     Collected result;
 
-    Collector(const std::vector<std::wstring>& pictureExtensions, const std::atomic<bool>* cancel)
-        : pictureExtensions_(pictureExtensions), cancel_(cancel) {}
+    Collector(const std::function<std::vector<std::wstring>()>& pictureExtensions, const std::atomic<bool>* cancel)
+        : askExtensions_(pictureExtensions), cancel_(cancel) {}
 
     void AddListed(const std::wstring& listed) {
         const std::wstring path = FullLongPath(listed);
@@ -123,7 +123,9 @@ public:
     bool Cancelled() const { return cancel_ && cancel_->load(); }
 
 private:
-    const std::vector<std::wstring>& pictureExtensions_;
+    const std::function<std::vector<std::wstring>()>& askExtensions_;
+    std::vector<std::wstring> pictureExtensions_;
+    bool extensionsKnown_ = false;
     const std::atomic<bool>* cancel_;
     std::set<std::wstring> seen_;
 
@@ -146,6 +148,10 @@ private:
     bool Walk(std::wstring folder) {
         while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
         if (Cancelled() || !seen_.insert(Identity(folder + L"\\")).second) return false;
+        if (!extensionsKnown_) {
+            pictureExtensions_ = askExtensions_();
+            extensionsKnown_ = true;
+        }
         std::vector<std::wstring> files, folders;
         WIN32_FIND_DATAW found;
         const HANDLE search = FindFirstFileExW(LongPaths::ForApi(folder + L"\\*").c_str(), FindExInfoBasic, &found,
@@ -189,7 +195,8 @@ private:
 
 }  // namespace
 
-Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions,
+Collected Collect(const std::vector<std::string>& lines,
+                  const std::function<std::vector<std::wstring>()>& pictureExtensions,
                   const std::atomic<bool>* cancel) {
     Collector collector(pictureExtensions, cancel);
     for (const std::string& line : lines) {

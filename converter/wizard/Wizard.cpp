@@ -13,6 +13,7 @@
 #include "converter/base/Texts.h"
 #include "converter/wizard/WizardChoices.h"
 #include "converter/wizard/WizardIds.h"
+#include "converter/wizard/CommonControls.h"
 #include "settings/AnsiText.h"
 #include "settings/Registry.h"
 #include "settings/Settings.h"
@@ -428,8 +429,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 Answer Choose(const std::vector<std::string>& lines, Job& job) {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
-    InitCommonControlsEx(&controls);
+    CommonControls::Init(ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS);
     // The folder pickers are COM objects of the shell that want an apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
