@@ -16,11 +16,11 @@ struct PngCase {
 };
 
 const PngCase kPngCases[] = {
-    {L"photo", "-size 640x480 plasma:fractal -seed 11 -blur 0x1.2 -depth 8", "TrueColor"},
-    {L"grey", "-size 500x375 plasma:fractal -seed 12 -blur 0x1 -colorspace Gray -depth 8", "Grayscale"},
-    {L"few-colours", "-size 300x200 plasma:fractal -seed 13 +dither -colors 12 -depth 8", "Palette"},
+    {L"photo", "-seed 11 -size 640x480 plasma:fractal -blur 0x1.2 -depth 8", "TrueColor"},
+    {L"grey", "-seed 12 -size 500x375 plasma:fractal -blur 0x1 -colorspace Gray -depth 8", "Grayscale"},
+    {L"few-colours", "-seed 13 -size 300x200 plasma:fractal +dither -colors 12 -depth 8", "Palette"},
     {L"alpha",
-     "-size 320x240 plasma:fractal -seed 14 -blur 0x1 \\( -size 320x240 gradient:white-black \\) -alpha off "
+     "-seed 14 -size 320x240 plasma:fractal -blur 0x1 \\( -size 320x240 gradient:white-black \\) -alpha off "
      "-compose CopyOpacity -composite -depth 8",
      "TrueColorAlpha"},
 };
@@ -52,7 +52,7 @@ TEST_F(CodecsTest, AReducedJpegMatchesImageMagicksReductionOfTheWholePicture) {
     CleanSettingsKey settings;
     // 2400x1800 into 800x600 lets the decoder halve it first, into 300x300
     // (300x225) take an eighth and leave nothing for the resampler.
-    MakePicture(At(L"photo.jpg"), "-size 2400x1800 plasma:fractal -seed 21 -blur 0x1.5 -quality 92");
+    MakePicture(At(L"photo.jpg"), "-seed 21 -size 2400x1800 plasma:fractal -blur 0x1.5 -quality 92");
     ASSERT_TRUE(WriteSettingText("SIZEX5", "300"));
     ASSERT_TRUE(WriteSettingText("SIZEY5", "300"));
     for (const char* token : {"RS_1", "RS_5"}) {

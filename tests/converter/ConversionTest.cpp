@@ -87,7 +87,7 @@ TEST_F(ConversionTest, ResizePresetsFitNeverEnlargeAndKeepTheFormat) {
     CleanSettingsKey settings;
     MakePicture(At(L"wide.jpg"), "-size 1000x500 gradient:navy-orange -quality 92");
     MakePicture(At(L"small.png"), "-size 150x40 gradient:green-yellow -depth 8");
-    MakePicture(At(L"photo.png"), "-size 1600x1200 plasma:fractal -seed 7 -blur 0x2 -depth 8");
+    MakePicture(At(L"photo.png"), "-seed 7 -size 1600x1200 plasma:fractal -blur 0x2 -depth 8");
     MakePicture(At(L"other.tga"), "-size 640x480 gradient:red-blue -depth 8");  // WIC reads, cannot write
     // Decoded at a quarter of its size already (two resolution levels
     // skipped), and still fitted as the whole picture is: 200x100, not 201x100.

@@ -71,7 +71,7 @@ TEST_F(MetadataTest, PhotoKeepsCameraDatePlaceProfileAndResolution) {
     Profiles();
     // Stored 240x160 on its side (orientation 6): shown 160x240.
     MakePicture(At(L"thumb.jpg"), "-size 24x16 xc:red");
-    MakePicture(At(L"camera.jpeg"), "-size 240x160 plasma:fractal -seed 3 -blur 0x1 -fill '#20c040' "
+    MakePicture(At(L"camera.jpeg"), "-seed 3 -size 240x160 plasma:fractal -blur 0x1 -fill '#20c040' "
                                   "-draw 'rectangle 10,10 60,40' -units PixelsPerInch -density 300 -quality 95 "
                                   "-profile " + proPhoto_);
     const ProcessResult tagged =
@@ -193,7 +193,7 @@ std::string LinearGreyProfile() {
 
 TEST_F(MetadataTest, OrientationSaysOneExactlyOverTurnedPixels) {
     // Stored 60x40; orientation 6 shows it 40x60, turned a quarter clockwise.
-    MakePicture(At(L"plain.jpg"), "-size 60x40 plasma:fractal -seed 5 -fill '#20c040' -draw 'rectangle 4,4 20,12' "
+    MakePicture(At(L"plain.jpg"), "-seed 5 -size 60x40 plasma:fractal -fill '#20c040' -draw 'rectangle 4,4 20,12' "
                                   "-strip -quality 95");
     const std::string plain = Bytes(At(L"plain.jpg"));
     ASSERT_FALSE(plain.empty());
@@ -266,7 +266,7 @@ TEST_F(MetadataTest, ProfilesMatchThePixelsTheyDescribe) {
     Profiles();
     const std::string ghostscript = "/usr/share/color/icc/ghostscript/";
     ASSERT_EQ(Host("test -f " + ghostscript + "default_cmyk.icc").exitCode, 0u) << "Ghostscript's profiles are needed";
-    MakePicture(At(L"rgb.png"), "-size 90x60 plasma:fractal -seed 7 -blur 0x1");
+    MakePicture(At(L"rgb.png"), "-seed 7 -size 90x60 plasma:fractal -blur 0x1");
 
     // CMYK through its profile (ImageMagick writes Adobe's inverted kind):
     // the result is sRGB and carries no CMYK profile.

@@ -129,7 +129,7 @@ TEST_F(SafetyTest, FoldersStandForThePicturesInThemOnce) {
 TEST_F(SafetyTest, BadFilesAreSkippedWithTheirReasonAndTheOthersConverted) {
     MakePicture(At(L"good.png"), "-size 64x48 gradient:red-blue -depth 8");
     MakePicture(At(L"good.bmp"), "-size 64x48 xc:gray");
-    MakePicture(At(L"whole.jpg"), "-size 300x200 plasma:fractal -seed 3");
+    MakePicture(At(L"whole.jpg"), "-seed 3 -size 300x200 plasma:fractal");
     const std::string whole = Bytes(At(L"good.png"));
     ASSERT_EQ(Host("echo 'kein Bild' > " + Unix(At(L"text.png")) + " && : > " + Unix(At(L"empty.jpg")) +
                    " && head -c " + std::to_string(whole.size() / 2) + " " + Unix(At(L"good.png")) + " > " +
@@ -298,7 +298,7 @@ TEST_F(SafetyTest, ACrashingOrHangingCodecCostsOnlyItsPicture) {
     std::vector<std::wstring> list;
     for (const wchar_t* name :
          {L"good1.png", L"crash.png", L"good2.png", L"hang.png", L"good3.png", L"flaky.png", L"good4.png"}) {
-        MakePicture(At(name), "-size 40x30 plasma:fractal -seed 5 -depth 8");
+        MakePicture(At(name), "-seed 5 -size 40x30 plasma:fractal -depth 8");
         list.push_back(At(name));
     }
     WriteList(list);
@@ -324,7 +324,7 @@ TEST_F(SafetyTest, ACrashingOrHangingCodecCostsOnlyItsPicture) {
 }
 
 TEST_F(SafetyTest, KilledProcessesLeaveNoWorkerAndNoTemporaryFile) {
-    MakePicture(At(L"p0.png"), "-size 1600x1200 plasma:fractal -seed 7 -depth 8");
+    MakePicture(At(L"p0.png"), "-seed 7 -size 1600x1200 plasma:fractal -depth 8");
     std::vector<std::wstring> list{At(L"p0.png")};
     constexpr int kCount = 40;
     for (int i = 1; i < kCount; ++i) {
@@ -422,7 +422,7 @@ TEST_F(SafetyTest, AFolderThatCannotBeWrittenLosesNothing) {
 }
 
 TEST_F(SafetyTest, CancelStopsAfterTheCurrentPictureAndLeavesOnlyWholeResults) {
-    MakePicture(At(L"p0.png"), "-size 1600x1200 plasma:fractal -seed 11 -depth 8");
+    MakePicture(At(L"p0.png"), "-seed 11 -size 1600x1200 plasma:fractal -depth 8");
     std::vector<std::wstring> list{At(L"p0.png")};
     constexpr int kCount = 60;
     for (int i = 1; i < kCount; ++i) {

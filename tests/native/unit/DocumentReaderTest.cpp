@@ -73,7 +73,7 @@ TEST(PsdReader, ReadsTheMergedPictureAsImageMagickDoes) {
     ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
     const PsdCase cases[] = {
         {"RGB 8, PackBits", "-size 37x21 gradient:red-blue -depth 8", "-compress rle", 0},
-        {"RGB 8, raw", "-size 37x21 plasma:fractal -seed 3 -depth 8", "-compress none", 0},
+        {"RGB 8, raw", "-seed 3 -size 37x21 plasma:fractal -depth 8", "-compress none", 0},
         {"RGB 16", "-size 37x21 gradient:orange-navy -depth 16", "-compress rle", 1},
         {"grey 8", "-size 37x21 gradient: -colorspace gray -depth 8", "", 0},
         {"grey 16, raw", "-size 37x21 gradient: -colorspace gray -depth 16", "-compress none", 1},
