@@ -65,7 +65,7 @@ make_set() {
     [ -f "$dir/.complete-$count" ] && return
     rm -rf "$dir"; mkdir -p "$dir"
     for s in 1 2 3 4; do
-        convert -size "${w}x${h}" plasma:fractal -seed "$s" -blur 0x1.5 -quality 92 "$dir/base$s.jpg"
+        convert -seed "$s" -size "${w}x${h}" plasma:fractal -blur 0x1.5 -quality 92 "$dir/base$s.jpg"
     done
     for ((i = 0; i < count; i++)); do cp "$dir/base$((i % 4 + 1)).jpg" "$dir/photo$(printf %04d "$i").jpg"; done
     rm -f "$dir"/base*.jpg

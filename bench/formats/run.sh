@@ -52,7 +52,7 @@ SET="$WORK/set-$PHOTOS-$W"
 if [ ! -f "$SET/.complete" ]; then
     rm -rf "$SET"; mkdir -p "$SET"
     for s in 1 2 3 4; do
-        convert -size "${W}x${H}" plasma:fractal -seed "$s" -blur 0x1.5 -quality 92 "$SET/base$s.jpg"
+        convert -seed "$s" -size "${W}x${H}" plasma:fractal -blur 0x1.5 -quality 92 "$SET/base$s.jpg"
     done
     for ((i = 0; i < PHOTOS; i++)); do cp "$SET/base$((i % 4 + 1)).jpg" "$SET/photo$(printf %04d "$i").jpg"; done
     rm -f "$SET"/base*.jpg
