@@ -32,6 +32,11 @@ declare -A sha256=(
     [libjpeg-turbo=1:2.1.5-2 libjpeg-turbo_2.1.5-2.debian.tar.xz]=cdb2433c2f7101345c1ffa14efb943787c675b86354691a32490845fe4bc9237
     [lcms2=2.14-2+deb12u1 lcms2_2.14.orig.tar.gz]=28474ea6f6591c4d4cee972123587001a4e6e353412a41b3e9e82219818d5740
     [lcms2=2.14-2+deb12u1 lcms2_2.14-2+deb12u1.debian.tar.xz]=3b88006a5ccc15f3d4b2f28310875a8c4d789ac8342deaf4113ed5c2fd4a59e8
+    # PNG and TIFF readers, TIFF writer
+    [libspng=0.7.3-3 libspng_0.7.3.orig.tar.gz]=a50cadbe808ffda1a7fab17d145f52a23b163f34b3eb3696c7ecb5a52340fc1d
+    [libspng=0.7.3-3 libspng_0.7.3-3.debian.tar.xz]=d24b992ef0839350dda99083a0c62a0bb1e403800ba9e9dfcf57754ba297d187
+    [tiff=4.5.0-6+deb12u4 tiff_4.5.0.orig.tar.bz2]=638f43d7dea33948d5dee7f39572fc0194d9cc3c74195de9dd26a4388a1f880a
+    [tiff=4.5.0-6+deb12u4 tiff_4.5.0-6+deb12u4.debian.tar.xz]=4ee50a8cdf74a184d94e65a04f3c9de466cb0b74ef5393fb5ca65666fccb864b
 )
 files=()
 for key in "${!sha256[@]}"; do

@@ -7,6 +7,7 @@
 #include "converter/metadata/BmpHeader.h"
 #include "converter/metadata/JpegMarkers.h"
 #include "converter/metadata/PngChunks.h"
+#include "converter/metadata/TiffTags.h"
 #include "converter/writers/WicEncoders.h"
 #include "converter/writers/Ico.h"
 #include "converter/writers/Jpeg.h"
@@ -16,6 +17,7 @@
 #include "converter/writers/Png.h"
 #include "converter/writers/PostScript.h"
 #include "converter/writers/Rle8.h"
+#include "converter/writers/Tiff.h"
 #include "converter/writers/Wbmp.h"
 #include "converter/writers/WithMetadata.h"
 
@@ -65,6 +67,10 @@ HRESULT ToPng(const EncodeOptions& options, const Image& image, std::vector<uint
     return Guarded(out, [&]() {
         return WithMetadata(options, Written(Png::Write(image, Png::Options()), out), out, PngChunks::Embed);
     });
+}
+
+HRESULT ToTiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() { return WithMetadata(options, Written(Tiff::Write(image), out), out, TiffTags::Embed); });
 }
 
 HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
