@@ -34,6 +34,10 @@ have_cmd tiffcp || need+=(libtiff-tools)
 have_pkg libjpeg62-turbo-dev || need+=(libjpeg62-turbo-dev)
 have_pkg libdeflate-dev || need+=(libdeflate-dev)
 have_pkg libpng-dev || need+=(libpng-dev)
+# The PNG and TIFF readers and the TIFF writer: libspng, libtiff, Little CMS.
+have_pkg libspng-dev || need+=(libspng-dev)
+have_pkg libtiff-dev || need+=(libtiff-dev)
+have_pkg liblcms2-dev || need+=(liblcms2-dev)
 if [ ${#need[@]} -gt 0 ]; then
     SUDO=""
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi

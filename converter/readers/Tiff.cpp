@@ -48,7 +48,9 @@ bool OwnSamples(TIFF* tiff, Layout& layout) {
                          (layout.bits == 8 || layout.bits == 16 || layout.bits == 32);
     const bool floating = layout.format == SAMPLEFORMAT_IEEEFP &&
                           (layout.bits == 16 || layout.bits == 32 || layout.bits == 64);
-    if (!integer && !floating) return false;
+    // More samples than any picture model uses: left to the RGBA
+    // interface, which refuses what it cannot show.
+    if ((!integer && !floating) || layout.samples > 16) return false;
     const int colours = layout.samples - extraCount;
     std::vector<Role> roles;
     switch (layout.photometric) {
@@ -135,6 +137,7 @@ uint8_t Sample(const uint8_t* at, const Layout& layout) {
 // Where the samples of a decoded block go.
 struct Target {
     const Layout& layout;
+    uint64_t budget;  // the most bytes a strip or tile may take
     Image& image;
     std::vector<uint8_t>& inks;  // 4 bytes a pixel, for CMYK
 };
@@ -197,10 +200,11 @@ ReadResult ReadStrips(TIFF* tiff, Target& target) {
     const uint16_t planes = planar ? layout.samples : 1;
     const uint16_t count = planar ? 1 : layout.samples;
     size_t stride = 0;
-    if (!CheckedSize::Product({layout.width, count, layout.bits / 8}, stride)) return Fail(ReadStatus::TooLarge);
+    if (!CheckedSize::Product({layout.width, count, layout.bits / 8u}, stride)) return Fail(ReadStatus::TooLarge);
     const tmsize_t stripSize = TIFFStripSize(tiff);
     size_t needed = 0;
     if (stripSize <= 0 || !CheckedSize::Mul(stride, rowsPerStrip, needed)) return Fail(ReadStatus::Damaged);
+    if (needed > target.budget || static_cast<uint64_t>(stripSize) > target.budget) return Fail(ReadStatus::TooLarge);
     std::vector<uint8_t> buffer(std::max<size_t>(needed, static_cast<size_t>(stripSize)));
     const uint32_t stripsPerPlane = (layout.height + rowsPerStrip - 1) / rowsPerStrip;
     for (uint16_t plane = 0; plane < planes; ++plane) {
@@ -226,11 +230,12 @@ ReadResult ReadTiles(TIFF* tiff, Target& target) {
     const uint16_t planes = planar ? layout.samples : 1;
     const uint16_t count = planar ? 1 : layout.samples;
     size_t stride = 0, needed = 0;
-    if (!CheckedSize::Product({tileWidth, count, layout.bits / 8}, stride) ||
+    if (!CheckedSize::Product({tileWidth, count, layout.bits / 8u}, stride) ||
         !CheckedSize::Mul(stride, tileHeight, needed))
         return Fail(ReadStatus::TooLarge);
     const tmsize_t tileSize = TIFFTileSize(tiff);
     if (tileSize <= 0 || static_cast<size_t>(tileSize) < needed) return Fail(ReadStatus::Damaged);
+    if (static_cast<uint64_t>(tileSize) > target.budget) return Fail(ReadStatus::TooLarge);
     std::vector<uint8_t> buffer(static_cast<size_t>(tileSize));
     for (uint16_t plane = 0; plane < planes; ++plane) {
         for (uint32_t y = 0; y < layout.height; y += tileHeight) {
@@ -275,7 +280,7 @@ ReadResult ReadOwnSamples(TIFF* tiff, const Layout& layout, const ReadRequest& r
     if (!result.Ok()) return result;
     std::vector<uint8_t> inks;
     if (layout.cmyk) inks.assign(out.image.bgra.size(), 0);
-    Target target{layout, out.image, inks};
+    Target target{layout, Budget(request), out.image, inks};
     result = TIFFIsTiled(tiff) ? ReadTiles(tiff, target) : ReadStrips(tiff, target);
     if (!result.Ok()) return result;
     if (layout.photometric == PHOTOMETRIC_MINISWHITE) {
