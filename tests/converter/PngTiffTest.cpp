@@ -174,14 +174,14 @@ TEST_F(PngTiffTest, PngColourChunksAndMetadataReachTheResult) {
     ASSERT_EQ(Host("exiftool -s3 -PNG:Gamma " + Unix(At(L"linear.png"))).out, "1\n");
     // iCCP, eXIf, XMP and pHYs.
     ASSERT_EQ(Host("cd " + Unix(Dir()) + " && cp base.png tagged.png && exiftool -q -overwrite_original "
-                   "-Make=Quennel -XMP-dc:Title=Probe -ICC_Profile'<=/usr/share/color/icc/ghostscript/default_rgb.icc' "
+                   "-EXIF:Make=Quennel -XMP-dc:Title=Probe -ICC_Profile'<=/usr/share/color/icc/ghostscript/default_rgb.icc' "
                    "-PNG-pHYs:PixelsPerUnitX=5906 -PNG-pHYs:PixelsPerUnitY=5906 -PNG-pHYs:PixelUnits=meters "
                    "tagged.png").exitCode, 0u);
     ASSERT_EQ(Convert({At(L"linear.png")}, "TOBMP").exitCode, 0u);
     ASSERT_EQ(Convert({At(L"tagged.png")}, "TOJPG").exitCode, 0u);
     EXPECT_GE(Compare(At(L"base.png"), At(L"linear.bmp"), "PSNR"), 40.0);
     const ProcessResult tags =
-        Host("exiftool -s3 -Make -Title -ProfileDescription -XResolution " + Unix(At(L"tagged.jpg")));
+        Host("exiftool -s3 -Make -Title -ProfileDescription -JFIF:XResolution " + Unix(At(L"tagged.jpg")));
     EXPECT_EQ(tags.out, "Quennel\nProbe\nArtifex Software sRGB ICC Profile\n150\n");
 }
 
