@@ -8,11 +8,11 @@
 // It is read whole at start-up and never touched again: the extension may
 // replace it on the next right-click while this run still works.
 //
-// The token TOXXX first shows the wizard's dialog (converter/Wizard.h); its
+// The token TOXXX first shows the wizard's dialog (converter/wizard/Wizard.h); its
 // answer runs the same way as a menu entry's token.
 //
 // This process is the supervisor: the pictures are converted by copies of it
-// in a worker mode (converter/Workers.h), so that a crashing or hanging codec
+// in a worker mode (converter/run/Workers.h), so that a crashing or hanging codec
 // costs one picture. "transform.exe --quennel-worker" starts that mode; the
 // extension's two arguments never do.
 //
@@ -27,15 +27,15 @@
 #include <string>
 #include <vector>
 
-#include "converter/ListText.h"
-#include "converter/Pipeline.h"
-#include "converter/ProgressWindow.h"
-#include "converter/Report.h"
-#include "converter/Request.h"
-#include "converter/Sources.h"
-#include "converter/Texts.h"
-#include "converter/Wizard.h"
-#include "converter/Workers.h"
+#include "converter/run/ListText.h"
+#include "converter/pipeline/Pipeline.h"
+#include "converter/wizard/ProgressWindow.h"
+#include "converter/run/Report.h"
+#include "converter/run/Request.h"
+#include "converter/run/Sources.h"
+#include "converter/base/Texts.h"
+#include "converter/wizard/Wizard.h"
+#include "converter/run/Workers.h"
 #include "converter/readers/Readers.h"
 #include "settings/AnsiText.h"
 

@@ -40,7 +40,7 @@ const wchar_t kActiveSetupKey[] =
 const std::wstring kSuiteKey = AnsiText::Widen(Settings::KeyPath);           // Software\Vardel Software\Brindlework
 const std::wstring kVendorKey = kSuiteKey.substr(0, kSuiteKey.find_last_of(L'\\'));  // Software\Vardel Software
 const std::wstring kSetupKey = kSuiteKey + L"\\" + AnsiText::Widen(Settings::Section);
-// The converter keeps the wizard's last choices here (converter/WizardChoices.h).
+// The converter keeps the wizard's last choices here (converter/wizard/WizardChoices.h).
 const std::wstring kWizardKey = kSuiteKey + L"\\Wizard";
 const std::wstring kInstallDirValue = AnsiText::Widen(Settings::InstallDirValue);
 

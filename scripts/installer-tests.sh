@@ -264,7 +264,7 @@ active_setup_logon() {
 }
 
 # A user who used the wizard: it keeps its last choices below the suite's
-# key, as the converter writes them (converter/WizardChoices.cpp).
+# key, as the converter writes them (converter/wizard/WizardChoices.cpp).
 use_wizard() {
     local key='HKCU\Software\Vardel Software\Brindlework\Wizard' name value
     for name in Format=TOPNG Size=RS_2 Quality=85 IntoFolder=1 'Folder=C:\Bilder\Ergebnisse'; do

@@ -16,8 +16,8 @@
 #include <iterator>
 #include <vector>
 
-#include "converter/Geometry.h"
-#include "converter/Resampling.h"
+#include "converter/base/Geometry.h"
+#include "converter/base/Resampling.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/writers/Jpeg.h"
 #include "converter/writers/Png.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter/readers/Reader.h"
+#include "converter/base/Decoded.h"
 
 namespace JpegMarkers {
 

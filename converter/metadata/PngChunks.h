@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter/readers/Reader.h"
+#include "converter/base/Decoded.h"
 
 namespace PngChunks {
 

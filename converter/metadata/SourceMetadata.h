@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "converter/readers/Reader.h"
+#include "converter/base/Decoded.h"
 
 namespace SourceMetadata {
 

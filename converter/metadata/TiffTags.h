@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter/readers/Reader.h"
+#include "converter/base/Decoded.h"
 
 namespace TiffTags {
 

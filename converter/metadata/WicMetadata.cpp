@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include "converter/Com.h"
+#include "converter/base/Com.h"
 #include "converter/metadata/SourceMetadata.h"
 
 namespace WicMetadata {

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "converter/readers/Reader.h"
+#include "converter/base/Decoded.h"
 
 namespace WicMetadata {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "converter/Image.h"
+#include "converter/base/Image.h"
 #include "converter/readers/Reader.h"
 
 namespace Gif {

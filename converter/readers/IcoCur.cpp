@@ -142,12 +142,4 @@ ReadResult ReadBitmap(const uint8_t* data, size_t size, const ReadRequest& reque
     return {};
 }
 
-ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
-    Choice choice;
-    const ReadResult chosen = Choose(data, size, choice);
-    if (!chosen.Ok()) return chosen;
-    if (choice.png) return {ReadStatus::Unsupported};
-    return ReadBitmap(data + choice.offset, choice.size, request, out);
-}
-
 }  // namespace IcoCur

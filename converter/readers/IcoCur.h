@@ -29,8 +29,4 @@ ReadResult Choose(const uint8_t* data, size_t size, Choice& choice);
 // and a 32-bit image's own alpha counts where any pixel has some.
 ReadResult ReadBitmap(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
 
-// The whole file when its largest image is a bitmap; Unsupported when it is
-// a PNG stream (the door decodes those through the platform).
-ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
-
 }  // namespace IcoCur

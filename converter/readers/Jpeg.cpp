@@ -9,8 +9,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "converter/ExifOrientation.h"
-#include "converter/Pixels.h"
+#include "converter/metadata/ExifOrientation.h"
+#include "converter/base/Pixels.h"
 
 namespace Jpeg {
 

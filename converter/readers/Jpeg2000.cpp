@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "converter/Geometry.h"
-#include "converter/OpenJpegObjects.h"
+#include "converter/base/Geometry.h"
+#include "converter/base/OpenJpegObjects.h"
 
 namespace Jpeg2000Reader {
 

@@ -1,65 +1,13 @@
-// What every format reader hands over, and how it says that it cannot. The
-// readers of our own take the whole file as bytes and know no Windows types,
-// so they compile, test and fuzz natively; the platform's readers (WIC, GDI)
-// answer in the same terms.
+// How a format reader is called. The readers of our own take the whole file
+// as bytes and know no Windows types, so they compile, test and fuzz
+// natively; the platform's readers (WIC, GDI) answer in the same terms
+// (converter/base/Decoded.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
-#include "converter/Geometry.h"
-#include "converter/Image.h"
-
-// What a file says about its picture besides the pixels, carried to the
-// result where its format can hold it.
-struct Metadata {
-    double dpiX = 0;  // pixels an inch; 0: the file gives none
-    double dpiY = 0;
-    std::vector<uint8_t> icc;   // the embedded ICC colour profile, empty for none
-    std::vector<uint8_t> exif;  // the Exif block from its TIFF header on, empty for none
-    std::vector<uint8_t> xmp;   // the XMP packet, empty for none
-};
-
-struct Decoded {
-    Image image;          // as stored in the file: not yet turned upright
-    int orientation = 1;  // the Exif/TIFF orientation, 1 (as stored) to 8
-    Metadata metadata;
-    // The stored size when the reader reduced while decoding ({0, 0}: it
-    // did not): the result is fitted from it, so that a reduced picture
-    // ends at exactly the size the full one would.
-    PixelSize full;
-};
-
-enum class ReadStatus {
-    Ok,
-    NotThisFormat,  // the bytes are not of the reader's format: the next reader may try
-    Damaged,        // of the format, but broken or cut short
-    Unsupported,    // of the format, in a variant the reader does not read
-    TooLarge,       // more pixels than ReadRequest::maxPixels
-    OutOfMemory,
-    NoPicture,      // a valid file that carries no picture to show (PSD without its merged image)
-};
-
-struct ReadResult {
-    ReadStatus status = ReadStatus::Ok;
-    // German, for the user, when the status alone says too little
-    // ("Die Photoshop-Datei enthält kein zusammengefügtes Bild."); a
-    // string literal, or nullptr for the status's own text.
-    const wchar_t* reason = nullptr;
-
-    bool Ok() const { return status == ReadStatus::Ok; }
-};
-
-struct ReadRequest {
-    // Checked against the stored size before any pixel memory is taken.
-    uint64_t maxPixels = uint64_t{1} << 26;
-    // The box the result will be fitted into ({0, 0}: full size) and
-    // whether it may be enlarged. A reader that can reduce while decoding
-    // may hand over a smaller picture, never smaller than that fit.
-    PixelSize box;
-    bool enlarge = false;
-};
+#include "converter/base/Decoded.h"
 
 // A reader of our own: the whole file in `data`. Decides by the content
 // whether the bytes are its format (NotThisFormat when not), checks every

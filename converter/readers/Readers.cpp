@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "converter/Texts.h"
+#include "converter/base/Texts.h"
 #include "converter/metadata/WicMetadata.h"
 #include "converter/readers/AliasPix.h"
 #include "converter/readers/G3Fax.h"
@@ -391,9 +391,8 @@ std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const
         }
         if (!picture.decoded.image.Valid()) return Texts::ReasonForRead(ReadStatus::Damaged, row->name);
         picture.kind = row->name;
-        const FormatInfo* same = row->sameToken ? Formats::ByToken(row->sameToken)
-                                                : Formats::ByContainer(input.container);
-        picture.sameFormat = same && same->encode ? same : nullptr;
+        picture.sameToken = row->sameToken;
+        picture.container = input.container;
         return {};
     }
     return Texts::ReasonForRead(ReadStatus::NotThisFormat, nullptr);

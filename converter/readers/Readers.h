@@ -1,5 +1,5 @@
-// The single door every picture is read through, as Formats.h is for
-// writing: one table of readers (Readers.cpp), each with its name, its
+// The single door every picture is read through, as the format table is
+// for writing: one table of readers (Readers.cpp), each with its name, its
 // extensions and its reader. A file goes to the reader its content names
 // first (a JPEG named .png is still read as a JPEG), then to the readers of
 // its extension (formats without magic bytes, such as TGA), and last to
@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "converter/Formats.h"
 #include "converter/readers/Reader.h"
 
 namespace Readers {
@@ -31,7 +30,10 @@ constexpr uint64_t MaxFileBytes = sizeof(void*) == 8 ? (uint64_t{1} << 30) : (ui
 struct Picture {
     Decoded decoded;                          // as stored: the pipeline turns it upright
     const wchar_t* kind = nullptr;            // the reader's name: L"JPEG", L"TGA"
-    const FormatInfo* sameFormat = nullptr;   // the writable format of the source's kind; nullptr: none
+    // What names the source's own format for keeping it: the conversion
+    // token of our table's kind, else the platform decoder's container.
+    const char* sameToken = nullptr;
+    GUID container = GUID_NULL;
 };
 
 // Reads the picture at `path`. Empty on success, else the German reason

@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "converter/ExifOrientation.h"
+#include "converter/metadata/ExifOrientation.h"
 
 namespace Wic {
 

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "converter/Com.h"
-#include "converter/Geometry.h"
+#include "converter/base/Com.h"
+#include "converter/base/Geometry.h"
 #include "converter/readers/Reader.h"
 
 namespace Wic {

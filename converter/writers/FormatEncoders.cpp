@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "converter/Resampling.h"
+#include "converter/base/Resampling.h"
 #include "converter/metadata/BmpHeader.h"
 #include "converter/metadata/JpegMarkers.h"
 #include "converter/metadata/PngChunks.h"

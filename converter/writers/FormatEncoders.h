@@ -4,7 +4,7 @@
 // picture, by way of converter/writers/WicEncoders.h).
 #pragma once
 
-#include "converter/Formats.h"
+#include "converter/writers/EncodeOptions.h"
 
 namespace FormatEncoders {
 

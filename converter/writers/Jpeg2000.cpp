@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "converter/OpenJpegObjects.h"
-#include "converter/Pixels.h"
+#include "converter/base/OpenJpegObjects.h"
+#include "converter/base/Pixels.h"
 
 namespace Jpeg2000 {
 namespace {

@@ -2,7 +2,7 @@
 // stream, both lossless.
 #pragma once
 
-#include "converter/Formats.h"
+#include "converter/writers/EncodeOptions.h"
 
 namespace Jpeg2000Encoder {
 

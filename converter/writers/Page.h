@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "converter/Image.h"
+#include "converter/base/Image.h"
 
 namespace Page {
 

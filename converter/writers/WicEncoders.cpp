@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "converter/Com.h"
-#include "converter/Pixels.h"
+#include "converter/base/Com.h"
+#include "converter/base/Pixels.h"
 #include "converter/metadata/BmpHeader.h"
 #include "converter/writers/Dither.h"
 #include "converter/writers/GifBlocks.h"

@@ -1,7 +1,7 @@
 // The formats the platform's imaging component writes itself.
 #pragma once
 
-#include "converter/Formats.h"
+#include "converter/writers/EncodeOptions.h"
 
 namespace WicEncoders {
 

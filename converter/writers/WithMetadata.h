@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "converter/Formats.h"
+#include "converter/writers/EncodeOptions.h"
 
 template <class Embed>
 HRESULT WithMetadata(const EncodeOptions& options, HRESULT encoded, std::vector<uint8_t>& out, Embed embed) {

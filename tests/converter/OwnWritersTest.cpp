@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <tuple>
 
-#include "converter/Com.h"
+#include "converter/base/Com.h"
 #include "support/ExtensionDll.h"
 #include "support/PeImage.h"
 

@@ -5,7 +5,7 @@
 
 #include <tlhelp32.h>
 
-#include "converter/ProgressWindow.h"
+#include "converter/wizard/ProgressWindow.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "ConverterFixture.h"
-#include "converter/WizardIds.h"
+#include "converter/wizard/WizardIds.h"
 #include "support/SettingsKey.h"
 
 namespace {

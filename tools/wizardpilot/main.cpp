@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "converter/WizardIds.h"
+#include "converter/wizard/WizardIds.h"
 
 namespace {
 

@@ -29,8 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadRequest request;
     request.maxPixels = 1 << 22;
 
-    Decoded icon;
-    Check(IcoCur::Read(data, size, request, icon), icon, request);
+    // As the door reads an icon: its largest image chosen, a bitmap one decoded.
+    IcoCur::Choice choice;
+    if (IcoCur::Choose(data, size, choice).Ok() && !choice.png) {
+        Decoded icon;
+        Check(IcoCur::ReadBitmap(data + choice.offset, choice.size, request, icon), icon, request);
+    }
 
     Decoded jpeg2000;
     Check(Jpeg2000Reader::Read(data, size, request, jpeg2000), jpeg2000, request);

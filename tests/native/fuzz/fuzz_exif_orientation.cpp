@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "converter/ExifOrientation.h"
+#include "converter/metadata/ExifOrientation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A copy of exactly `size` bytes, so that AddressSanitizer sees any read past it.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "converter/Resampling.h"
+#include "converter/base/Resampling.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "converter/WorkerProtocol.h"
+#include "converter/run/WorkerProtocol.h"
 
 namespace {
 

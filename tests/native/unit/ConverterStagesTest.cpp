@@ -8,13 +8,13 @@
 
 #include <cstring>
 
-#include "converter/ExifOrientation.h"
-#include "converter/Geometry.h"
-#include "converter/ListText.h"
-#include "converter/Naming.h"
-#include "converter/Pixels.h"
-#include "converter/Resampling.h"
-#include "converter/WorkerProtocol.h"
+#include "converter/metadata/ExifOrientation.h"
+#include "converter/base/Geometry.h"
+#include "converter/run/ListText.h"
+#include "converter/pipeline/Naming.h"
+#include "converter/base/Pixels.h"
+#include "converter/base/Resampling.h"
+#include "converter/run/WorkerProtocol.h"
 
 namespace {
 

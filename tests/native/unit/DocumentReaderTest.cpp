@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "converter/Pixels.h"
+#include "converter/base/Pixels.h"
 #include "converter/readers/G3Fax.h"
 #include "converter/readers/PaintShopPro.h"
 #include "converter/readers/PhotoCd.h"

@@ -1,0 +1,115 @@
+#include "converter/pipeline/Pipeline.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <new>
+
+#include "converter/base/Com.h"
+#include "converter/pipeline/Naming.h"
+#include "converter/base/Pixels.h"
+#include "converter/pipeline/Placement.h"
+#include "converter/base/Resampling.h"
+#include "converter/base/Texts.h"
+#include "converter/metadata/ColourProfile.h"
+#include "converter/metadata/SourceMetadata.h"
+#include "converter/readers/Readers.h"
+
+namespace Pipeline {
+
+void Progress::SetCurrent(const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    current_ = name;
+}
+
+std::wstring Progress::Current() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return current_;
+}
+
+namespace {
+
+Outcome Failed(std::wstring reason) {
+    Outcome outcome;
+    outcome.started = true;
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+// The writable format of the source's own kind; nullptr when we write none.
+const FormatInfo* SameFormat(const Readers::Picture& picture) {
+    const FormatInfo* same = picture.sameToken ? Formats::ByToken(picture.sameToken)
+                                               : Formats::ByContainer(picture.container);
+    return same && same->encode ? same : nullptr;
+}
+
+Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
+    std::vector<uint8_t> bytes;
+    const FormatInfo* format = job.format;
+    {
+        ReadRequest request;
+        request.maxPixels = Readers::MaxPixels;
+        request.box = job.box;
+        request.enlarge = job.enlarge;
+        Readers::Picture picture;
+        const std::wstring reason = Readers::Read(wic, source.path, request, picture);
+        if (!reason.empty()) return Failed(reason);
+
+        if (!format) format = SameFormat(picture);
+        if (!format) format = Formats::ByToken("TOPNG");
+        if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
+
+        Image image = std::move(picture.decoded.image);
+        if (admit && !admit({image.width, image.height})) return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+        const int orientation = picture.decoded.orientation;
+        Pixels::Orient(image, orientation);
+        const PixelSize upright = {image.width, image.height};
+        PixelSize size = upright;
+        if (job.box.width != 0 && job.box.height != 0) {
+            PixelSize full = picture.decoded.full.width != 0 ? picture.decoded.full : upright;
+            if (picture.decoded.full.width != 0 && Pixels::TurnsSideways(orientation))
+                full = {full.height, full.width};
+            size = Geometry::FitInside(full, job.box, job.enlarge);
+        }
+        if (!(size == upright)) image = Resampling::Resize(image, size);
+        // A format without a profile is shown as sRGB: its pixels become sRGB.
+        Metadata& metadata = picture.decoded.metadata;
+        if (!Formats::KeepsProfile(*format) && ColourProfile::ToSrgb(image, metadata.icc)) metadata.icc.clear();
+        if (!format->keepsAlpha) Pixels::FlattenOntoWhite(image);
+        EncodeOptions options;
+        options.wic = wic;
+        options.jpegQuality = job.jpegQuality;
+        const Metadata kept =
+            SourceMetadata::ForResult(metadata, image.width, image.height, picture.decoded.orientation);
+        options.metadata = &kept;
+        const HRESULT hr = format->encode(options, image, bytes);
+        if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
+    }
+
+    Placement::Target target;
+    target.folder = job.folder.empty() ? source.folder : job.folder;
+    target.stem = Naming::Stem(source.name);
+    target.tag = job.tag;
+    target.extension = format->extension;
+    Outcome outcome;
+    outcome.started = true;
+    const HRESULT hr = Placement::Place(target, bytes, outcome.result);
+    if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
+    outcome.converted = true;
+    return outcome;
+}
+
+}  // namespace
+
+Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
+    // No picture, however made, may end the run for the others.
+    try {
+        return Convert(wic, job, source, admit);
+    } catch (const std::bad_alloc&) {
+        return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+    } catch (...) {
+        return Failed(L"Unerwarteter Fehler beim Umwandeln.");
+    }
+}
+
+}  // namespace Pipeline

@@ -1,0 +1,50 @@
+// Converts one picture: read it, turn it upright, fit it, write it in its
+// format and move the result into place. The worker processes (run/Workers)
+// call it for one source at a time; the progress it reports is shared with
+// the window that observes the run.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "converter/pipeline/Job.h"
+#include "converter/run/Sources.h"
+
+namespace Pipeline {
+
+// What the window (or nobody) observes while the workers run.
+struct Progress {
+    std::atomic<size_t> done{0};  // sources finished, converted or not
+    std::atomic<size_t> total{0};  // known once the sources are collected
+    std::atomic<bool> cancel{false};  // set by the user; workers stop before their next source
+
+    void SetCurrent(const std::wstring& name);
+    std::wstring Current() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::wstring current_;
+};
+
+struct Outcome {
+    bool converted = false;
+    bool started = false;  // false: not reached before a cancel
+    std::wstring result;   // the result's full path when converted
+    std::wstring reason;   // German, when not converted
+};
+
+// Asked once a picture is decoded, with its size, before the memory for
+// turning, resizing and encoding it is taken: false skips it for lack of
+// memory. Lets the worker processes share one memory budget. (The readers
+// check a picture's size against their limit before they decode it, but
+// hand over nothing in between.)
+using Admit = std::function<bool(PixelSize decoded)>;
+
+// Converts one source; used by the workers and usable alone.
+Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source,
+                   const Admit& admit = nullptr);
+
+}  // namespace Pipeline

@@ -1,0 +1,76 @@
+#include "converter/run/Report.h"
+
+#include <windows.h>
+
+#include "converter/base/Texts.h"
+
+namespace Report {
+
+namespace {
+
+void WriteError(const std::wstring& text) {
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (!error || error == INVALID_HANDLE_VALUE || text.empty()) return;
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], length, nullptr, nullptr);
+    utf8 += "\r\n";
+    DWORD written = 0;
+    WriteFile(error, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+}  // namespace
+
+Summary Summarize(const Sources::Collected& collected, const std::vector<Pipeline::Outcome>& outcomes,
+                  bool cancelled) {
+    Summary summary;
+    summary.cancelled = cancelled;
+    summary.problems = collected.problems;
+    for (size_t i = 0; i < outcomes.size() && i < collected.sources.size(); ++i) {
+        const Pipeline::Outcome& outcome = outcomes[i];
+        if (outcome.converted) {
+            ++summary.converted;
+            summary.results.push_back(outcome.result);
+        } else if (!outcome.started) {
+            ++summary.notReached;
+        } else {
+            summary.problems.push_back({collected.sources[i].path, outcome.reason});
+        }
+    }
+    summary.skipped = summary.problems.size();
+    return summary;
+}
+
+std::wstring Text(const Summary& summary, size_t maxProblems) {
+    std::wstring text = std::to_wstring(summary.converted) +
+                        (summary.converted == 1 ? L" Datei wurde umgewandelt." : L" Dateien wurden umgewandelt.");
+    if (summary.skipped)
+        text += L"\n" + std::to_wstring(summary.skipped) +
+                (summary.skipped == 1 ? L" Datei wurde \u00fcbersprungen:" : L" Dateien wurden \u00fcbersprungen:");
+    size_t shown = 0;
+    for (const Sources::Problem& problem : summary.problems) {
+        if (shown++ == maxProblems) {
+            text += L"\n\u2026 und " + std::to_wstring(summary.problems.size() - maxProblems) + L" weitere.";
+            break;
+        }
+        text += L"\n" + problem.path + L": " + problem.reason;
+    }
+    if (summary.cancelled)
+        text += L"\nAbgebrochen: " + std::to_wstring(summary.notReached) +
+                (summary.notReached == 1 ? L" Datei wurde nicht mehr bearbeitet." : L" Dateien wurden nicht mehr bearbeitet.");
+    return text;
+}
+
+void Tell(const Summary& summary) {
+    WriteError(Text(summary, static_cast<size_t>(-1)));
+    if (summary.skipped || summary.cancelled)
+        MessageBoxW(nullptr, Text(summary, 15).c_str(), Texts::Title, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+}
+
+void Refusal(const std::wstring& message) {
+    WriteError(message);
+    MessageBoxW(nullptr, message.c_str(), Texts::Title, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+}  // namespace Report
