@@ -7,8 +7,6 @@
 // Prints for each file the median of five reads in milliseconds, ours and
 // the platform's, and their ratio.
 #include <windows.h>
-#include <initguid.h>
-#include <wincodec.h>
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "converter/writers/Tiff.h"
 
-#include "converter/Pixels.h"
+#include "converter/base/Pixels.h"
 #include "converter/readers/TiffMemory.h"
 
 namespace Tiff {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter/Image.h"
+#include "converter/base/Image.h"
 
 namespace Tiff {
 
