@@ -170,6 +170,22 @@ void Place(Target& target, const uint8_t* block, size_t stride, uint32_t x, uint
         }
     }
     const uint16_t used = count < 8 ? count : 8;
+    // Chunky 8-bit RGB and RGBA, most TIFFs there are: straight copies.
+    if (layout.bits == 8 && layout.format == SAMPLEFORMAT_UINT && first == 0 && count >= 3 &&
+        layout.roles[0] == Role::Red && layout.roles[1] == Role::Green && layout.roles[2] == Role::Blue) {
+        const bool alpha = count >= 4 && layout.roles[3] == Role::Alpha;
+        for (uint32_t row = 0; row < rows; ++row) {
+            const uint8_t* from = block + row * stride;
+            uint8_t* bgra = target.image.bgra.data() + ((static_cast<size_t>(y) + row) * layout.width + x) * 4;
+            for (uint32_t column = 0; column < columns; ++column, bgra += 4, from += count) {
+                bgra[0] = from[2];
+                bgra[1] = from[1];
+                bgra[2] = from[0];
+                if (alpha) bgra[3] = from[3];
+            }
+        }
+        return;
+    }
     for (uint32_t row = 0; row < rows; ++row) {
         const uint8_t* from = block + row * stride;
         const size_t pixel = (static_cast<size_t>(y) + row) * layout.width + x;
