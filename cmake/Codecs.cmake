@@ -82,6 +82,12 @@ set(TIFF_DEBIAN_VERSION "4.5.0-6+deb12u4")
 debian_source(LIBSPNG_SOURCE libspng ${LIBSPNG_DEBIAN_VERSION})
 codec_library(quennel_spng ${LIBSPNG_SOURCE}/spng/spng.c)
 target_compile_definitions(quennel_spng PUBLIC SPNG_STATIC)
+# Its SSE2 filters need SSE2 as the 32-bit target's baseline, which GCC 12's
+# intrinsics headers then refuse to compile: the 32-bit build takes the
+# portable code.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_compile_definitions(quennel_spng PRIVATE SPNG_DISABLE_OPT)
+endif()
 target_include_directories(quennel_spng SYSTEM PUBLIC ${LIBSPNG_SOURCE}/spng)
 target_link_libraries(quennel_spng PUBLIC quennel_zlib)
 
