@@ -12,13 +12,17 @@
 #     package behind (both views), only the user's resize presets, and takes
 #     the second user's INSTDIR_P1; an older version is upgraded in place;
 #     REMOVESETTINGS=1 after the wizard was used leaves no key of ours; the
-#     x86 package refuses to install.
+#     x86 package refuses to install. Windows 11's menu: the module and the
+#     signed sparse package are installed, and the step that registers the
+#     package does nothing, as Wine reports a build before 22000.
 #   The same prefix, the per-user x64 package: it installs without writing
 #     anything of its own below HKEY_LOCAL_MACHINE (only Windows Installer's
 #     records of the product), registers in the user's classes what regsvr32
 #     registers in the machine's, sets INSTDIR_P1, upgrades an older version,
 #     a 64-bit program converts a picture through it, and its removal leaves
-#     nothing.
+#     nothing, also with Windows 11 pretended (CurrentBuildNumber 22631):
+#     the package registration is tried (Wine's PowerShell is a stub that
+#     does nothing), and installation and removal still leave no trace.
 #   32-bit Windows (a 32-bit prefix), the x86 package: install, registration
 #     against regsvr32, a conversion, removal without a trace.
 #
@@ -39,7 +43,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --build-dir) BUILD_DIR="${2:?--build-dir needs a folder}"; shift 2 ;;
         --no-build) PACKAGE_ARGS+=(--no-build); shift ;;
-        -h|--help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,36p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "installer-tests: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -83,6 +87,9 @@ ACTIVE_SETUP='{8E3D5A21-6C4B-4F7E-B2A9-1D0C7E5F9A36}'
 SETUP_KEY='HKCU\Software\Vardel Software\Brindlework\SETUP'
 INSTALL_DIR='C:\Program Files\Vardel Software\Brindlework'
 INSTALL_PATH='Program Files/Vardel Software'   # below drive_c
+
+CURRENT_VERSION='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion'
+WINDOWS11_FILES="QuennelMenu.dll VardelQuennel.msix QuennelPackageSetup.exe"
 
 failures=0
 pass() { echo "  ok    $*"; }
@@ -180,6 +187,12 @@ reg_value() {  # key, value name: the data, or nothing
     # reg.exe writes to a pipe in the OEM code page.
     "$WINE64" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | iconv -f CP437 -t UTF-8 \
         | sed -n "s/^    $2    REG_[A-Z_]*    //p"
+}
+
+package_setup() {  # install folder (Unix path), arguments...: the exit code of QuennelPackageSetup.exe
+    local folder="$1" status=0; shift
+    "$WINE64" "$(winepath -w "$folder/QuennelPackageSetup.exe")" "$@" || status=$?
+    echo "$status"
 }
 
 key_missing() {  # key
@@ -296,7 +309,7 @@ status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG64")" /qn)"
 check "msiexec /i /qn installs (exit code $status)" test "$status" = 0
 elapsed $start
 snapshot "$WORK/win64-installed.txt"
-for f in QuennelExt.dll transform.exe QuennelUserSetup.exe x86/QuennelExt.dll; do
+for f in QuennelExt.dll transform.exe QuennelUserSetup.exe x86/QuennelExt.dll $WINDOWS11_FILES; do
     check "installed $INSTALL_PATH/Brindlework/$f" test -f "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/$f"
 done
 check "QuennelExt.dll is the x86_64 build" \
@@ -317,6 +330,21 @@ start=$SECONDS
 check "a 64-bit program's menu converts Skizze.bmp to PNG (64-bit module)" convert_with_host x86_64 Bilder64 Skizze.bmp
 check "a 32-bit program's menu converts Skizze.bmp to PNG (32-bit module)" convert_with_host i686 Bilder32 Skizze.bmp
 elapsed $start
+
+section "Windows 11's menu, on a Windows before 11"
+INSTALLED="$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework"
+check "QuennelMenu.dll is the x86_64 build" cmp -s "$INSTALLED/QuennelMenu.dll" "$BUILD_DIR/x86_64/bin/QuennelMenu.dll"
+check "the installed sparse package verifies against the test root" \
+    bash -c "osslsigncode verify -CAfile '$BUILD_DIR/x86_64/package/test-cert/root.pem' -in '$INSTALLED/VardelQuennel.msix' | grep -qx 'Signature verification: ok'"
+WINDOWS_BUILD="$(reg_value "$CURRENT_VERSION" CurrentBuildNumber)"
+setup_status="$(package_setup "$INSTALLED" /register)"
+check "Wine says build $WINDOWS_BUILD: the registration step skips it (exit code $setup_status)" \
+    test "$WINDOWS_BUILD" -lt 22000 -a "$setup_status" = 10
+setup_status="$(package_setup "$INSTALLED" /unregister /allusers)"
+check "and so does the removal step (exit code $setup_status)" test "$setup_status" = 10
+AS_WINDOWS11="HKLM\\SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\{4A3979EC-4484-4FE4-A327-1F12DC22EFE5}"
+check "other users get the registration step at their logon (Active Setup: $(reg_value "$AS_WINDOWS11" StubPath))" \
+    test "$(reg_value "$AS_WINDOWS11" StubPath)" = "\"$INSTALL_DIR\\QuennelPackageSetup.exe\" /register"
 
 section "The per-user step at a logon"
 "$WINE64" reg delete "HKCU\\Software\\Microsoft\\Active Setup\\Installed Components\\$ACTIVE_SETUP" /f >/dev/null 2>&1 || true
@@ -396,6 +424,10 @@ start=$SECONDS
 words="$(msiinfo suminfo "$PKGUSER" | sed -n 's/^Source: \([0-9]*\).*/\1/p')"
 check "a per-user package that asks for no elevation (no ALLUSERS, word count $words)" \
     test -z "$(msiinfo export "$PKGUSER" Property | tr -d '\r' | grep '^ALLUSERS')" -a $((words & 8)) = 8
+# Windows 11 pretended for this package's whole life: its registration step
+# runs (Wine has no package registration; its PowerShell is a stub), and
+# installation and removal must still succeed and leave nothing behind.
+"$WINE64" reg add "$CURRENT_VERSION" /v CurrentBuildNumber /d 22631 /f >/dev/null
 snapshot "$WORK/user-before.txt"
 files_snapshot "$WORK/user-files-before.txt"
 status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKGUSER_OLD")" /qn)"
@@ -420,9 +452,12 @@ check "the user's classes hold what regsvr32 writes into the machine's, the modu
             <(registration_values "$WORK/user-installed.txt" HKEY_CURRENT_USER)
 USER_DIR="$("$WINE64" cmd /c echo %LOCALAPPDATA% | tr -d '\r')\\Programs\\Vardel Software\\Brindlework"
 USER_PATH="$(winepath -u "$USER_DIR")"
-for f in QuennelExt.dll transform.exe QuennelUserSetup.exe; do
+for f in QuennelExt.dll transform.exe QuennelUserSetup.exe $WINDOWS11_FILES; do
     check "installed %LOCALAPPDATA%\\Programs\\Vardel Software\\Brindlework\\$f" test -f "$USER_PATH/$f"
 done
+setup_status="$(package_setup "$USER_PATH" /register)"
+check "as Windows 11 the registration step is tried (exit code $setup_status, not 10: skipped)" \
+    test "$setup_status" != 10 -a "$setup_status" != 1
 check "QuennelExt.dll is the x86_64 build" cmp -s "$USER_PATH/QuennelExt.dll" "$BUILD_DIR/x86_64/bin/QuennelExt.dll"
 check "nothing in Program Files" test -z "$(changes "$WORK/user-files-before.txt" "$WORK/user-files-installed.txt" | grep '^. ./Program Files')"
 check "the user has INSTDIR_P1 = $USER_DIR" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$USER_DIR"
@@ -441,6 +476,7 @@ check "the registry is exactly as before, both views" test ! -s "$WORK/user-remo
 [ -s "$WORK/user-removed.diff" ] && cat "$WORK/user-removed.diff"
 check "no file or folder of the package is left (the user's programs, Windows\\Installer)" \
     diff <(grep -v -e '^./Bilder' "$WORK/user-files-before.txt") <(grep -v -e '^./Bilder' "$WORK/user-files-removed.txt")
+"$WINE64" reg add "$CURRENT_VERSION" /v CurrentBuildNumber /d "$WINDOWS_BUILD" /f >/dev/null
 
 section "The registration against regsvr32's, both modules in the same places"
 mkdir -p "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/x86"

@@ -3,8 +3,8 @@
 # UndefinedBehaviorSanitizer: unit tests against reference models, each
 # fuzzer's seed corpus replayed, then each fuzzer run for a bounded time.
 # Installs clang, its fuzzer runtime, g++, cmake, OpenJPEG's and zlib's headers,
-# libtiff's tools (a fax coder the readers' tests use) and the JPEG, deflate and
-# PNG libraries when they are missing.
+# libtiff's tools (a fax coder the readers' tests use) and the JPEG, deflate,
+# PNG and Little CMS libraries when they are missing.
 #
 #   scripts/native-tests.sh                 # build dir build-native, 10 s a fuzzer
 #   NATIVE_FUZZ_SECONDS=60 scripts/native-tests.sh
@@ -34,10 +34,13 @@ have_cmd tiffcp || need+=(libtiff-tools)
 have_pkg libjpeg62-turbo-dev || need+=(libjpeg62-turbo-dev)
 have_pkg libdeflate-dev || need+=(libdeflate-dev)
 have_pkg libpng-dev || need+=(libpng-dev)
-# The PNG and TIFF readers and the TIFF writer: libspng, libtiff, Little CMS.
+# Little CMS for the Photoshop reader's Lab documents (the Debian version the
+# Windows build compiles); Pillow judges the readers beside ImageMagick.
+have_pkg liblcms2-dev || need+=(liblcms2-dev)
+have_pkg python3-pil || need+=(python3-pil)
+# The PNG and TIFF readers and the TIFF writer: libspng, libtiff.
 have_pkg libspng-dev || need+=(libspng-dev)
 have_pkg libtiff-dev || need+=(libtiff-dev)
-have_pkg liblcms2-dev || need+=(liblcms2-dev)
 if [ ${#need[@]} -gt 0 ]; then
     SUDO=""
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi

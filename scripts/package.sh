@@ -7,6 +7,7 @@
 # The version is the modules' own (FILEVERSION in resources/QuennelExt.rc).
 #
 #   scripts/package.sh [--build-dir DIR] [--version A.B.C.D] [--out DIR] [--no-build]
+#                      [--pfx CERT.pfx [--timestamp URL]]
 #
 #   --build-dir  the build tree with i686/ and x86_64/ (default: build); the
 #                programs the packages hold are built there first when needed
@@ -14,6 +15,11 @@
 #                with it); the modules inside keep their own
 #   --out        where the packages go (default: the build tree)
 #   --no-build   package the programs as they are built already
+#   --pfx        sign Windows 11's sparse package with this certificate (its
+#                password in QUENNEL_PFX_PASSWORD); without it a test
+#                certificate is made (build/x86_64/package/test-cert, kept
+#                while valid, so that all packages of a run share one root)
+#   --timestamp  a time-stamp server for that signature
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -22,13 +28,17 @@ BUILD_DIR=build
 VERSION=""
 OUT=""
 BUILD=1
+PFX=""
+TIMESTAMP=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --build-dir) BUILD_DIR="${2:?--build-dir needs a folder}"; shift 2 ;;
         --version) VERSION="${2:?--version needs A.B.C.D}"; shift 2 ;;
         --out) OUT="${2:?--out needs a folder}"; shift 2 ;;
         --no-build) BUILD=0; shift ;;
-        -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --pfx) PFX="${2:?--pfx needs a PKCS#12 file}"; shift 2 ;;
+        --timestamp) TIMESTAMP="${2:?--timestamp needs a URL}"; shift 2 ;;
+        -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "package: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -45,7 +55,7 @@ if ! [[ "$VERSION" =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
     exit 1
 fi
 
-scripts/setup.sh msitools wixl
+scripts/setup.sh msitools wixl osslsigncode
 
 for arch in i686 x86_64; do
     [ $BUILD -eq 1 ] || break
@@ -53,8 +63,22 @@ for arch in i686 x86_64; do
         cmake -S . -B "$BUILD_DIR/$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" \
               -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
-    cmake --build "$BUILD_DIR/$arch" -j"$(nproc)" --target QuennelExt transform QuennelUserSetup >/dev/null
+    targets=(QuennelExt transform QuennelUserSetup)
+    [ "$arch" = i686 ] || targets+=(QuennelMenu QuennelPackageSetup)
+    cmake --build "$BUILD_DIR/$arch" -j"$(nproc)" --target "${targets[@]}" >/dev/null
 done
+
+# The sparse package of Windows 11's menu, signed: with the release
+# certificate given by --pfx (docs/windows11-menu.md), else with a throwaway
+# test certificate made now, which Windows trusts only where its root is
+# installed (tests, developer machines).
+mkdir -p "$OUT"
+MSIX="$(realpath -m --relative-to="$ROOT" "$OUT")/VardelQuennel-$VERSION.msix"
+if [ -n "$PFX" ]; then
+    scripts/make-msix.sh --out "$MSIX" --version "$VERSION" --pfx "$PFX" ${TIMESTAMP:+--timestamp "$TIMESTAMP"} >/dev/null
+else
+    scripts/make-msix.sh --out "$MSIX" --version "$VERSION" --test-cert "$BUILD_DIR/x86_64/package/test-cert" >/dev/null
+fi
 
 mkdir -p "$OUT"
 # Active Setup compares versions written with commas.
@@ -62,7 +86,7 @@ ACTIVE_SETUP_VERSION="${VERSION//./,}"
 build_package() {  # source, wixl architecture, Arch variable, folder of the native programs, name suffix
     local file="$OUT/VardelQuennel-$VERSION-$3$5.msi"
     wixl -a "$2" -D Arch="$3" -D Version="$VERSION" -D ActiveSetupVersion="$ACTIVE_SETUP_VERSION" \
-         -D Bin="$4" -D Bin32="$BUILD_DIR/i686/bin" -I installer -o "$file.part" "installer/$1"
+         -D Bin="$4" -D Bin32="$BUILD_DIR/i686/bin" -D Msix="$MSIX" -I installer -o "$file.part" "installer/$1"
     mv "$file.part" "$file"
     echo "$file"
 }

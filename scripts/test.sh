@@ -2,8 +2,8 @@
 # Builds both architectures and runs every test under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# ImageMagick judges the converter's results from outside; the wizard's test
-# shows its dialog on a virtual X display (Xvfb).
+# ImageMagick and Pillow judge the converter's results from outside; the
+# wizard's test shows its dialog on a virtual X display (Xvfb).
 scripts/setup.sh imagemagick libmagickcore-6.q16-6-extra ghostscript poppler-utils libopenjp2-tools xvfb libimage-exiftool-perl python3-pil libtiff-tools
 # The byte-level rules, built natively under the sanitizers, and the fuzzers
 # for a bounded time.
@@ -18,6 +18,9 @@ for arch in ${QUENNEL_ARCHS:-i686 x86_64}; do
     ctest --test-dir "build/$arch" --output-on-failure || status=1
     wine_prefix_stop
 done
+# Windows 11's sparse package: built, signed with a test certificate and
+# verified from outside.
+scripts/msix-tests.sh || status=1
 # The installer packages hold both architectures' programs: install, use,
 # upgrade and remove them under Wine.
 archs=" ${QUENNEL_ARCHS:-i686 x86_64} "

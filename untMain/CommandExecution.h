@@ -7,6 +7,7 @@
 #include <string>
 
 #include "comserver/Exceptions.h"
+#include "untMain/CommandTable.h"
 
 namespace CommandExecution {
 
@@ -41,5 +42,23 @@ std::string TempValue();
 // Replaces the file at `path` with exactly `text` (no write for an empty
 // text) and closes it on every way out.
 void SaveListFile(const std::string& path, const std::string& text);
+
+// Where the accepted paths come from, in the list file's form. Asked only
+// once the settings name an install directory.
+class ListSource {
+public:
+    virtual std::string Text() const = 0;
+
+protected:
+    ~ListSource() = default;
+};
+
+// The whole of a chosen command for a valid offset: reads the install
+// directory (nothing happens without one), writes the list file into the
+// "temp" directory or the install directory, and for every offset but 0
+// starts transform.exe with the list file and the command's token. Lets no
+// exception out: a failed list file answers its code, out of memory
+// E_OUTOFMEMORY, any other failure E_FAIL.
+HRESULT Execute(CommandOffset offset, const ListSource& selection) noexcept;
 
 }  // namespace CommandExecution

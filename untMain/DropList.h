@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "untMain/ModuleState.h"
+#include "untMain/StringList.h"
 
 // One path of the list, exactly as it stands in the block, uncut. A narrow
 // list fills `narrow`, a wide (UTF-16) list fills `wide`; the other is empty.

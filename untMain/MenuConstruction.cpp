@@ -1,12 +1,10 @@
 #include <new>
 #include <string>
 
-#include "comserver/Exceptions.h"
-#include "settings/Registry.h"
-#include "settings/Settings.h"
 #include "untMain/CommandTable.h"
 #include "untMain/KontextMenuShellExt.h"
 #include "untMain/ModuleState.h"
+#include "untMain/Presets.h"
 
 namespace {
 
@@ -19,32 +17,12 @@ bool FlagsAllowSubmenu(UINT flags) {
     return low == CMF_NORMAL || (low & CMF_EXPLORE) != 0 || (low & CMF_VERBSONLY) != 0;
 }
 
-// Reads one preset size; false when the store reports the value as broken
-// (wrong type, failed fetch). Out of memory passes on.
-bool ReadSize(TRegIniFile& settings, const std::string& name, int32_t def, int32_t& size) {
-    try {
-        size = settings.ReadNumber(Settings::Section, name, def);
-        return true;
-    } catch (const ERegistryException&) {
-        return false;
-    }
-}
-
-// Appends the presets whose width and height are both non-zero. The settings
-// are read afresh each time, so a changed preset shows at the next right-click.
-// A preset whose value cannot be read is left out and the others still come:
-// one broken value should not cost the user the whole menu.
+// Appends the presets the settings offer. The settings are read afresh each
+// time, so a changed preset shows at the next right-click.
 void AppendPresets(HMENU popup, UINT idCmdFirst) {
-    TRegIniFile settings(Settings::KeyPath);
-    for (int n = 1; n <= Settings::PresetCount; ++n) {
-        int32_t width = 0;
-        int32_t height = 0;
-        // Both are read, width first, even when the width already failed.
-        const bool widthRead = ReadSize(settings, Settings::SizeXValue(n), Settings::DefaultWidth(n), width);
-        const bool heightRead = ReadSize(settings, Settings::SizeYValue(n), Settings::DefaultHeight(n), height);
-        if (!widthRead || !heightRead || width == 0 || height == 0) continue;
-        const std::string caption = CommandTable::PresetCaption(width, height);
-        AppendMenuA(popup, 0, idCmdFirst + FirstPresetOffset - 1 + n, caption.c_str());
+    for (const Presets::Preset& preset : Presets::Offered()) {
+        const std::string caption = CommandTable::PresetCaption(preset.width, preset.height);
+        AppendMenuA(popup, 0, idCmdFirst + preset.Offset(), caption.c_str());
     }
 }
 

@@ -11,24 +11,7 @@
 #include <string_view>
 #include <vector>
 
-// Ordered 8-bit strings, not sorted, duplicates kept, appended at the end.
-// The entries are kept back to back in the list file's own form (each entry
-// followed by CR LF), so saving the list is one write of Text() and memory
-// stays close to the bytes of the paths.
-class TStringList {
-public:
-    void Clear();
-    void Add(std::string_view entry);
-    size_t Count() const { return count_; }
-    // Every entry followed by CR LF, in order; empty for an empty list.
-    const std::string& Text() const { return text_; }
-    void Swap(TStringList& other) noexcept;
-    void ShrinkToFit();
-
-private:
-    std::string text_;
-    size_t count_ = 0;
-};
+#include "untMain/StringList.h"
 
 // One GDI bitmap, made once from a resource and handed out by handle.
 class TBitmap {
@@ -46,9 +29,6 @@ public:
 private:
     HBITMAP handle_ = nullptr;
 };
-
-constexpr size_t PathBufferSize = MAX_PATH + 1;  // 261 bytes: a path of 260 and its zero
-using PathBuffer = char[PathBufferSize];
 
 extern TStringList* SelectionList;
 extern std::atomic<bool> HasSelection;

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
         }
         decode.push_back(Now() - start);
         start = Now();
-        const size_t jpegBytes = Jpeg::Write(decoded.image, 90, nullptr).size();
+        const size_t jpegBytes = Jpeg::Write(decoded.image, 90).size();
         jpeg.push_back(Now() - start);
         start = Now();
         const size_t pngBytes = Png::Write(decoded.image, Png::Options()).size();
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         if (!Jpeg::Read(bytes.data(), bytes.size(), reduced, small).Ok()) return 1;
         const PixelSize size = Geometry::FitInside({small.image.width, small.image.height}, reduced.box, false);
         const Image fitted = Resampling::Resize(small.image, size);
-        if (Jpeg::Write(fitted, 90, nullptr).empty()) return 1;
+        if (Jpeg::Write(fitted, 90).empty()) return 1;
         preset.push_back(Now() - start);
     }
     std::printf("decode %.1f jpeg %.1f png %.1f preset %.1f\n", Median(decode), Median(jpeg), Median(png),

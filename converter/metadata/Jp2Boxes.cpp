@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "converter/metadata/IccProfile.h"
+
 namespace Jp2Boxes {
 namespace {
 
@@ -58,9 +60,10 @@ std::vector<uint8_t> WithProfile(const std::vector<uint8_t>& jp2, const std::vec
     std::vector<uint8_t> box(11 + icc.size());
     Put32(box, 0, static_cast<uint32_t>(box.size()));
     std::memcpy(&box[4], "colr", 4);
-    box[8] = 2;  // method: restricted ICC profile
-    box[9] = 0;  // precedence
-    box[10] = 0;  // approximation
+    const bool restricted = IccProfile::QualifiesRestricted(icc);
+    box[8] = restricted ? 2 : 3;  // method: restricted or any ICC profile
+    box[9] = 0;                   // precedence
+    box[10] = restricted ? 0 : 1;  // approximation: 0 in JP2's own methods, 1 (exact) in the extended one
     std::memcpy(&box[11], icc.data(), icc.size());
 
     std::vector<uint8_t> out(jp2.begin(), jp2.begin() + colour.start);

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "converter/metadata/Exif.h"
 
 namespace JpegMarkers {
 namespace {
@@ -103,7 +102,6 @@ bool Read(const uint8_t* data, size_t size, Metadata& out) {
     for (const std::vector<uint8_t>& chunk : chunks) complete = complete && !chunk.empty();
     if (complete)
         for (const std::vector<uint8_t>& chunk : chunks) out.icc.insert(out.icc.end(), chunk.begin(), chunk.end());
-    if (out.dpiX == 0 && !out.exif.empty()) Exif::Resolution(out.exif, out.dpiX, out.dpiY);
     return true;
 }
 

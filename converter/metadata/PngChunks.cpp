@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "converter/metadata/IccProfile.h"
+
 namespace PngChunks {
 namespace {
 
@@ -141,7 +143,12 @@ std::vector<uint8_t> Embed(const std::vector<uint8_t>& png, const Metadata& meta
         body.push_back(1);  // the unit: metres
         PutChunk(out, "pHYs", body);
     }
-    const bool icc = !metadata.icc.empty() && metadata.icc.size() < MaxChunk / 2;
+    // A profile goes in only over pixels of its own colour space: grey
+    // (colour types 0 and 4) or RGB (2, 3 and 6).
+    const bool greyPixels = chunks[0].length >= 10 && (chunks[0].body[9] & 2) == 0;
+    const IccProfile::Space space = IccProfile::SpaceOf(metadata.icc);
+    const bool icc = !metadata.icc.empty() && metadata.icc.size() < MaxChunk / 2 &&
+                     space == (greyPixels ? IccProfile::Space::Grey : IccProfile::Space::Rgb);
     if (icc) {
         std::vector<uint8_t> body = {'I', 'C', 'C', ' ', 'P', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
         const std::vector<uint8_t> stream = StoredZlib(metadata.icc);

@@ -11,10 +11,10 @@ namespace SourceMetadata {
 
 void FromFile(const uint8_t* data, size_t size, Metadata& out) {
     if (!data || size < 8) return;
-    if (JpegMarkers::Read(data, size, out)) return;
-    if (PngChunks::Read(data, size, out)) return;
-    if (TiffTags::Read(data, size, out)) return;
-    BmpHeader::Resolution(data, size, out.dpiX, out.dpiY);
+    if (!JpegMarkers::Read(data, size, out) && !PngChunks::Read(data, size, out) && !TiffTags::Read(data, size, out))
+        BmpHeader::Resolution(data, size, out.dpiX, out.dpiY);
+    // The container's own resolution (JFIF, pHYs) first; else the Exif block's.
+    if (out.dpiX == 0 && !out.exif.empty()) Exif::Resolution(out.exif, out.dpiX, out.dpiY);
 }
 
 Metadata ForResult(const Metadata& source, uint32_t width, uint32_t height, int orientation) {
@@ -23,8 +23,9 @@ Metadata ForResult(const Metadata& source, uint32_t width, uint32_t height, int 
     result.dpiX = sideways ? source.dpiY : source.dpiX;
     result.dpiY = sideways ? source.dpiX : source.dpiY;
     result.icc = source.icc;
-    if (!source.exif.empty()) result.exif = Exif::ForResult(source.exif, width, height);
-    if (!source.xmp.empty()) result.xmp = Xmp::ForResult(source.xmp);
+    const bool turned = orientation != 1;
+    if (!source.exif.empty()) result.exif = Exif::ForResult(source.exif, width, height, turned);
+    if (!source.xmp.empty()) result.xmp = Xmp::ForResult(source.xmp, width, height, turned);
     return result;
 }
 

@@ -11,6 +11,9 @@ namespace {
 // More entries than any camera writes; a directory claiming more is damaged.
 constexpr uint32_t MaxEntries = 1024;
 constexpr int MaxDepth = 3;
+// No value a picture's tags need is larger; a file's count beyond it is not
+// read into memory.
+constexpr uint64_t MaxValueBytes = uint64_t{64} << 20;
 
 // Bytes of one value of the type, and of the unit swapped between byte
 // orders (a RATIONAL is two LONGs); 0 for a type TIFF does not define.
@@ -33,54 +36,74 @@ void Swap(std::vector<uint8_t>& value, uint16_t type) {
 }
 
 struct Reader {
-    const uint8_t* data;
-    size_t size;
+    const ReadAt& readAt;
+    uint64_t size;
     bool bigEndian;
     std::set<uint32_t> seen;  // directories read: a pointer back to one is a loop
 
-    bool U16(size_t at, uint32_t& v) const {
-        if (at > size || size - at < 2) return false;
-        v = bigEndian ? (uint32_t{data[at]} << 8 | data[at + 1]) : (uint32_t{data[at + 1]} << 8 | data[at]);
+    bool Bytes(uint64_t at, uint8_t* into, size_t n) const {
+        return at <= size && size - at >= n && (n == 0 || readAt(at, into, n) == n);
+    }
+    bool U16(uint64_t at, uint32_t& v) const {
+        uint8_t b[2];
+        if (!Bytes(at, b, 2)) return false;
+        v = bigEndian ? (uint32_t{b[0]} << 8 | b[1]) : (uint32_t{b[1]} << 8 | b[0]);
         return true;
     }
-    bool U32(size_t at, uint32_t& v) const {
-        uint32_t a = 0, b = 0;
-        if (!U16(at, a) || !U16(at + 2, b)) return false;
-        v = bigEndian ? (a << 16 | b) : (b << 16 | a);
+    static uint32_t U32Of(const uint8_t* b, bool bigEndian) {
+        return bigEndian ? (uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3])
+                         : (uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0]);
+    }
+    bool U32(uint64_t at, uint32_t& v) const {
+        uint8_t b[4];
+        if (!Bytes(at, b, 4)) return false;
+        v = U32Of(b, bigEndian);
         return true;
     }
 
-    bool Directory(uint32_t offset, int depth, TiffIfd::Directory& out, size_t* nextLinkAt) {
+    // The directory at `offset`. One cut short by the end of the bytes is
+    // read as far as its entries are whole (`cutShort` set), as viewers do:
+    // the block still says what they show.
+    bool Directory(uint32_t offset, int depth, TiffIfd::Directory& out, Structure* top) {
         uint32_t count = 0;
         if (!seen.insert(offset).second || !U16(offset, count) || count > MaxEntries) return false;
-        const size_t end = size_t{offset} + 2 + size_t{count} * 12;
-        if (end + 4 > size) return false;
-        if (nextLinkAt) *nextLinkAt = end;
-        for (uint32_t i = 0; i < count; ++i) {
-            const size_t at = size_t{offset} + 2 + size_t{i} * 12;
-            uint32_t tag = 0, type = 0, values = 0, pointer = 0;
-            U16(at, tag);
-            U16(at + 2, type);
-            U32(at + 4, values);
+        const uint64_t tableAt = uint64_t{offset} + 2;
+        const uint64_t room = size - tableAt;  // U16 above: tableAt <= size
+        uint32_t whole = count;
+        if (room < uint64_t{count} * 12 + 4) {
+            whole = static_cast<uint32_t>(std::min<uint64_t>(count, room / 12));
+            if (top) top->cutShort = true;
+        } else if (top) {
+            top->nextLinkAt = tableAt + uint64_t{count} * 12;
+        }
+        std::vector<uint8_t> table(size_t{whole} * 12);
+        if (!Bytes(tableAt, table.data(), table.size())) return false;
+        for (uint32_t i = 0; i < whole; ++i) {
+            const uint8_t* e = table.data() + size_t{i} * 12;
+            const uint32_t tag = bigEndian ? (uint32_t{e[0]} << 8 | e[1]) : (uint32_t{e[1]} << 8 | e[0]);
+            const uint32_t type = bigEndian ? (uint32_t{e[2]} << 8 | e[3]) : (uint32_t{e[3]} << 8 | e[2]);
+            const uint32_t values = U32Of(e + 4, bigEndian);
             const size_t typeSize = TypeSize(static_cast<uint16_t>(type));
             if (typeSize == 0 || values > size / typeSize) continue;
             Entry entry;
             entry.tag = static_cast<uint16_t>(tag);
             entry.type = static_cast<uint16_t>(type);
             entry.count = values;
-            const size_t bytes = typeSize * values;
-            entry.at = at + 8;
+            entry.entryAt = tableAt + uint64_t{i} * 12;
+            const uint64_t bytes = uint64_t{typeSize} * values;
+            if (bytes > MaxValueBytes) continue;
+            entry.at = entry.entryAt + 8;
             if (bytes > 4) {
-                U32(at + 8, pointer);
+                const uint32_t pointer = U32Of(e + 8, bigEndian);
                 if (pointer > size || size - pointer < bytes) continue;
                 entry.at = pointer;
             }
-            entry.value.assign(data + entry.at, data + entry.at + bytes);
+            entry.value.resize(static_cast<size_t>(bytes));
+            if (!Bytes(entry.at, entry.value.data(), entry.value.size())) continue;
             if (bigEndian) Swap(entry.value, entry.type);
             if (IsPointer(entry.tag)) {
-                uint32_t sub = 0;
-                if ((type != 4 && type != 13) || values != 1 || depth >= MaxDepth || !U32(at + 8, sub) ||
-                    !Directory(sub, depth + 1, entry.directory, nullptr))
+                if ((type != 4 && type != 13) || values != 1 || depth >= MaxDepth ||
+                    !Directory(U32Of(e + 8, bigEndian), depth + 1, entry.directory, nullptr))
                     continue;  // a pointer to nothing readable: left out with what it points to
             }
             out.push_back(std::move(entry));
@@ -102,15 +125,30 @@ constexpr size_t MaxOffset = 0xFFFFFFF0u;
 
 }  // namespace
 
-bool Read(const uint8_t* data, size_t size, Structure& out) {
+bool Read(const ReadAt& readAt, uint64_t size, Structure& out) {
     out = Structure();
-    if (!data || size < 8) return false;
-    if (!((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M'))) return false;
-    Reader reader{data, size, data[0] == 'M', {}};
+    uint8_t header[8];
+    if (size < 8 || readAt(0, header, sizeof header) != sizeof header) return false;
+    if (!((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) return false;
+    Reader reader{readAt, size, header[0] == 'M', {}};
     uint32_t magic = 0, first = 0;
     if (!reader.U16(2, magic) || magic != 42 || !reader.U32(4, first)) return false;
     out.bigEndian = reader.bigEndian;
-    return reader.Directory(first, 0, out.first, &out.nextLinkAt);
+    return reader.Directory(first, 0, out.first, &out);
+}
+
+bool Read(const uint8_t* data, size_t size, Structure& out) {
+    if (!data) {
+        out = Structure();
+        return false;
+    }
+    const ReadAt inMemory = [data, size](uint64_t offset, uint8_t* into, size_t want) -> size_t {
+        if (offset >= size) return 0;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(want, size - offset));
+        std::memcpy(into, data + offset, n);
+        return n;
+    };
+    return Read(inMemory, size, out);
 }
 
 const Entry* Find(const Directory& directory, uint16_t tag) {

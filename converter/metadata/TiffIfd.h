@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace TiffIfd {
@@ -22,7 +23,8 @@ struct Entry {
     uint16_t type = 0;  // TIFF field type, 1 (BYTE) to 13 (IFD)
     uint32_t count = 0;
     std::vector<uint8_t> value;  // count values, each little-endian
-    size_t at = 0;               // where the value lies in the bytes read
+    uint64_t at = 0;             // where the value lies in the bytes read
+    uint64_t entryAt = 0;        // where the entry's 12 bytes lie
     std::vector<Entry> directory;  // a pointer tag's directory, read as well
 };
 using Directory = std::vector<Entry>;
@@ -30,12 +32,22 @@ using Directory = std::vector<Entry>;
 struct Structure {
     bool bigEndian = false;
     Directory first;
-    size_t nextLinkAt = 0;  // where the first directory names the next (a thumbnail, a page)
+    bool cutShort = false;    // the bytes end inside the first directory (or before its link to the next)
+    uint64_t nextLinkAt = 0;  // where it names the next (a thumbnail, a page); 0: cut short
 };
 
-// The first directory and the directories its pointer tags name. False when
-// the bytes are no TIFF structure or the first directory is cut short;
-// entries of an unknown type or pointing outside the bytes are left out.
+// Reads up to `size` bytes at `offset` into `into`; returns how many it got
+// (fewer at the end of the bytes or on an error).
+using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>;
+
+// The first directory and the directories its pointer tags name, from a
+// structure of `size` bytes read through `readAt` (a file: the first
+// directory may lie anywhere, after the pixels too). False when the bytes
+// are no TIFF structure; a directory cut short by the end is read as far as
+// its entries are whole; entries of an unknown type or pointing outside the
+// bytes are left out.
+bool Read(const ReadAt& readAt, uint64_t size, Structure& out);
+// The same from bytes in memory.
 bool Read(const uint8_t* data, size_t size, Structure& out);
 
 // The entry of `tag`, or nullptr.

@@ -8,7 +8,8 @@
 namespace TiffTags {
 namespace {
 
-constexpr uint16_t XResolution = 282, YResolution = 283, ResolutionUnit = 296, XmpTag = 700, IccTag = 34675;
+constexpr uint16_t OrientationTag = 274, XResolution = 282, YResolution = 283, ResolutionUnit = 296, XmpTag = 700,
+                   IccTag = 34675;
 
 // What describes the picture rather than how its pixels are stored: these
 // move between an Exif block and a TIFF file's first directory.
@@ -108,8 +109,11 @@ std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& met
     TiffIfd::Structure exif;
     if (!metadata.exif.empty() && TiffIfd::Read(metadata.exif.data(), metadata.exif.size(), exif)) {
         for (const TiffIfd::Entry& entry : exif.first) {
+            // The block's pointers and orientation win over the encoder's own:
+            // the block says 1 exactly when the pixels were turned.
             const bool pointer = entry.tag == TiffIfd::ExifPointer || entry.tag == TiffIfd::GpsPointer;
-            if (Descriptive(entry.tag) && (pointer || !TiffIfd::Find(first, entry.tag))) Replace(first, entry);
+            if (Descriptive(entry.tag) && (pointer || entry.tag == OrientationTag || !TiffIfd::Find(first, entry.tag)))
+                Replace(first, entry);
         }
     }
     if (metadata.dpiX > 0 && metadata.dpiY > 0) {
@@ -119,8 +123,6 @@ std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& met
     }
     if (!metadata.xmp.empty()) Replace(first, TiffIfd::Undefined(XmpTag, 1, metadata.xmp));
     if (!metadata.icc.empty()) Replace(first, TiffIfd::Undefined(IccTag, 7, metadata.icc));
-    // The pixels stand as stored: whatever the Exif block said, 1.
-    if (TiffIfd::Find(first, 274)) Replace(first, TiffIfd::Short(274, 1));
 
     std::vector<uint8_t> out(tiff.begin(), tiff.begin() + KeptBytes(tiff, page));
     const uint32_t at = TiffIfd::Write(first, page.bigEndian, out);

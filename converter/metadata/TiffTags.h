@@ -20,7 +20,8 @@ namespace TiffTags {
 bool Read(const uint8_t* data, size_t size, Metadata& out);
 
 // `tiff` (one page) with `metadata` in its first directory; the Exif block's
-// descriptive tags go there only where the encoder wrote none. Empty when
+// descriptive tags go there only where the encoder wrote none, but for its
+// orientation and pointers, which replace the encoder's. Empty when
 // `tiff` is no TIFF or would pass 4 GiB.
 std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& metadata);
 

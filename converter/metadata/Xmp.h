@@ -6,9 +6,13 @@
 
 namespace Xmp {
 
-// The packet with every tiff:Orientation (as an attribute or an element) set
-// to 1, for a result whose pixels were turned upright. The value is one digit
-// before and after, so the packet keeps its length and any padding.
-std::vector<uint8_t> ForResult(std::vector<uint8_t> packet);
+// The packet for a result of width x height whose pixels were turned upright
+// (`turned`) or stand as the source's did. Every tiff:Orientation (as an
+// attribute or an element) becomes 1 when turned and stays as it was when
+// not, so an orientation the packet alone gives is never dropped without the
+// turn; tiff:ImageWidth, tiff:ImageLength, exif:PixelXDimension and
+// exif:PixelYDimension say the result's size. Values other than plain
+// numbers are left alone.
+std::vector<uint8_t> ForResult(std::vector<uint8_t> packet, uint32_t width, uint32_t height, bool turned);
 
 }  // namespace Xmp

@@ -73,8 +73,9 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         }
         if (!(size == upright)) image = Resampling::Resize(image, size);
         // A format without a profile is shown as sRGB: its pixels become sRGB.
+        // A profile of another colour space than the pixels never goes on.
         Metadata& metadata = picture.decoded.metadata;
-        if (!Formats::KeepsProfile(*format) && ColourProfile::ToSrgb(image, metadata.icc)) metadata.icc.clear();
+        ColourProfile::ForResult(image, metadata.icc, Formats::KeepsProfile(*format));
         if (!format->keepsAlpha) Pixels::FlattenOntoWhite(image);
         EncodeOptions options;
         options.wic = wic;

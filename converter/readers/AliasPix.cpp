@@ -14,7 +14,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     c.U16BE();  // x and y offset: unused
     c.U16BE();
     const uint32_t bits = c.U16BE();
-    if (!c.ok() || width == 0 || height == 0 || (bits != 24 && bits != 8)) return Fail(ReadStatus::NotThisFormat);
+    if (!c.Ok() || width == 0 || height == 0 || (bits != 24 && bits != 8)) return Fail(ReadStatus::NotThisFormat);
     const uint32_t packetBytes = bits == 24 ? 4 : 2;
     // A packet stands for at most 255 pixels, and runs end with their line.
     const uint64_t least = (uint64_t{width} + 254) / 255 * height * packetBytes;
@@ -30,7 +30,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
             const uint32_t b = c.U8();
             const uint32_t g = bits == 24 ? c.U8() : b;
             const uint32_t r = bits == 24 ? c.U8() : b;
-            if (!c.ok() || run == 0 || run > width - x) return Fail(ReadStatus::Damaged);
+            if (!c.Ok() || run == 0 || run > width - x) return Fail(ReadStatus::Damaged);
             for (uint32_t k = 0; k < run; ++k, ++x) ByteSource::Put(row + size_t{x} * 4, b, g, r);
         }
     }

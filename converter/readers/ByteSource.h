@@ -1,5 +1,4 @@
-// What the small readers of our own share: a cursor over the file's bytes
-// that never reads past the end, and the one place where a picture's pixel
+// What the small readers of our own share: the byte cursor, and the one place where a picture's pixel
 // memory is taken, after its size has been checked.
 #pragma once
 
@@ -7,6 +6,7 @@
 #include <cstdint>
 #include <new>
 
+#include "converter/base/ByteCursor.h"
 #include "converter/readers/Reader.h"
 
 namespace ByteSource {
@@ -31,54 +31,7 @@ ReadResult Guarded(Decoded& out, Decode decode) {
     }
 }
 
-// Reads forward; a read past the end gives zeros and clears ok(), so a
-// parser checks once after a group of reads instead of before each one.
-class Cursor {
-public:
-    Cursor(const uint8_t* data, size_t size, size_t at = 0) : data_(data), size_(size), at_(at > size ? size : at) {}
-
-    bool ok() const { return ok_; }
-    size_t At() const { return at_; }
-    size_t Left() const { return size_ - at_; }
-    bool AtEnd() const { return at_ >= size_; }
-    const uint8_t* Here() const { return data_ + at_; }
-
-    uint32_t U8() {
-        if (at_ >= size_) {
-            ok_ = false;
-            return 0;
-        }
-        return data_[at_++];
-    }
-    uint32_t U16LE() {
-        const uint32_t lo = U8();
-        return lo | U8() << 8;
-    }
-    uint32_t U16BE() {
-        const uint32_t hi = U8();
-        return hi << 8 | U8();
-    }
-    uint32_t U32LE() {
-        const uint32_t lo = U16LE();
-        return lo | U16LE() << 16;
-    }
-    // Moves on by `count` bytes; false (and not ok) when fewer are left.
-    bool Skip(size_t count) {
-        if (count > Left()) {
-            at_ = size_;
-            ok_ = false;
-            return false;
-        }
-        at_ += count;
-        return true;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_;
-    bool ok_ = true;
-};
+using Cursor = ByteCursor;
 
 // Sizes the picture, opaque black, once its pixel count has passed the
 // request's cap. A header may claim anything: nothing is allocated before.

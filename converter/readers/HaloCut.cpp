@@ -27,7 +27,7 @@ bool ReadPalette(const uint8_t* data, size_t size, uint8_t (&bgr)[256][3], uint3
     for (uint32_t i = 0; i < count; ++i) {
         if (512 - e.At() % 512 < 6) e.Skip(512 - e.At() % 512);
         const uint32_t r = e.U16LE(), g = e.U16LE(), b = e.U16LE();
-        if (!e.ok()) return false;
+        if (!e.Ok()) return false;
         bgr[i][0] = static_cast<uint8_t>(ByteSource::Scale(b, maxBlue));
         bgr[i][1] = static_cast<uint8_t>(ByteSource::Scale(g, maxGreen));
         bgr[i][2] = static_cast<uint8_t>(ByteSource::Scale(r, maxRed));
@@ -40,7 +40,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const uint8_t* paletteData, 
     Cursor c(data, size);
     const uint32_t width = c.U16LE(), height = c.U16LE();
     c.U16LE();  // reserved
-    if (!c.ok() || width == 0 || height == 0) return Fail(ReadStatus::NotThisFormat);
+    if (!c.Ok() || width == 0 || height == 0) return Fail(ReadStatus::NotThisFormat);
     // Every line takes at least its length and its end mark, 3 bytes.
     if (uint64_t{width} * height <= request.maxPixels && c.Left() < uint64_t{height} * 3)
         return Fail(ReadStatus::Damaged);
@@ -66,7 +66,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const uint8_t* paletteData, 
         for (;;) {
             const uint32_t flag = c.U8();
             const uint32_t n = flag & 0x7F;
-            if (!c.ok()) return Fail(ReadStatus::Damaged);
+            if (!c.Ok()) return Fail(ReadStatus::Damaged);
             if (n == 0) break;
             if (flag & 0x80) {
                 const uint32_t index = c.U8();

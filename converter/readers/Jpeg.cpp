@@ -9,8 +9,10 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "converter/metadata/ExifOrientation.h"
 #include "converter/base/Pixels.h"
+#include "converter/metadata/ColourProfile.h"
+#include "converter/metadata/Exif.h"
+#include "converter/metadata/ExifOrientation.h"
 
 namespace Jpeg {
 
@@ -174,6 +176,9 @@ void TakeMetadata(const Session& session, Decoded& out) {
         out.metadata.dpiX = cinfo.X_density * perInch;
         out.metadata.dpiY = cinfo.Y_density * perInch;
     }
+    // Without a resolution in JFIF, the Exif block's (cameras write it there).
+    if (out.metadata.dpiX == 0 && !out.metadata.exif.empty())
+        Exif::Resolution(out.metadata.exif, out.metadata.dpiX, out.metadata.dpiY);
 }
 
 }  // namespace
@@ -219,7 +224,14 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
             out = Decoded();
             return {ReadStatus::Damaged};
         }
-        if (cinfo.out_color_space == JCS_CMYK) CmykToBgra(image, cinfo.saw_Adobe_marker);
+        if (cinfo.out_color_space == JCS_CMYK) {
+            // Through the file's own profile when it has a CMYK one: the
+            // pixels are sRGB then, and the profile has said what it had to.
+            const auto layout = cinfo.saw_Adobe_marker ? ColourProfile::Layout::CmykInverted
+                                                       : ColourProfile::Layout::Cmyk;
+            if (!ColourProfile::ToSrgb(image, layout, out.metadata.icc)) CmykToBgra(image, cinfo.saw_Adobe_marker);
+            out.metadata.icc.clear();  // whatever it was, it described the inks
+        }
         return {ReadStatus::Ok};
     } catch (const std::bad_alloc&) {
         out = Decoded();

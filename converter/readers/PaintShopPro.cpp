@@ -5,6 +5,8 @@
 #include <new>
 #include <vector>
 
+#include "converter/base/ByteCursor.h"
+
 // zlib (LZ77) is there where the build defines QUENNEL_HAVE_ZLIB to 1.
 #ifndef QUENNEL_HAVE_ZLIB
 #define QUENNEL_HAVE_ZLIB 0
@@ -38,47 +40,7 @@ enum CompositeType : uint16_t { kFullSize = 0, kThumbnail = 1 };
 enum BitmapType : uint16_t { kImageBitmap = 0, kTransparencyMask = 1 };
 enum ChannelType : uint16_t { kSingle = 0, kRed = 1, kGreen = 2, kBlue = 3 };
 
-// Little-endian fields inside a bounded range, with a sticky failure.
-class Cursor {
-public:
-    Cursor(const uint8_t* data, size_t size, bool ok = true) : data_(data), size_(size), ok_(ok) {}
-    bool Ok() const { return ok_; }
-    size_t At() const { return at_; }
-    size_t Left() const { return size_ - at_; }
-    const uint8_t* Here() const { return data_ + at_; }
-    uint32_t Le(int bytes) {
-        if (!ok_ || Left() < static_cast<size_t>(bytes)) {
-            ok_ = false;
-            return 0;
-        }
-        uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i) value |= uint32_t{data_[at_++]} << (8 * i);
-        return value;
-    }
-    void Skip(size_t count) {
-        if (!ok_ || count > Left()) {
-            ok_ = false;
-            return;
-        }
-        at_ += count;
-    }
-    // A sub-range of `count` bytes from here, skipped over.
-    Cursor Take(size_t count) {
-        if (!ok_ || count > Left()) {
-            ok_ = false;
-            return Cursor(data_, 0, false);
-        }
-        Cursor part(data_ + at_, count);
-        at_ += count;
-        return part;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-    bool ok_;
-};
+using Cursor = ByteCursor;
 
 struct Block {
     uint16_t id = 0;
@@ -103,7 +65,7 @@ bool NextBlock(Cursor& c, uint32_t major, Block& block) {
 Cursor Chunk(Cursor& body, uint32_t major, size_t formatThreeLength) {
     if (major < 4) return body.Take(formatThreeLength);
     const uint32_t length = body.Le(4);
-    if (length < 4) return Cursor(nullptr, 0, false);
+    if (length < 4) return Cursor::Failed();
     return body.Take(length - 4);
 }
 

@@ -52,7 +52,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     const uint32_t maker = c.U8(), version = c.U8(), encoding = c.U8(), bits = c.U8();
     const uint32_t xMin = c.U16LE(), yMin = c.U16LE(), xMax = c.U16LE(), yMax = c.U16LE();
     const uint32_t dpiX = c.U16LE(), dpiY = c.U16LE();
-    if (!c.ok() || maker != 0x0A || version > 5 || version == 1 || encoding > 1 ||
+    if (!c.Ok() || maker != 0x0A || version > 5 || version == 1 || encoding > 1 ||
         (bits != 1 && bits != 2 && bits != 4 && bits != 8))
         return Fail(ReadStatus::NotThisFormat);
     if (size < kHeaderSize || xMax < xMin || yMax < yMin) return Fail(ReadStatus::Damaged);

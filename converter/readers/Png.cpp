@@ -8,6 +8,7 @@
 
 #include "converter/base/CheckedSize.h"
 #include "converter/metadata/ColourProfile.h"
+#include "converter/metadata/ExifOrientation.h"
 #include "converter/metadata/PngChunks.h"
 #include "converter/readers/ByteSource.h"
 
@@ -128,6 +129,8 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
 
     // The chunks after the pixels have been read too by now.
     PngChunks::Read(data, size, out.metadata);
+    if (!out.metadata.exif.empty())
+        out.orientation = ExifOrientation::FromTiff(out.metadata.exif.data(), out.metadata.exif.size());
     TakeColour(ctx, out.metadata);
     return ReadResult{};
 }

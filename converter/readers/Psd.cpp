@@ -1,51 +1,26 @@
 #include "converter/readers/Psd.h"
 
+#include <lcms2.h>
+#include <zlib.h>
+
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <new>
 #include <vector>
+
+#include "converter/base/ByteCursor.h"
+#include "converter/base/CheckedSize.h"
 
 namespace Psd {
 namespace {
 
-enum Mode : uint16_t { Bitmap = 0, Grey = 1, Indexed = 2, Rgb = 3, Cmyk = 4, Duotone = 8 };
+enum Mode : uint16_t { Bitmap = 0, Grey = 1, Indexed = 2, Rgb = 3, Cmyk = 4, Multichannel = 7, Duotone = 8, Lab = 9 };
+enum Compression : uint16_t { Raw = 0, PackBits = 1, Zip = 2, ZipPredicted = 3 };
 
 const wchar_t* const kNoMerged = L"Die Photoshop-Datei enth\u00e4lt kein zusammengef\u00fcgtes Bild.";
 
-// Big-endian fields with a sticky failure, so a run of reads is checked once.
-class Cursor {
-public:
-    Cursor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Ok() const { return ok_; }
-    size_t At() const { return at_; }
-    size_t Left() const { return size_ - at_; }
-    const uint8_t* Here() const { return data_ + at_; }
-    uint32_t Be(int bytes) {
-        if (!ok_ || Left() < static_cast<size_t>(bytes)) {
-            ok_ = false;
-            return 0;
-        }
-        uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i) value = value << 8 | data_[at_++];
-        return value;
-    }
-    uint64_t Be64() {
-        const uint64_t high = Be(4);
-        return high << 32 | Be(4);
-    }
-    void Skip(uint64_t count) {
-        if (!ok_ || count > Left()) {
-            ok_ = false;
-            return;
-        }
-        at_ += static_cast<size_t>(count);
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-    bool ok_ = true;
-};
+using Cursor = ByteCursor;
 
 struct Header {
     bool large = false;  // the large-document variant: wider length fields
@@ -136,12 +111,41 @@ struct Plan {
 
 ReadResult Fail(ReadStatus status, const wchar_t* reason = nullptr) { return ReadResult{status, reason}; }
 
+// Which colour channels a mode shows, and at which depths; false for a
+// mode or depth this reader does not read. Multichannel documents are
+// shown as ImageMagick shows them: the first three channels as red, green
+// and blue; with fewer, the first as grey.
+bool PlanColour(const Header& h, Plan& plan) {
+    switch (h.mode) {
+        case Bitmap: plan.colourChannels = 1; return h.depth == 1;
+        case Indexed: plan.colourChannels = 1; return h.depth == 8;
+        case Grey: case Rgb:
+            plan.colourChannels = h.mode == Rgb ? 3 : 1;
+            return h.depth == 8 || h.depth == 16 || h.depth == 32;
+        case Duotone: plan.colourChannels = 1; return h.depth == 8 || h.depth == 16;
+        case Cmyk: plan.colourChannels = 4; return h.depth == 8 || h.depth == 16;
+        case Lab: plan.colourChannels = 3; return h.depth == 8 || h.depth == 16;
+        case Multichannel: plan.colourChannels = h.channels >= 3 ? 3 : 1; return h.depth == 8 || h.depth == 16;
+        default: return false;
+    }
+}
+
 // One sample widened to 16 bits: 8-bit samples times 257, 1-bit samples
-// (1 for black) to 0 or 65535.
+// (1 for black) to 0 or 65535, 32-bit floats clipped to 0..1 and scaled,
+// which is how ImageMagick shows a high-dynamic-range document.
 uint32_t Sample(const uint8_t* row, uint32_t x, uint32_t depth) {
     switch (depth) {
         case 1: return (row[x >> 3] >> (7 - (x & 7)) & 1) ? 0 : 65535;
         case 16: return uint32_t{row[x * 2]} << 8 | row[x * 2 + 1];
+        case 32: {
+            const uint8_t* p = row + size_t{x} * 4;
+            const uint32_t bits = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+            float value;
+            std::memcpy(&value, &bits, sizeof value);
+            if (!(value > 0)) return 0;  // NaN too
+            if (value >= 1) return 65535;
+            return static_cast<uint32_t>(value * 65535 + 0.5f);
+        }
         default: return row[x] * 257u;
     }
 }
@@ -156,6 +160,89 @@ uint32_t Unblend(uint32_t value, uint32_t alpha) {
     const int64_t lifted = int64_t{value} - (65535 - alpha);
     if (lifted <= 0) return 0;
     return static_cast<uint32_t>(std::min<int64_t>((lifted * 65535 + alpha / 2) / alpha, 65535));
+}
+
+// Inflates the merged picture's zlib stream until `out` is full; the
+// channels after the used ones stay compressed. False when the stream
+// ends early or is broken.
+bool Inflate(const uint8_t* src, size_t srcSize, std::vector<uint8_t>& out) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    size_t in = 0, done = 0;
+    int status = Z_OK;
+    while (done < out.size()) {
+        if (z.avail_in == 0) {
+            if (in == srcSize) break;
+            z.next_in = const_cast<uint8_t*>(src + in);
+            z.avail_in = static_cast<uInt>(std::min<size_t>(srcSize - in, UINT_MAX));
+            in += z.avail_in;
+        }
+        z.next_out = out.data() + done;
+        z.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - done, UINT_MAX));
+        const uInt before = z.avail_out;
+        status = inflate(&z, Z_NO_FLUSH);
+        done += before - z.avail_out;
+        if (status != Z_OK) break;
+    }
+    inflateEnd(&z);
+    return done == out.size() && (status == Z_OK || status == Z_STREAM_END);
+}
+
+// Undoes Photoshop's ZIP prediction on one row: each sample was stored as
+// its difference from the one before. 32-bit rows were first split into
+// byte planes (every float's first byte, then every second byte, ...) and
+// differenced bytewise; `scratch` holds one such row.
+void Unpredict(uint8_t* row, size_t rowBytes, uint32_t width, uint32_t depth, uint8_t* scratch) {
+    if (depth == 16) {
+        uint16_t previous = 0;
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t* p = row + size_t{x} * 2;
+            previous = static_cast<uint16_t>(previous + (p[0] << 8 | p[1]));
+            p[0] = static_cast<uint8_t>(previous >> 8);
+            p[1] = static_cast<uint8_t>(previous);
+        }
+        return;
+    }
+    for (size_t i = 1; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - 1]);
+    if (depth != 32) return;
+    for (uint32_t x = 0; x < width; ++x)
+        for (uint32_t b = 0; b < 4; ++b) scratch[size_t{x} * 4 + b] = row[size_t{b} * width + x];
+    std::copy(scratch, scratch + rowBytes, row);
+}
+
+// Lab as Photoshop keeps it (L 0..100 over the channel's range, a and b
+// centred on its middle, white point D50) into sRGB through Little CMS.
+class LabToSrgb {
+public:
+    explicit LabToSrgb(bool wanted) {
+        if (!wanted) return;
+        cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        if (lab && srgb)
+            transform_ = cmsCreateTransform(lab, TYPE_Lab_DBL, srgb, TYPE_RGB_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+        if (lab) cmsCloseProfile(lab);
+        if (srgb) cmsCloseProfile(srgb);
+    }
+    ~LabToSrgb() {
+        if (transform_) cmsDeleteTransform(transform_);
+    }
+    LabToSrgb(const LabToSrgb&) = delete;
+    LabToSrgb& operator=(const LabToSrgb&) = delete;
+    bool Ok() const { return transform_ != nullptr; }
+    // `lab` holds L, a, b of `count` pixels; `rgb` gets three 16-bit
+    // samples a pixel.
+    void Convert(const double* lab, uint16_t* rgb, uint32_t count) { cmsDoTransform(transform_, lab, rgb, count); }
+
+private:
+    cmsHTRANSFORM transform_ = nullptr;
+};
+
+// A profile is carried on only when it describes what the result holds:
+// RGB or grey pixels. A CMYK or Lab profile would be misread on them.
+void KeepFittingProfile(Metadata& metadata) {
+    if (metadata.icc.size() < 20) return metadata.icc.clear();
+    const uint8_t* space = metadata.icc.data() + 16;
+    if (std::memcmp(space, "RGB ", 4) != 0 && std::memcmp(space, "GRAY", 4) != 0) metadata.icc.clear();
 }
 
 }  // namespace
@@ -174,20 +261,17 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     h.depth = c.Be(2);
     h.mode = c.Be(2);
     if (!c.Ok()) return Fail(ReadStatus::Damaged);
+    // Photoshop itself stops at 56 channels; other programs write more, and
+    // every size below is checked, so any count is read.
     const uint32_t maxSide = h.large ? 300000 : 30000;
-    if (h.channels < 1 || h.channels > 56 || h.width < 1 || h.height < 1 || h.width > maxSide ||
-        h.height > maxSide)
+    if (h.channels < 1 || h.width < 1 || h.height < 1 || h.width > maxSide || h.height > maxSide)
         return Fail(ReadStatus::Damaged);
 
     Plan plan;
-    switch (h.mode) {
-        case Bitmap: plan.colourChannels = 1; if (h.depth != 1) return Fail(ReadStatus::Damaged); break;
-        case Grey: case Duotone: case Indexed: plan.colourChannels = 1; break;
-        case Rgb: plan.colourChannels = 3; break;
-        case Cmyk: plan.colourChannels = 4; break;
-        default: return Fail(ReadStatus::Unsupported);  // Lab, multichannel
+    if (!PlanColour(h, plan)) {
+        if (h.mode == Bitmap) return Fail(ReadStatus::Damaged);
+        return Fail(ReadStatus::Unsupported);
     }
-    if (h.mode != Bitmap && h.depth != 8 && (h.depth != 16 || h.mode == Indexed)) return Fail(ReadStatus::Unsupported);
     if (h.channels < plan.colourChannels) return Fail(ReadStatus::Damaged);
 
     // Colour mode data: the palette of an indexed picture, else skipped.
@@ -204,6 +288,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     if (!c.Ok() || resourcesLength > c.Left()) return Fail(ReadStatus::Damaged);
     if (!ReadResources(c.Here(), resourcesLength, h, metadata)) return Fail(ReadStatus::Damaged);
     c.Skip(resourcesLength);
+    KeepFittingProfile(metadata);
 
     // Layers and masks: only the sign of the layer count matters here. A
     // negative count says the first extra channel is the merged picture's
@@ -226,47 +311,73 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     c.Skip(layersLength);
     if (c.Left() == 0 || !h.mergedKept) return Fail(ReadStatus::NoPicture, kNoMerged);
 
-    plan.alpha = h.mergedAlpha && h.channels > plan.colourChannels && h.mode != Bitmap;
+    // A multichannel document's further channels are inks, not transparency.
+    plan.alpha = h.mergedAlpha && h.channels > plan.colourChannels && h.mode != Bitmap && h.mode != Multichannel;
     if (uint64_t{h.width} * h.height > request.maxPixels) return Fail(ReadStatus::TooLarge);
 
     const uint32_t compression = c.Be(2);
     if (!c.Ok()) return Fail(ReadStatus::Damaged);
-    if (compression > 1) return Fail(ReadStatus::Unsupported);  // ZIP: Photoshop never writes it for the merged picture
-    const size_t rowBytes = (size_t{h.width} * h.depth + 7) / 8;
+    if (compression > ZipPredicted || (compression == ZipPredicted && h.depth == 1))
+        return Fail(ReadStatus::Unsupported);
     const uint32_t used = plan.Used();
+    size_t rowBits = 0, rowsUsed = 0, usedBytes = 0, pixelBytes = 0;
+    if (!CheckedSize::MulAdd(h.width, h.depth, 7, rowBits) || !CheckedSize::Mul(used, h.height, rowsUsed) ||
+        !CheckedSize::Product({used, h.height, rowBits / 8}, usedBytes) ||
+        !CheckedSize::Product({h.width, h.height, 4}, pixelBytes))
+        return Fail(ReadStatus::TooLarge);
+    const size_t rowBytes = rowBits / 8;
 
-    // Where each used row starts in the file and how long it is: all rows
-    // of the first channel, then of the next. PackBits gives every row's
-    // length up front, for all channels.
-    const size_t rowsUsed = size_t{used} * h.height;
+    // Where each used row starts and how long it is: all rows of the first
+    // channel, then of the next; in the file itself, or in the inflated
+    // copy of a ZIP-compressed picture. PackBits gives every row's length
+    // up front, for all channels.
+    const bool zip = compression == Zip || compression == ZipPredicted;
+    LabToSrgb labToSrgb(h.mode == Lab);
+    if (h.mode == Lab && !labToSrgb.Ok()) return Fail(ReadStatus::OutOfMemory);  // Little CMS found no memory
     std::vector<size_t> start, length;
-    std::vector<uint8_t> rows;
+    std::vector<uint8_t> rows, inflated, scratch;
+    std::vector<double> lab;
+    std::vector<uint16_t> rgb;
     try {
-        start.resize(rowsUsed);
-        length.resize(rowsUsed);
-        if (compression == 0) {
-            if (c.Left() / rowBytes / h.height < used) return Fail(ReadStatus::Damaged);
-            for (size_t r = 0; r < rowsUsed; ++r) {
-                start[r] = c.At() + r * rowBytes;
-                length[r] = rowBytes;
-            }
-        } else {
+        if (h.mode == Lab) {
+            lab.resize(size_t{h.width} * 3);
+            rgb.resize(size_t{h.width} * 3);
+        }
+        if (compression == Raw) {
+            if (usedBytes > c.Left()) return Fail(ReadStatus::Damaged);
+        } else if (compression == PackBits) {
             const int countBytes = h.large ? 4 : 2;
-            const size_t rowsAll = size_t{h.channels} * h.height;
-            if (c.Left() / countBytes < rowsAll) return Fail(ReadStatus::Damaged);
-            Cursor counts(c.Here(), rowsAll * countBytes);
-            size_t at = c.At() + rowsAll * countBytes;
+            size_t countsSize = 0;
+            if (!CheckedSize::Product({h.channels, h.height, static_cast<uint64_t>(countBytes)}, countsSize) ||
+                countsSize > c.Left())
+                return Fail(ReadStatus::Damaged);
+            start.resize(rowsUsed);
+            length.resize(rowsUsed);
+            Cursor counts(c.Here(), countsSize);
+            size_t at = c.At() + countsSize;
             for (size_t r = 0; r < rowsUsed; ++r) {
                 length[r] = counts.Be(countBytes);
                 if (length[r] > size - at) return Fail(ReadStatus::Damaged);
                 start[r] = at;
                 at += length[r];
             }
+        } else {
+            // Deflate expands at most 1032 times: a stream too short for
+            // the picture is refused before its memory is taken.
+            size_t reach = 0;
+            if (CheckedSize::Mul(c.Left(), 1032, reach) && reach < usedBytes) return Fail(ReadStatus::Damaged);
+            inflated.resize(usedBytes);
+            if (!Inflate(c.Here(), c.Left(), inflated)) return Fail(ReadStatus::Damaged);
+            if (compression == ZipPredicted) {
+                scratch.resize(rowBytes);
+                for (size_t r = 0; r < rowsUsed; ++r)
+                    Unpredict(inflated.data() + r * rowBytes, rowBytes, h.width, h.depth, scratch.data());
+            }
         }
-        rows.resize(size_t{used} * rowBytes);
+        rows.resize(usedBytes / h.height);  // one row of each used channel
         out.image.width = h.width;
         out.image.height = h.height;
-        out.image.bgra.assign(size_t{h.width} * h.height * 4, 0xFF);
+        out.image.bgra.assign(pixelBytes, 0xFF);
     } catch (const std::bad_alloc&) {
         out.image = Image();
         return Fail(ReadStatus::OutOfMemory);
@@ -274,23 +385,47 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
 
     // One picture row at a time: that row of each used channel, then the pixels.
     for (uint32_t y = 0; y < h.height; ++y) {
+        const uint8_t* channelRow[5];
         for (uint32_t ch = 0; ch < used; ++ch) {
             const size_t r = size_t{ch} * h.height + y;
             uint8_t* row = rows.data() + ch * rowBytes;
-            if (compression == 0) {
-                std::copy(data + start[r], data + start[r] + rowBytes, row);
+            channelRow[ch] = row;
+            if (compression == Raw) {
+                channelRow[ch] = c.Here() + r * rowBytes;
+            } else if (zip) {
+                channelRow[ch] = inflated.data() + r * rowBytes;
             } else if (!UnpackBits(data + start[r], length[r], row, rowBytes)) {
                 out.image = Image();
                 return Fail(ReadStatus::Damaged);
             }
         }
+        if (h.mode == Lab) {
+            // a and b are centred on 128 (8 bits) or 32768 (16 bits). A
+            // transparent document was blended onto Lab's white (L 100,
+            // a = b = 0): that is taken out here, before the conversion.
+            const double mid = h.depth == 8 ? 128 * 257.0 : 32768.0;
+            const double step = h.depth == 8 ? 257.0 : 256.0;
+            for (uint32_t x = 0; x < h.width; ++x) {
+                double* p = lab.data() + size_t{x} * 3;
+                p[0] = Sample(channelRow[0], x, h.depth) * (100.0 / 65535);
+                p[1] = (Sample(channelRow[1], x, h.depth) - mid) / step;
+                p[2] = (Sample(channelRow[2], x, h.depth) - mid) / step;
+                const double alpha = plan.alpha ? Sample(channelRow[3], x, h.depth) / 65535.0 : 1;
+                if (alpha > 0 && alpha < 1) {
+                    p[0] = std::clamp((p[0] - (1 - alpha) * 100) / alpha, 0.0, 100.0);
+                    p[1] = std::clamp(p[1] / alpha, -128.0, 127.0);
+                    p[2] = std::clamp(p[2] / alpha, -128.0, 127.0);
+                }
+            }
+            labToSrgb.Convert(lab.data(), rgb.data(), h.width);
+        }
         uint8_t* px = out.image.Row(y);
         for (uint32_t x = 0; x < h.width; ++x, px += 4) {
             uint32_t v[5];
-            for (uint32_t ch = 0; ch < used; ++ch) v[ch] = Sample(rows.data() + ch * rowBytes, x, h.depth);
+            for (uint32_t ch = 0; ch < used; ++ch) v[ch] = Sample(channelRow[ch], x, h.depth);
             const uint32_t alpha = plan.alpha ? v[plan.colourChannels] : 65535;
             if (h.mode == Indexed) {
-                const uint8_t index = rows[x];
+                const uint8_t index = channelRow[0][x];
                 px[2] = h.palette[index];
                 px[1] = h.palette[256 + index];
                 px[0] = h.palette[512 + index];
@@ -302,10 +437,15 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
                 // is what its ink leaves times what black leaves.
                 for (int i = 0; i < 3; ++i) v[i] = static_cast<uint32_t>((uint64_t{v[i]} * v[3] + 32767) / 65535);
             }
-            if (plan.colourChannels == 1) v[1] = v[2] = v[0];
-            px[2] = To8(Unblend(v[0], alpha));
-            px[1] = To8(Unblend(v[1], alpha));
-            px[0] = To8(Unblend(v[2], alpha));
+            if (h.mode == Lab) {
+                for (int i = 0; i < 3; ++i) v[i] = rgb[size_t{x} * 3 + i];
+            } else {
+                if (plan.colourChannels == 1) v[1] = v[2] = v[0];
+                for (int i = 0; i < 3; ++i) v[i] = Unblend(v[i], alpha);
+            }
+            px[2] = To8(v[0]);
+            px[1] = To8(v[1]);
+            px[0] = To8(v[2]);
             px[3] = To8(alpha);
         }
     }

@@ -1,8 +1,9 @@
 // Photoshop documents (.psd .pdd, and the large-document variant): the merged
 // picture every such file carries after its layers. Bitmap, grey (duotone as
-// grey), indexed, RGB and CMYK, 8 and 16 bits a channel, raw or PackBits.
-// CMYK is shown as a viewer without colour management shows it. Pure: no
-// Windows types.
+// grey), indexed, RGB, CMYK, Lab (through Little CMS) and multichannel; 8 and
+// 16 bits a channel, 32-bit floats for grey and RGB; raw, PackBits or ZIP
+// with or without prediction; any number of extra channels. CMYK is shown as
+// a viewer without colour management shows it. Pure: no Windows types.
 #pragma once
 
 #include <cstddef>

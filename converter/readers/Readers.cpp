@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "converter/base/Texts.h"
+#include "converter/metadata/ExifOrientation.h"
 #include "converter/metadata/WicMetadata.h"
 #include "converter/readers/AliasPix.h"
 #include "converter/readers/G3Fax.h"
@@ -84,6 +85,11 @@ ReadResult FromPlatform(Input& input, HRESULT hr) {
 // head, whatever the file's size.)
 void TakeMetadata(Input& input, const Wic::Opened& opened, Decoded& out) {
     WicMetadata::Read(input.wic, opened.frame.Get(), opened.container, input.path, out.metadata);
+    // A PNG's eXIf chunk turns it as a JPEG's Exif block does: honoured here,
+    // so that the block the result keeps says 1 only over turned pixels.
+    // (A TIFF's orientation was read with its first directory.)
+    if (opened.container != GUID_ContainerFormatTiff && !out.metadata.exif.empty())
+        out.orientation = ExifOrientation::FromTiff(out.metadata.exif.data(), out.metadata.exif.size());
 }
 
 ReadResult ReadWithWic(Input& input, const ReadRequest& request, Decoded& out) {

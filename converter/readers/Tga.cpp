@@ -95,7 +95,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     h.height = c.U16LE();
     h.depth = c.U8();
     h.descriptor = c.U8();
-    if (!c.ok() || !Plausible(h)) return Fail(ReadStatus::NotThisFormat);
+    if (!c.Ok() || !Plausible(h)) return Fail(ReadStatus::NotThisFormat);
     if (!c.Skip(h.idLength)) return Fail(ReadStatus::Damaged);
 
     const Kind kind = KindOf(h.type);
@@ -170,11 +170,11 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
             uint64_t run = (packet & 0x7F) + 1;
             if (run > count - i) run = count - i;  // a run past the last pixel: the rest is not ours
             if (packet & 0x80) {
-                if (c.Left() < pixelBytes || !c.ok()) return Fail(ReadStatus::Damaged);
+                if (c.Left() < pixelBytes || !c.Ok()) return Fail(ReadStatus::Damaged);
                 for (uint64_t k = 0; k < run; ++k) store(i + k, c.Here());
                 c.Skip(pixelBytes);
             } else {
-                if (c.Left() < run * pixelBytes || !c.ok()) return Fail(ReadStatus::Damaged);
+                if (c.Left() < run * pixelBytes || !c.Ok()) return Fail(ReadStatus::Damaged);
                 for (uint64_t k = 0; k < run; ++k) store(i + k, c.Here() + k * pixelBytes);
                 c.Skip(run * pixelBytes);
             }

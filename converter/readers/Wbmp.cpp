@@ -14,7 +14,7 @@ bool MultiByte(Cursor& c, uint32_t& value) {
     uint64_t v = 0;
     for (int i = 0; i < 5; ++i) {
         const uint32_t byte = c.U8();
-        if (!c.ok()) return false;
+        if (!c.Ok()) return false;
         v = v << 7 | (byte & 0x7F);
         if (!(byte & 0x80)) {
             if (v > UINT32_MAX) return false;
@@ -30,7 +30,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     uint32_t type = 1, width = 0, height = 0;
     if (!MultiByte(c, type) || type != 0) return Fail(ReadStatus::NotThisFormat);
     const uint32_t fixed = c.U8();
-    if (!c.ok() || (fixed & 0x9F) != 0) return Fail(ReadStatus::NotThisFormat);  // extension headers: not in type 0
+    if (!c.Ok() || (fixed & 0x9F) != 0) return Fail(ReadStatus::NotThisFormat);  // extension headers: not in type 0
     if (!MultiByte(c, width) || !MultiByte(c, height)) return Fail(ReadStatus::Damaged);
     if (width == 0 || height == 0) return Fail(ReadStatus::Damaged);
     const uint64_t rowBytes = (uint64_t{width} + 7) / 8;

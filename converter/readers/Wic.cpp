@@ -16,13 +16,16 @@ int TiffOrientation(const std::wstring& path) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
-    const int orientation = ExifOrientation::ReadTiff([file](uint64_t offset, uint8_t* into, size_t size) -> size_t {
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
+    const auto readAt = [file](uint64_t offset, uint8_t* into, size_t want) -> size_t {
         OVERLAPPED at = {};
         at.Offset = static_cast<DWORD>(offset);
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD got = 0;
-        return ReadFile(file, into, static_cast<DWORD>(size), &got, &at) ? got : 0;
-    });
+        return want <= MAXDWORD && ReadFile(file, into, static_cast<DWORD>(want), &got, &at) ? got : 0;
+    };
+    const int orientation = ExifOrientation::ReadTiff(readAt, static_cast<uint64_t>(size.QuadPart));
     CloseHandle(file);
     return orientation;
 }

@@ -5,6 +5,8 @@
 
 #include "converter/base/Resampling.h"
 #include "converter/metadata/BmpHeader.h"
+#include "converter/metadata/ColourProfile.h"
+#include "converter/metadata/IccProfile.h"
 #include "converter/metadata/JpegMarkers.h"
 #include "converter/metadata/PngChunks.h"
 #include "converter/metadata/TiffTags.h"
@@ -48,24 +50,36 @@ HRESULT Written(std::vector<uint8_t>&& bytes, std::vector<uint8_t>& out) {
 
 // The DCT stream for a page: the opaque picture as JPEG.
 HRESULT PagePixels(const EncodeOptions& options, const Image& image, Page::Pixels& pixels) {
-    const std::vector<uint8_t> jpeg = Jpeg::Write(image, options.jpegQuality, nullptr);
+    const std::vector<uint8_t> jpeg = Jpeg::Write(image, options.jpegQuality);
     if (jpeg.empty()) return TooLarge;
     return Page::FromJpeg(jpeg, pixels) ? S_OK : WINCODEC_ERR_BADIMAGE;
 }
 
 }  // namespace
 
-// The metadata reaches the markers once EncodeOptions carries it.
 HRESULT ToJpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     return Guarded(out, [&]() {
-        return WithMetadata(options, Written(Jpeg::Write(image, options.jpegQuality, nullptr), out), out,
+        return WithMetadata(options, Written(Jpeg::Write(image, options.jpegQuality), out), out,
                             JpegMarkers::Embed);
     });
 }
 
 HRESULT ToPng(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     return Guarded(out, [&]() {
-        return WithMetadata(options, Written(Png::Write(image, Png::Options()), out), out, PngChunks::Embed);
+        const Png::Options png;
+        const Metadata* m = options.metadata;
+        if (m && IccProfile::SpaceOf(m->icc) == IccProfile::Space::Rgb && Png::WritesGrey(image, png)) {
+            // A grey PNG may carry no RGB profile: its pixels are made sRGB
+            // through the profile instead, and written as they then are.
+            Image srgb = image;
+            ColourProfile::ToSrgb(srgb, m->icc);
+            Metadata without = *m;
+            without.icc.clear();
+            EncodeOptions own = options;
+            own.metadata = &without;
+            return WithMetadata(own, Written(Png::Write(srgb, png), out), out, PngChunks::Embed);
+        }
+        return WithMetadata(options, Written(Png::Write(image, png), out), out, PngChunks::Embed);
     });
 }
 

@@ -81,7 +81,7 @@ Layout Choose(const Image& image, bool alwaysRgba, std::vector<uint8_t>& indices
         }
     }
     // Grey beats a palette of greys: no PLTE chunk, and the filters work
-    // on brightness, not on indices.
+    // on brightness, not on indices. (WritesGrey answers the same.)
     if (grey && opaque) {
         layout.type = Grey;
         layout.bytesPerPixel = 1;
@@ -208,6 +208,16 @@ struct CompressorDeleter {
 };
 
 }  // namespace
+
+bool WritesGrey(const Image& image, const Options& options) {
+    if (options.alwaysRgba || !image.Valid()) return false;
+    for (uint32_t y = 0; y < image.height; ++y) {
+        const uint8_t* p = image.Row(y);
+        for (uint32_t x = 0; x < image.width; ++x, p += 4)
+            if (p[3] != 255 || p[0] != p[1] || p[1] != p[2]) return false;
+    }
+    return true;
+}
 
 std::vector<uint8_t> Write(const Image& image, const Options& options) {
     if (!image.Valid() || image.width > MaxSide || image.height > MaxSide) return {};

@@ -31,6 +31,10 @@ struct Options {
     std::vector<Chunk> chunks;
 };
 
+// Whether Write stores the picture as grey (every pixel opaque and B = G = R):
+// such a file may carry a grey profile only.
+bool WritesGrey(const Image& image, const Options& options);
+
 // The whole file; empty when the picture is not valid or larger than the
 // format allows.
 std::vector<uint8_t> Write(const Image& image, const Options& options);

@@ -154,3 +154,183 @@ TEST_F(MetadataTest, GifKeepsTransparencyAsOnePaletteEntry) {
     EXPECT_NEAR(clearShare(At(L"clear (30x30).gif")), clearShare(At(L"clear.gif")), 0.05);
     EXPECT_GT(clearShare(At(L"clear (30x30).gif")), 0.2);
 }
+
+namespace {
+
+// Little-endian TIFF pieces for crafted Exif blocks.
+std::string Le16(uint32_t v) { return std::string{static_cast<char>(v), static_cast<char>(v >> 8)}; }
+std::string Le32(uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+std::string Entry(uint16_t tag, uint16_t type, uint32_t count, const std::string& inlineValue) {
+    return Le16(tag) + Le16(type) + Le32(count) + (inlineValue + std::string(4, '\0')).substr(0, 4);
+}
+
+// The JPEG with an APP1 Exif segment holding `block` right after its start.
+std::string WithExif(const std::string& jpeg, const std::string& block) {
+    const std::string body = std::string("Exif\0\0", 6) + block;
+    const size_t length = body.size() + 2;
+    return jpeg.substr(0, 2) + "\xFF\xE1" + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) + body +
+           jpeg.substr(2);
+}
+
+// A grey ICC profile of tone curve gamma 1.0 (linear light) and D50 white:
+// far enough from sRGB's curve that numbers taken for sRGB look wrong.
+std::string LinearGreyProfile() {
+    auto be32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    const std::string d50 = be32(0xF6D6) + be32(0x10000) + be32(0xD32D);
+    std::string header = be32(192) + be32(0) + be32(0x02100000) + "mntrGRAYXYZ " + std::string(12, '\0') + "acsp" +
+                         std::string(24, '\0') + be32(0) + d50;
+    header.resize(128, '\0');
+    const std::string tags = be32(2) + "wtpt" + be32(156) + be32(20) + "kTRC" + be32(176) + be32(14);
+    const std::string wtpt = "XYZ " + be32(0) + d50;
+    const std::string ktrc = std::string("curv") + be32(0) + be32(1) + std::string("\x01\x00\x00\x00", 4);
+    return header + tags + wtpt + ktrc;
+}
+
+}  // namespace
+
+TEST_F(MetadataTest, OrientationSaysOneExactlyOverTurnedPixels) {
+    // Stored 60x40; orientation 6 shows it 40x60, turned a quarter clockwise.
+    MakePicture(At(L"plain.jpg"), "-size 60x40 plasma:fractal -seed 5 -fill '#20c040' -draw 'rectangle 4,4 20,12' "
+                                  "-strip -quality 95");
+    const std::string plain = Bytes(At(L"plain.jpg"));
+    ASSERT_FALSE(plain.empty());
+    MakePicture(At(L"turned.png"), Unix(At(L"plain.jpg")) + " -rotate 90");
+    const std::string make = Entry(0x010F, 2, 4, std::string("Qca\0", 4));
+
+    // SHORT, count 2, value 6: viewers read the first value.
+    const std::string header = std::string("II*\0", 4) + Le32(8);
+    const std::string twoValues = header + Le16(2) + make + Entry(0x0112, 3, 2, Le16(6) + Le16(0)) + Le32(0);
+    // The first directory promises five entries; the block ends after two.
+    const std::string cutShort = header + Le16(5) + make + Entry(0x0112, 3, 1, Le16(6));
+    ASSERT_TRUE(WriteNewFile(At(L"two.jpg"), WithExif(plain, twoValues)));
+    ASSERT_TRUE(WriteNewFile(At(L"cut.jpg"), WithExif(plain, cutShort)));
+    // A PNG's eXIf chunk.
+    MakePicture(At(L"chunk.png"), Unix(At(L"plain.jpg")));
+    ASSERT_EQ(Host("exiftool -q -overwrite_original -Make=Qca -Orientation#=6 " + Unix(At(L"chunk.png"))).exitCode, 0u);
+    ASSERT_EQ(Tags(At(L"chunk.png"), "${Orientation}")[0], "6");
+
+    struct Case {
+        const wchar_t* source;
+        const char* token;
+        const wchar_t* result;
+    };
+    for (const Case& c : {Case{L"two.jpg", "TOPNG", L"two.png"}, Case{L"two.jpg", "TOJPG", L"two (2).jpg"},
+                          Case{L"cut.jpg", "TOJPG", L"cut (2).jpg"}, Case{L"cut.jpg", "TOTIFF", L"cut.tif"},
+                          Case{L"chunk.png", "TOPNG", L"chunk (2).png"}, Case{L"chunk.png", "TOJPG", L"chunk.jpg"}}) {
+        SCOPED_TRACE(Unix(At(c.source)) + " " + c.token);
+        const ProcessResult run = Convert({At(c.source)}, c.token);
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        const std::wstring result = At(c.result);
+        EXPECT_EQ(Identify(result).substr(Identify(result).find(' ') + 1), "40x60");
+        // Unturned, the stored picture scores about 10 against it.
+        EXPECT_GE(Compare(At(L"turned.png"), result, "PSNR"), 20.0) << "the pixels turned as orientation 6 asks";
+        const std::vector<std::string> seen = Tags(result, "${Make}|${Orientation}");
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0], "Qca") << "the Exif block kept";
+        EXPECT_EQ(seen[1], "1") << "turned pixels say 1, or every viewer turns them again";
+    }
+
+    // Orientation in XMP alone: no turn, and the packet says 6 still; its
+    // size follows the result's.
+    MakePicture(At(L"xmp.jpg"), Unix(At(L"plain.jpg")));
+    ASSERT_EQ(Host("exiftool -q -overwrite_original -XMP-tiff:Orientation#=6 -XMP-exif:ExifImageWidth=60 "
+                   "-XMP-tiff:ImageWidth=60 " + Unix(At(L"xmp.jpg"))).exitCode, 0u);
+    CleanSettingsKey settings;
+    ASSERT_TRUE(WriteSettingText("SIZEX4", "30"));
+    ASSERT_TRUE(WriteSettingText("SIZEY4", "30"));
+    const ProcessResult reduced = Convert({At(L"xmp.jpg")}, "RS_4");
+    ASSERT_EQ(reduced.exitCode, 0u) << reduced.err;
+    const std::wstring small = At(L"xmp (30x30).jpg");
+    EXPECT_EQ(Identify(small), "JPEG 30x20");
+    EXPECT_EQ(Tags(small, "${XMP-tiff:Orientation}|${XMP-exif:ExifImageWidth}|${XMP-tiff:ImageWidth}|"
+                          "${EXIF:Orientation}"),
+              (std::vector<std::string>{"6", "30", "30", "-"}));
+
+    // Resolution in Exif only (ImageMagick's JFIF segment gives an aspect, no unit).
+    const std::string dpi = header + Le16(3) + Entry(0x011A, 5, 1, Le32(50)) + Entry(0x011B, 5, 1, Le32(50)) +
+                            Entry(0x0128, 3, 1, Le16(2)) + Le32(0) + Le32(200) + Le32(1);
+    ASSERT_TRUE(WriteNewFile(At(L"dpi.jpg"), WithExif(plain, dpi)));
+    const std::vector<std::string> given = Tags(At(L"dpi.jpg"), "${IFD0:XResolution}|${JFIF:ResolutionUnit}");
+    ASSERT_EQ(given.size(), 2u);
+    ASSERT_EQ(given[0], "200");
+    ASSERT_TRUE(given[1] == "0" || given[1] == "-") << "JFIF must give no resolution: " << given[1];
+    ASSERT_EQ(Convert({At(L"dpi.jpg")}, "TOPNG").exitCode, 0u);
+    EXPECT_NEAR(std::atof(Host("identify -units PixelsPerInch -format '%x' " + Unix(At(L"dpi.png"))).out.c_str()), 200,
+                0.5);
+}
+
+TEST_F(MetadataTest, ProfilesMatchThePixelsTheyDescribe) {
+    Profiles();
+    const std::string ghostscript = "/usr/share/color/icc/ghostscript/";
+    ASSERT_EQ(Host("test -f " + ghostscript + "default_cmyk.icc").exitCode, 0u) << "Ghostscript's profiles are needed";
+    MakePicture(At(L"rgb.png"), "-size 90x60 plasma:fractal -seed 7 -blur 0x1");
+
+    // CMYK through its profile (ImageMagick writes Adobe's inverted kind):
+    // the result is sRGB and carries no CMYK profile.
+    MakePicture(At(L"cmyk.jpg"), Unix(At(L"rgb.png")) + " -profile " + srgb_ + " -profile " + ghostscript +
+                                     "default_cmyk.icc -quality 98");
+    ASSERT_EQ(Tags(At(L"cmyk.jpg"), "${ColorSpaceData}|${APP14:ColorTransform}")[0], "CMYK");
+    Shown(At(L"cmyk.jpg"), At(L"cmyk-shown.png"));
+    MakePicture(At(L"cmyk-naive.png"), Unix(At(L"cmyk.jpg")) + " +profile '*' -colorspace sRGB -depth 8");
+    ASSERT_LT(Compare(At(L"cmyk-shown.png"), At(L"cmyk-naive.png"), "PSNR"), 24.0) << "the profile must matter";
+    for (const char* token : {"TOPNG", "TOJPG", "TOTIFF", "TOJPEG2000", "TOBMP"}) {
+        SCOPED_TRACE(token);
+        ASSERT_EQ(Convert({At(L"cmyk.jpg")}, token).exitCode, 0u);
+    }
+    for (const wchar_t* name : {L"cmyk.png", L"cmyk (2).jpg", L"cmyk.tif", L"cmyk.jp2", L"cmyk.bmp"}) {
+        SCOPED_TRACE(Unix(At(name)));
+        EXPECT_EQ(Tags(At(name), "${ColorSpaceData}")[0], "-");
+        Shown(At(name), At(L"result-shown.png"));
+        const double psnr = std::wstring(name).find(L".jpg") != std::wstring::npos ? 27.0 : 30.0;
+        EXPECT_GE(Compare(At(L"cmyk-shown.png"), At(L"result-shown.png"), "PSNR"), psnr);
+    }
+
+    // Grey with a grey profile: converted through it, grey still, no profile.
+    const std::wstring linear = At(L"linear-grey.icc");
+    ASSERT_TRUE(WriteNewFile(linear, LinearGreyProfile()));
+    MakePicture(At(L"grey.jpg"), "-size 90x60 gradient:black-white -colorspace Gray -quality 98 -profile " +
+                                     Unix(linear));
+    ASSERT_EQ(Tags(At(L"grey.jpg"), "${ColorSpaceData}")[0], "GRAY");
+    MakePicture(At(L"grey-shown.png"), Unix(At(L"grey.jpg")) + " -profile " + srgb_ + " -depth 8");
+    MakePicture(At(L"grey-raw.png"), Unix(At(L"grey.jpg")) + " +profile '*' -depth 8");
+    ASSERT_LT(Compare(At(L"grey-shown.png"), At(L"grey-raw.png"), "PSNR"), 24.0) << "the profile must matter";
+    ASSERT_EQ(Convert({At(L"grey.jpg")}, "TOPNG").exitCode, 0u);
+    EXPECT_EQ(Tags(At(L"grey.png"), "${ColorType}|${ColorSpaceData}"), (std::vector<std::string>{"0", "-"}));
+    EXPECT_GE(Compare(At(L"grey-shown.png"), At(L"grey.png"), "PSNR"), 35.0);
+
+    // An all-grey RGB picture with a wide-gamut profile: written as grey, so
+    // made sRGB instead of carrying the RGB profile.
+    MakePicture(At(L"wide-grey.png"), "-size 90x60 gradient:gray10-gray90 -type TrueColor -define png:color-type=2 "
+                                      "-profile " + proPhoto_);
+    ASSERT_EQ(Tags(At(L"wide-grey.png"), "${ColorType}|${ColorSpaceData}"), (std::vector<std::string>{"2", "RGB "}));
+    Shown(At(L"wide-grey.png"), At(L"wide-grey-shown.png"));
+    ASSERT_EQ(Convert({At(L"wide-grey.png")}, "TOPNG").exitCode, 0u);
+    const std::vector<std::string> wide = Tags(At(L"wide-grey (2).png"), "${ColorType}|${ColorSpaceData}");
+    ASSERT_EQ(wide.size(), 2u);
+    EXPECT_TRUE((wide[0] == "0" && wide[1] == "-") || (wide[0] != "0" && wide[1] != "GRAY")) << wide[0] << wide[1];
+    Shown(At(L"wide-grey (2).png"), At(L"wide-result-shown.png"));
+    EXPECT_GE(Compare(At(L"wide-grey-shown.png"), At(L"wide-result-shown.png"), "PSNR"), 35.0);
+
+    // JP2's restricted label for a matrix profile; the general one for a
+    // profile of another device class.
+    MakePicture(At(L"wide.png"), Unix(At(L"rgb.png")) + " -profile " + proPhoto_);
+    const std::string wideProfile = Bytes(At(L"icc\\usr\\share\\color\\icc\\colord\\ProPhotoRGB.icc"));
+    ASSERT_GT(wideProfile.size(), 128u);
+    std::string printer = wideProfile;
+    printer.replace(12, 4, "prtr");
+    ASSERT_TRUE(WriteNewFile(At(L"printer.icc"), printer));
+    MakePicture(At(L"print.png"), Unix(At(L"rgb.png")) + " -profile " + Unix(At(L"printer.icc")));
+    for (const bool matrix : {true, false}) {
+        const std::wstring name = matrix ? L"wide" : L"print";
+        ASSERT_EQ(Convert({At(name + L".png")}, "TOJPEG2000").exitCode, 0u);
+        const std::string jp2 = Bytes(At(name + L".jp2"));
+        const size_t colr = jp2.find("colr");
+        ASSERT_NE(colr, std::string::npos);
+        EXPECT_EQ(jp2[colr + 4], matrix ? 2 : 3) << "the colour box's method";
+        const std::string& profile = matrix ? wideProfile : printer;
+        EXPECT_EQ(jp2.compare(colr + 7, profile.size(), profile), 0) << "the profile follows";
+    }
+}

@@ -166,3 +166,10 @@ HRESULT Selection::CreateDataObject(size_t count, IDataObject** out) const {
     parent->Release();
     return hr;
 }
+
+HRESULT Selection::CreateItemArray(IShellItemArray** out) const {
+    *out = nullptr;
+    if (items_.empty()) return E_INVALIDARG;
+    std::vector<PCIDLIST_ABSOLUTE> items(items_.begin(), items_.end());
+    return SHCreateShellItemArrayFromIDLists(static_cast<UINT>(items.size()), items.data(), out);
+}

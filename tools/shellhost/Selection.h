@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ public:
     // The shell's own data object (CF_HDROP and friends) for the first `count`
     // items, made by the parent folder itself. Call on the apartment that uses it.
     HRESULT CreateDataObject(size_t count, IDataObject** out) const;
+    // The whole selection as Windows 11's menu hands it to its commands.
+    HRESULT CreateItemArray(IShellItemArray** out) const;
 
 private:
     bool Add(PIDLIST_ABSOLUTE item, std::wstring& error);  // takes ownership

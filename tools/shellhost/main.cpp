@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ContextMenu.h"
+#include "ExplorerCommandHost.h"
 #include "ConverterLog.h"
 #include "Handlers.h"
 #include "MenuModel.h"
@@ -81,6 +82,11 @@ const char kUsageText[] =
     "  --show-menu           show the menu in a window, opened to the chosen entry\n"
     "  --menu-handshake FILE with --show-menu: FILE is created once the menu is drawn;\n"
     "                        deleting it closes the menu\n"
+    "  --win11 MODULE --clsid {CLSID}\n"
+    "                        Windows 11's first menu instead: the IExplorerCommand class\n"
+    "                        CLSID of MODULE (as its package registers it) is given the\n"
+    "                        selection as an IShellItemArray and a site; with --choose\n"
+    "                        the sub-command whose title contains TEXT is invoked\n"
     "Exit codes: 0 done, 1 usage or selection error, 2 no handler registered,\n"
     "3 no handler added an entry, 4 entry not found, 5 invoke failed,\n"
     "6 the converter did not report in time.\n";
@@ -96,6 +102,8 @@ struct Options {
     unsigned timeoutMs = 30000;
     bool showMenu = false;
     std::wstring handshake;
+    std::wstring win11Module;
+    std::wstring clsid;
 };
 
 bool ParseNumber(const std::wstring& text, long& value) {
@@ -149,6 +157,10 @@ bool ParseOptions(Options& options, std::string& error) {
                 return false;
             }
             options.timeoutMs = static_cast<unsigned>(seconds) * 1000;
+        } else if (arg == L"--win11") {
+            if (!value(options.win11Module)) return false;
+        } else if (arg == L"--clsid") {
+            if (!value(options.clsid)) return false;
         } else if (arg == L"--show-menu") {
             options.showMenu = true;
         } else if (arg == L"--menu-handshake") {
@@ -166,6 +178,14 @@ bool ParseOptions(Options& options, std::string& error) {
     int choices = (!options.choose.empty()) + (options.offset >= 0) + (options.id >= 0);
     if (choices > 1) {
         error = "choose one entry: --choose, --offset or --id";
+        return false;
+    }
+    if (options.win11Module.empty() != options.clsid.empty()) {
+        error = "--win11 and --clsid go together";
+        return false;
+    }
+    if (!options.win11Module.empty() && (options.offset >= 0 || options.id >= 0 || options.showMenu)) {
+        error = "Windows 11's menu has no identifiers and is not drawn here: choose with --choose";
         return false;
     }
     if (options.paths.empty() == options.allOf.empty()) {
@@ -283,6 +303,55 @@ HRESULT Invoke(const Selection& selection, const ContextMenu& menu, const MenuEn
     return result.hr;
 }
 
+int RunWin11(const Options& options, const Selection& selection) {
+    CLSID clsid;
+    if (FAILED(CLSIDFromString(options.clsid.c_str(), &clsid))) {
+        Err("shellhost: \"" + Utf8(options.clsid) + "\" is no CLSID\n");
+        return kUsage;
+    }
+    ExplorerCommandHost host;
+    std::string step;
+    HRESULT hr = host.Create(options.win11Module, clsid, step);
+    if (SUCCEEDED(hr)) hr = host.Read(selection, step);
+    if (FAILED(hr)) {
+        Err("shellhost: " + step + " failed: " + HresultText(hr) + "\n");
+        return kNoHandler;
+    }
+    host.Print();
+    if (host.Hidden()) {
+        Err("shellhost: the command hides itself for this selection\n");
+        return kEmptyMenu;
+    }
+    if (options.choose.empty()) return kOk;
+    size_t matches = 0;
+    const CommandEntry* chosen = host.Find(options.choose, matches);
+    if (!chosen) {
+        Err("shellhost: " + std::string(matches == 0 ? "no" : "more than one") + " command with \"" +
+            Utf8(options.choose) + "\" in its title\n");
+        return kNoSuchEntry;
+    }
+    Out("choosing \"" + Utf8(chosen->title) + "\"\n");
+    const std::string logPath =
+        ConverterLog::Locate(options.converterLog.empty() ? std::string() : AnsiFromWide(options.converterLog));
+    ConverterLog log(logPath);
+    if (!logPath.empty()) log.Mark();
+    hr = host.Invoke(*chosen);
+    Out("Invoke: " + HresultText(hr) + "\n");
+    if (FAILED(hr)) return kInvokeFailed;
+    if (!options.waitForExit.empty()) {
+        if (!WaitForExit(options.waitForExit, options.timeoutMs)) return kNoConverter;
+        Out("the converter has finished\n");
+        return kOk;
+    }
+    TransformLog::Run run;
+    if (logPath.empty() || !log.Wait(options.timeoutMs, run)) {
+        Err("shellhost: the converter logged no run in time\n");
+        return kNoConverter;
+    }
+    PrintConverterRun(run);
+    return kOk;
+}
+
 int Run(const Options& options) {
     Selection selection;
     std::wstring problem;
@@ -296,6 +365,7 @@ int Run(const Options& options) {
     if (GetACP() != 1252)
         Err("shellhost: note: the ANSI code page is " + std::to_string(GetACP()) +
             ", not 1252; handlers' 8-bit captions are read as code page 1252\n");
+    if (!options.win11Module.empty()) return RunWin11(options, selection);
 
     // Explorer offers the handlers of the item that was right-clicked: the first.
     const std::wstring classKey = selection.IsFolder(0) ? L"Folder" : L"*";

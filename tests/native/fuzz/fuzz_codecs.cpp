@@ -39,7 +39,7 @@ void CheckJpegReader(const uint8_t* data, size_t size) {
     for (size_t i = 3; i < decoded.image.bgra.size(); i += 4)
         if (decoded.image.bgra[i] != 255) Fail("JPEG: a pixel not opaque");
     // Whatever was read can be written again.
-    if (Jpeg::Write(decoded.image, 75, &decoded.metadata).empty()) Fail("JPEG: the reader's picture not writable");
+    if (Jpeg::Write(decoded.image, 75).empty()) Fail("JPEG: the reader's picture not writable");
 }
 
 Image Picture(uint32_t width, const uint8_t* data, size_t size) {
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t width = 1 + (uint32_t{data[1]} << 8 | data[2]) % 300;
     const Image image = Picture(width, data + 3, size - 3);
     if (which == 3) {
-        if (Jpeg::Write(image, 1 + data[3] % 100, nullptr).empty()) Fail("JPEG: nothing written");
+        if (Jpeg::Write(image, 1 + data[3] % 100).empty()) Fail("JPEG: nothing written");
         return 0;
     }
     CheckPng(image, which == 2, 1 + data[3] % 12);

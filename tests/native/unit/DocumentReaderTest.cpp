@@ -141,6 +141,134 @@ TEST(PsdReader, SaysWhenTheMergedPictureIsMissingOrCutShort) {
     EXPECT_EQ(Psd::Read(file.data() + 1, file.size() - 1, ReadRequest{}, decoded).status, ReadStatus::NotThisFormat);
 }
 
+// The variants no host tool writes, made by the format's documented layout
+// (tests/support/craft_psd.py): 32-bit float, Lab, multichannel, ZIP
+// merged pictures, many extra channels.
+std::vector<uint8_t> Crafted(const std::string& options) {
+    return Made("/usr/bin/python3 " QUENNEL_SOURCE_DIR "/tests/support/craft_psd.py " + options + " --size 37x23 -- ",
+                ".psd");
+}
+
+std::vector<uint8_t> ReadRgba(const std::vector<uint8_t>& file, ReadStatus expected = ReadStatus::Ok) {
+    Decoded decoded;
+    EXPECT_EQ(Psd::Read(file.data(), file.size(), ReadRequest{}, decoded).status, expected);
+    std::vector<uint8_t> rgba(decoded.image.bgra);
+    for (size_t i = 0; i + 3 < rgba.size(); i += 4) std::swap(rgba[i], rgba[i + 2]);
+    return rgba;
+}
+
+Image AsImage(const std::vector<uint8_t>& rgba) {
+    Image image;
+    image.width = 37;
+    image.height = 23;
+    image.bgra = rgba;
+    for (size_t i = 0; i + 3 < image.bgra.size(); i += 4) std::swap(image.bgra[i], image.bgra[i + 2]);
+    return image;
+}
+
+TEST(PsdReader, ReadsFloatMultichannelAndManyChannelsAsImageMagickDoes) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    const struct {
+        const char* options;
+        int tolerance;
+    } cases[] = {
+        // Floats run beyond 0..1 both ways: ImageMagick clips them.
+        {"--depth 32", 1},
+        {"--depth 32 --mode grey", 1},
+        {"--depth 32 --extra 2 --alpha", 1},
+        {"--depth 32 --large --compression rle", 1},
+        {"--mode multi", 0},
+        {"--mode multi --inks 4 --depth 16 --compression rle", 1},
+        {"--extra 53 --alpha --compression rle", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        const std::vector<uint8_t> file = Crafted(c.options);
+        ExpectSamePixels(AsImage(ReadRgba(file)), ImageMagickRgba(file, "psd"), c.tolerance);
+    }
+    // More channels than Photoshop's (and ImageMagick's) 56: the picture is
+    // the one the same channels show with a single extra channel.
+    ExpectSamePixels(AsImage(ReadRgba(Crafted("--depth 16 --extra 60 --compression rle"))),
+                     ImageMagickRgba(Crafted("--depth 16 --extra 1 --compression rle"), "psd"), 1);
+}
+
+// ImageMagick refuses a multichannel document of fewer than three channels;
+// Pillow shows its first channel as grey, and so do we.
+TEST(PsdReader, ShowsTheFirstOfFewMultichannelInksAsGrey) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    const std::vector<uint8_t> file = Crafted("--mode multi --inks 2");
+    TempFile temp(file, ".psd");
+    const std::vector<uint8_t> pillow = Shell(
+        "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+        "sys.stdout.buffer.write(Image.open('" + temp.Path() + "').convert('RGBA').tobytes())\"");
+    ExpectSamePixels(AsImage(ReadRgba(file)), pillow, 0);
+}
+
+// ZIP merged pictures: ImageMagick reads ZIP only in layers, so each is
+// judged against ImageMagick's reading of the same picture stored raw.
+TEST(PsdReader, ReadsZipMergedPicturesWithAndWithoutPrediction) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    for (const char* depth : {"8", "16", "32"}) {
+        const std::string picture = std::string("--depth ") + depth + " --extra 1 --alpha";
+        const std::vector<uint8_t> reference = ImageMagickRgba(Crafted(picture), "psd");
+        for (const char* compression : {"zip", "zippred"}) {
+            SCOPED_TRACE(picture + " " + compression);
+            const std::vector<uint8_t> file = Crafted(picture + " --compression " + compression);
+            ExpectSamePixels(AsImage(ReadRgba(file)), reference, 1);
+            // A stream cut short, or not a zlib stream, is damage.
+            const std::vector<uint8_t> cut(file.begin(), file.end() - 9);
+            ReadRgba(cut, ReadStatus::Damaged);
+            std::vector<uint8_t> broken = file;
+            broken[PsdMergedOffset(file) + 2] ^= 0xFF;
+            ReadRgba(broken, ReadStatus::Damaged);
+        }
+    }
+    // A stream far too short for the size its header claims is refused
+    // before the picture's memory is taken (a deflate stream expands at
+    // most 1032 times).
+    std::vector<uint8_t> bomb = Crafted("--compression zip");
+    const uint8_t huge[4] = {0, 0, 0x75, 0x30};  // 30000 a side
+    std::copy(huge, huge + 4, bomb.begin() + 14);
+    std::copy(huge, huge + 4, bomb.begin() + 18);
+    ReadRequest unlimited;
+    unlimited.maxPixels = uint64_t{1} << 32;
+    Decoded decoded;
+    EXPECT_EQ(Psd::Read(bomb.data(), bomb.size(), unlimited, decoded).status, ReadStatus::Damaged);
+}
+
+// Photoshop's Lab is the ICC one, white point D50, turned into sRGB by Little
+// CMS. Pillow hands over the Lab numbers and Little CMS (ImageCms) converts
+// them the same way; ImageMagick assumes a D65 white, which moves dark
+// saturated colours by up to some 30 levels in one channel.
+TEST(PsdReader, ConvertsLabToSrgbThroughTheD50WhitePoint) {
+    ASSERT_TRUE(HostTools::Have("convert")) << "ImageMagick (convert) is needed";
+    const std::vector<uint8_t> lab8 = Crafted("--mode lab");
+    TempFile temp(lab8, ".psd");
+    const std::vector<uint8_t> pillow = Shell(
+        "/usr/bin/python3 -c \"import sys; from PIL import Image, ImageCms; "
+        "t = ImageCms.buildTransform(ImageCms.createProfile('LAB', 5000), ImageCms.createProfile('sRGB'), "
+        "'LAB', 'RGB', renderingIntent=1, flags=0x100); "
+        "im = ImageCms.applyTransform(Image.open('" + temp.Path() + "'), t); "
+        "sys.stdout.buffer.write(im.convert('RGBA').tobytes())\"");
+    const std::vector<uint8_t> ours = ReadRgba(lab8);
+    ExpectSamePixels(AsImage(ours), pillow, 1);
+    for (const std::vector<uint8_t>& file : {lab8, Crafted("--mode lab --depth 16 --compression rle")}) {
+        const std::vector<uint8_t> imageMagick = ImageMagickRgba(file, "psd");
+        const std::vector<uint8_t> mine = ReadRgba(file);
+        ExpectSamePixels(AsImage(mine), imageMagick, 32);
+        double sum = 0;
+        for (size_t i = 0; i < mine.size(); ++i) sum += std::abs(mine[i] - imageMagick[i]);
+        EXPECT_LT(sum / static_cast<double>(mine.size()), 2.0);
+    }
+    // A transparent Lab document was blended onto Lab's white: unblended,
+    // what is visible enough keeps the opaque document's colours.
+    const std::vector<uint8_t> blended = ReadRgba(Crafted("--mode lab --extra 1 --alpha"));
+    ASSERT_EQ(blended.size(), ours.size());
+    for (size_t i = 0; i < ours.size(); i += 4)
+        if (blended[i + 3] >= 64)
+            for (size_t c = 0; c < 3; ++c) ASSERT_LE(std::abs(blended[i + c] - ours[i + c]), 12) << i / 4;
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(PhotoCdReader, ConvertsTheBasePictureAndItsRotationAsImageMagickDoes) {

@@ -60,7 +60,7 @@ TEST(MetadataEdit, ExifOfALittleEndianJpegGoesIntoABigEndianTiff) {
         Made("convert -size 12x8 xc:'#336699' -define tiff:endian=msb -compress none -depth 8", ".tif");
     ASSERT_GE(tiff.size(), 2u);
     ASSERT_EQ(tiff[0], 'M') << "the TIFF to write into is big-endian";
-    const Metadata kept = SourceMetadata::ForResult(read, 8, 12);
+    const Metadata kept = SourceMetadata::ForResult(read, 8, 12, 8);  // turned upright from 8
     const std::vector<uint8_t> result = TiffTags::Embed(tiff, kept);
     ASSERT_FALSE(result.empty());
     EXPECT_EQ(Tags(result, ".tif",
