@@ -166,7 +166,7 @@ int Main() {
             // Nothing may leave this thread: std::terminate would end the run
             // without a summary.
             try {
-                collected = Sources::Collect(lines, Readers::FolderExtensions(), &progress.cancel);
+                collected = Sources::Collect(lines, Readers::FolderExtensions, &progress.cancel);
                 outcomes = Workers::Run(job, collected.sources, progress);
             } catch (...) {
                 lostRun = true;
@@ -181,7 +181,7 @@ int Main() {
 
     const Report::Summary summary = Report::Summarize(collected, outcomes, progress.cancel);
     Report::Tell(summary);
-    return summary.skipped == 0 && !summary.cancelled ? ExitDone : ExitPartly;
+    return summary.skipped == 0 && summary.notReached == 0 && !summary.cancelled ? ExitDone : ExitPartly;
 }
 
 }  // namespace

@@ -8,18 +8,32 @@
 // component, so that the shell runs it once for every other user at their
 // next logon.
 //
-//   QuennelUserSetup.exe                 sets INSTDIR_P1 to this program's folder
-//                                        when the user has none (missing or empty)
+//   QuennelUserSetup.exe                 points INSTDIR_P1 at the installation that
+//                                        serves the user (below) when the user has
+//                                        none (missing or empty) or it names another
+//                                        installation of ours
 //   QuennelUserSetup.exe /remove         takes back what the first form wrote: INSTDIR_P1
-//                                        when it still names this folder, the user's
-//                                        Active Setup record, and keys left empty
+//                                        when it still names this folder (handed to
+//                                        the installation that stays, if one does),
+//                                        the user's Active Setup record, and keys left
+//                                        empty
 //   QuennelUserSetup.exe /remove /all    also the resize presets and the wizard's
 //                                        remembered choices
 //   /users                               with the first two forms: the same for each
 //                                        user hive loaded below HKEY_USERS instead of
 //                                        the current user (not for the service accounts)
 //
-// A value the user set stays untouched. Exit code 0 when done, 1 for bad
+// A user may have both packages: the per-machine one and the per-user one.
+// The module the shell loads for them is the one in their own classes
+// (HKCU\Software\Classes, which Windows puts over the machine's), and the
+// module starts the transform.exe INSTDIR_P1 names: so INSTDIR_P1 names the
+// per-user installation while it is there, else the per-machine one. Each
+// installation is found where the shell finds its module (the class's
+// InprocServer32), and counts only with transform.exe beside it. The packages
+// run the first form after their registration is written and /remove after
+// it is taken, so the registry shows what stays.
+//
+// A value the user set (naming no installation of ours) stays untouched. Exit code 0 when done, 1 for bad
 // arguments, 2 when the registry refused a change. The program shows nothing:
 // the shell runs it during logon.
 #include <windows.h>
@@ -32,6 +46,10 @@
 #include "settings/Settings.h"
 
 namespace {
+
+// The extension's class, as the packages register it (installer/Registration.wxi).
+const wchar_t kClassServerKey[] =
+    L"Software\\Classes\\CLSID\\{5B1C9E47-2D83-4A6F-9E10-7C4D2B8A63F1}\\InprocServer32";
 
 // The Active Setup component of the per-machine packages (installer/Quennel.wxs).
 const wchar_t kActiveSetupKey[] =
@@ -120,21 +138,72 @@ void CloseRoots(const std::vector<HKEY>& roots) {
         if (root != HKEY_CURRENT_USER) RegCloseKey(root);
 }
 
+// The folder the class's module is registered in below `root` (the
+// 64-bit view: Explorer's), in its long form; empty when the class is not
+// registered there or no transform.exe is beside the module.
+std::wstring ServingFolder(HKEY root) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, kClassServerKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return std::wstring();
+    DWORD type = REG_NONE;
+    std::wstring module;
+    const bool read = ReadValue(key, L"", type, module) && IsText(type);
+    RegCloseKey(key);
+    const size_t slash = module.find_last_of(L'\\');
+    if (!read || slash == std::wstring::npos) return std::wstring();
+    std::wstring folder = module.substr(0, slash);
+    // Registered in its 8.3 form where the long one has a blank.
+    std::wstring longFolder(32768, L'\0');
+    const DWORD length = GetLongPathNameW(folder.c_str(), &longFolder[0], static_cast<DWORD>(longFolder.size()));
+    if (length > 0 && length < longFolder.size()) folder.assign(longFolder.c_str(), length);
+    const DWORD attributes = GetFileAttributesW((folder + L"\\transform.exe").c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::wstring();
+    return folder;
+}
+
+// The installations a user may be served by, apart from the one leaving.
+struct Installations {
+    std::wstring perUser;     // in the user's own classes: the one the shell loads
+    std::wstring perMachine;  // in the machine's classes
+
+    Installations(HKEY userRoot, const std::wstring& leaving) {
+        perUser = ServingFolder(userRoot);
+        perMachine = ServingFolder(HKEY_LOCAL_MACHINE);
+        if (!leaving.empty() && SameFolder(perUser, leaving)) perUser.clear();
+        if (!leaving.empty() && SameFolder(perMachine, leaving)) perMachine.clear();
+    }
+    // The converter the user's menu should start: the per-user one while it
+    // is there, since the shell loads the per-user module.
+    const std::wstring& Serving() const { return perUser.empty() ? perMachine : perUser; }
+    bool Names(const std::wstring& folder) const {
+        return (!perUser.empty() && SameFolder(folder, perUser)) ||
+               (!perMachine.empty() && SameFolder(folder, perMachine));
+    }
+};
+
+bool WriteInstallDir(HKEY key, const std::wstring& folder) {
+    return RegSetValueExW(key, kInstallDirValue.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                          static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
 bool SetInstallDir(HKEY root, const std::wstring& folder) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(root, kSetupKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
+    const Installations installed(root, std::wstring());
+    const std::wstring& wanted = installed.Serving().empty() ? folder : installed.Serving();
     DWORD type = REG_NONE;
     std::wstring current;
-    LONG rc = ERROR_SUCCESS;
+    bool ok = true;
     // An empty text names no folder at all (the extension could not find its
-    // converter with it); anything else is the user's choice.
-    if (!ReadValue(key, kInstallDirValue, type, current) || (IsText(type) && current.empty()))
-        rc = RegSetValueExW(key, kInstallDirValue.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                            static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    // converter with it); a folder of ours is ours to point elsewhere;
+    // anything else is the user's choice.
+    const bool present = ReadValue(key, kInstallDirValue, type, current);
+    const bool ours = IsText(type) && (current.empty() || SameFolder(current, folder) || installed.Names(current));
+    if (!present || (ours && !SameFolder(current, wanted))) ok = WriteInstallDir(key, wanted);
     RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
+    return ok;
 }
 
 bool KeyIsEmpty(HKEY root, const std::wstring& path) {
@@ -166,9 +235,16 @@ bool RemoveSettings(HKEY root, const std::wstring& folder, bool presetsToo) {
         DWORD type = REG_NONE;
         std::wstring current;
         // Only the value this program writes; a folder the user chose stays.
+        // The installation that stays, if one does, takes it over: without
+        // INSTDIR_P1 its menu would show and a click would do nothing.
         if (ReadValue(key, kInstallDirValue, type, current) && IsText(type) && !folder.empty() &&
-            SameFolder(current, folder))
-            failed |= RegDeleteValueW(key, kInstallDirValue.c_str()) != ERROR_SUCCESS;
+            SameFolder(current, folder)) {
+            const Installations staying(root, folder);
+            if (!staying.Serving().empty())
+                failed |= !WriteInstallDir(key, staying.Serving());
+            else
+                failed |= RegDeleteValueW(key, kInstallDirValue.c_str()) != ERROR_SUCCESS;
+        }
         if (presetsToo) {
             for (int preset = 1; preset <= Settings::PresetCount; ++preset) {
                 for (const std::string& name : {Settings::SizeXValue(preset), Settings::SizeYValue(preset)})
@@ -213,10 +289,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (folder.empty()) return 2;
     const std::vector<HKEY> roots = UserRoots(users);
     bool failed = false;
-    for (HKEY root : roots) failed |= remove ? !RemoveSettings(root, folder, all) : !SetInstallDir(root, folder);
+    for (HKEY root : roots) {
+        failed |= remove ? !RemoveSettings(root, folder, all) : !SetInstallDir(root, folder);
+        // The shell's record that this user ran the step, in every hive whose
+        // settings were taken: without it, a later installation runs the step
+        // for the user again.
+        if (remove) failed |= !Deleted(RegDeleteKeyW(root, kActiveSetupKey));
+    }
     CloseRoots(roots);
-    // The shell's record that this user ran the step: without it, a later
-    // installation runs the step for this user again.
-    if (remove && !users) failed |= !Deleted(RegDeleteKeyW(HKEY_CURRENT_USER, kActiveSetupKey));
     return failed ? 2 : 0;
 }

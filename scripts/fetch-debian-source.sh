@@ -34,15 +34,15 @@ declare -A sha256=(
     [libjpeg-turbo=1:2.1.5-2 libjpeg-turbo_2.1.5-2.debian.tar.xz]=cdb2433c2f7101345c1ffa14efb943787c675b86354691a32490845fe4bc9237
     [lcms2=2.14-2+deb12u1 lcms2_2.14.orig.tar.gz]=28474ea6f6591c4d4cee972123587001a4e6e353412a41b3e9e82219818d5740
     [lcms2=2.14-2+deb12u1 lcms2_2.14-2+deb12u1.debian.tar.xz]=3b88006a5ccc15f3d4b2f28310875a8c4d789ac8342deaf4113ed5c2fd4a59e8
+    [giflib=5.2.1-2.5+deb12u1 giflib_5.2.1.orig.tar.gz]=31da5562f44c5f15d63340a09a4fd62b48c45620cd302f77a6d9acf0077879bd
+    [giflib=5.2.1-2.5+deb12u1 giflib_5.2.1-2.5+deb12u1.debian.tar.xz]=efa4369de943f7918c2b0b049a125268937ab12039ea6ed01d34ab2125def0df
+    [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4.orig.tar.gz]=7bf5a8a28cc69bcfa8cb214f2c3095703c6b73ac5fba4d5480c205331d9494df
+    [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4-0.2+deb12u1.debian.tar.xz]=69cdba4dfe2e1b34d55fa80c1b29c31cacd40dd183812d6bcca7e508a2f7afcd
     # Not linked in: their test pictures are the picture corpus (tests/corpus).
     [libpng1.6=1.6.39-2+deb12u5 libpng1.6_1.6.39.orig.tar.gz]=a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441
     [libpng1.6=1.6.39-2+deb12u5 libpng1.6_1.6.39-2+deb12u5.debian.tar.xz]=ab14906eda9fddf14cbb1e589b9ba7439c22e233dc3c5e3cf9356c9625565a82
     [tiff=4.5.0-6+deb12u4 tiff_4.5.0.orig.tar.bz2]=638f43d7dea33948d5dee7f39572fc0194d9cc3c74195de9dd26a4388a1f880a
     [tiff=4.5.0-6+deb12u4 tiff_4.5.0-6+deb12u4.debian.tar.xz]=4ee50a8cdf74a184d94e65a04f3c9de466cb0b74ef5393fb5ca65666fccb864b
-    [giflib=5.2.1-2.5+deb12u1 giflib_5.2.1.orig.tar.gz]=31da5562f44c5f15d63340a09a4fd62b48c45620cd302f77a6d9acf0077879bd
-    [giflib=5.2.1-2.5+deb12u1 giflib_5.2.1-2.5+deb12u1.debian.tar.xz]=efa4369de943f7918c2b0b049a125268937ab12039ea6ed01d34ab2125def0df
-    [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4.orig.tar.gz]=7bf5a8a28cc69bcfa8cb214f2c3095703c6b73ac5fba4d5480c205331d9494df
-    [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4-0.2+deb12u1.debian.tar.xz]=69cdba4dfe2e1b34d55fa80c1b29c31cacd40dd183812d6bcca7e508a2f7afcd
     [pillow=9.4.0-1.1+deb12u1 pillow_9.4.0.orig.tar.xz]=0a58ccfbd002838b32e21773bfdaa954a2de08d1f04b87b63d14e751fec3264d
     [pillow=9.4.0-1.1+deb12u1 pillow_9.4.0-1.1+deb12u1.debian.tar.xz]=b03888a3fff8167619eff4f0032850c94f7634da50331b41fcdae73e9e017d49
     # The PNG reader

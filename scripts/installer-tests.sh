@@ -364,6 +364,9 @@ check "they have INSTDIR_P1 = $(reg_value "$SETUP_KEY" INSTDIR_P1), their preset
     test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR" -a "$(reg_value "$SETUP_KEY" SIZEX6)" = 640
 
 section "Removal: msiexec /x /qn"
+# The second user ran the step at a logon: the shell's record of it.
+SECOND_ACTIVE_SETUP="$SECOND_USER\\Software\\Microsoft\\Active Setup\\Installed Components\\$ACTIVE_SETUP"
+"$WINE64" reg add "$SECOND_ACTIVE_SETUP" /v Version /d "${VERSION//./,}" /f >/dev/null
 start=$SECONDS
 status="$(msiexec_status "$WINE64" /x "$PRODUCT" /qn)"
 check "msiexec /x /qn removes it (exit code $status)" test "$status" = 0
@@ -384,6 +387,7 @@ check "the registry is as before, both views, but for the user's presets" \
 check "no file or folder of the package is left (Program Files, Windows\\Installer)" \
     diff "$WORK/win64-files-before.txt" <(grep -v -e '^./Bilder' "$WORK/win64-files-removed.txt")
 check "the second user's INSTDIR_P1 is gone, with the keys it was in" key_missing "$SECOND_USER\\Software\\Vardel Software"
+check "and so is their Active Setup record (a new installation runs the step for them again)" key_missing "$SECOND_ACTIVE_SETUP"
 
 section "Upgrade: $(basename "$PKG64_OLD"), then $(basename "$PKG64")"
 start=$SECONDS
@@ -477,6 +481,33 @@ check "the registry is exactly as before, both views" test ! -s "$WORK/user-remo
 check "no file or folder of the package is left (the user's programs, Windows\\Installer)" \
     diff <(grep -v -e '^./Bilder' "$WORK/user-files-before.txt") <(grep -v -e '^./Bilder' "$WORK/user-files-removed.txt")
 "$WINE64" reg add "$CURRENT_VERSION" /v CurrentBuildNumber /d "$WINDOWS_BUILD" /f >/dev/null
+
+section "Both packages for one user: either removal leaves the other working"
+# The per-user module is the one the shell loads (the user's classes come
+# first) and starts the converter INSTDIR_P1 names.
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG64")" /qn)"
+check "the per-machine package installs (exit code $status)" test "$status" = 0
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKGUSER")" /qn)"
+check "then the per-user one (exit code $status)" test "$status" = 0
+check "INSTDIR_P1 names the per-user installation, whose module the shell loads" \
+    test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$USER_DIR"
+status="$(msiexec_status "$WINE64" /x "$PRODUCT" /qn)"
+check "the per-machine package goes (exit code $status)" test "$status" = 0
+check "INSTDIR_P1 still names the per-user installation" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$USER_DIR"
+check "a click still converts, through the per-user module" convert_with_host x86_64 BilderU Skizze.bmp
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG64")" /qn)"
+check "the per-machine package installs beside it again (exit code $status)" test "$status" = 0
+check "INSTDIR_P1 stays with the per-user installation" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$USER_DIR"
+status="$(msiexec_status "$WINE64" /x "$USER_PRODUCT" /qn)"
+check "the per-user package goes (exit code $status)" test "$status" = 0
+check "INSTDIR_P1 now names the per-machine installation" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
+check "a click still converts, through the per-machine module" convert_with_host x86_64 Bilder64 Skizze.bmp
+status="$(msiexec_status "$WINE64" /x "$PRODUCT" /qn REMOVESETTINGS=1)"
+check "the per-machine package goes too (exit code $status)" test "$status" = 0
+snapshot "$WORK/both-removed.txt"
+changes "$WORK/win64-before.txt" "$WORK/both-removed.txt" >"$WORK/both-removed.diff"
+check "the registry is exactly as before, both views" test ! -s "$WORK/both-removed.diff"
+[ -s "$WORK/both-removed.diff" ] && cat "$WORK/both-removed.diff"
 
 section "The registration against regsvr32's, both modules in the same places"
 mkdir -p "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/x86"

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "converter/base/Geometry.h"
@@ -19,6 +20,17 @@ struct Metadata {
     std::vector<uint8_t> exif;  // the Exif block from its TIFF header on, empty for none
     std::vector<uint8_t> xmp;   // the XMP packet, empty for none
 };
+
+// A metadata block (a profile, an Exif block, an XMP packet) larger than
+// this is dropped and the picture converted without it: real ones are far
+// smaller, and a crafted one must not cost more memory than its picture.
+constexpr size_t MaxMetadataBlockBytes = size_t{4} << 20;
+
+// Drops every block above MaxMetadataBlockBytes.
+inline void DropOversizedBlocks(Metadata& metadata) {
+    for (std::vector<uint8_t>* block : {&metadata.icc, &metadata.exif, &metadata.xmp})
+        if (block->size() > MaxMetadataBlockBytes) std::vector<uint8_t>().swap(*block);
+}
 
 struct Decoded {
     Image image;          // as stored in the file: not yet turned upright
@@ -58,4 +70,16 @@ struct ReadRequest {
     // may hand over a smaller picture, never smaller than that fit.
     PixelSize box;
     bool enlarge = false;
+    // Asked once the stored size is known and before the picture's memory
+    // is taken: the size the picture will be decoded at, and what the
+    // decoder holds beside it meanwhile (its buffers, tables, planes).
+    // false: not now, for lack of memory; the reader answers OutOfMemory.
+    // Empty: nobody to ask. A reader asks at most once a picture.
+    std::function<bool(PixelSize decoded, uint64_t decoderBytes)> admit;
+
+    bool Admits(uint64_t width, uint64_t height, uint64_t decoderBytes) const {
+        if (!admit) return true;
+        if (width > UINT32_MAX || height > UINT32_MAX) return false;
+        return admit({static_cast<uint32_t>(width), static_cast<uint32_t>(height)}, decoderBytes);
+    }
 };

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "converter/base/CheckedSize.h"
+
 struct Image {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -17,7 +19,8 @@ struct Image {
     const uint8_t* Row(uint32_t y) const { return bgra.data() + y * Stride(); }
     uint8_t* Row(uint32_t y) { return bgra.data() + y * Stride(); }
     bool Valid() const {
-        return width > 0 && height > 0 && bgra.size() == static_cast<size_t>(width) * height * 4;
+        size_t bytes = 0;
+        return width > 0 && height > 0 && CheckedSize::Product({width, height, 4}, bytes) && bgra.size() == bytes;
     }
 };
 

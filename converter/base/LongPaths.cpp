@@ -12,4 +12,9 @@ std::wstring ForApi(const std::wstring& path) {
     return L"\\\\?\\" + path;
 }
 
+void* OpenToRead(const std::wstring& path, unsigned long flags) {
+    return CreateFileW(ForApi(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       flags, nullptr);
+}
+
 }  // namespace LongPaths

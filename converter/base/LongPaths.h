@@ -13,4 +13,10 @@ namespace LongPaths {
 // "\\?\UNC\server\share\...".
 std::wstring ForApi(const std::wstring& path);
 
+// Opens an existing file the user named (a full path) for reading, shared
+// for reading and writing, through ForApi: the one way a source, its
+// palette or its metadata is opened. INVALID_HANDLE_VALUE and the last
+// error as CreateFileW gives them.
+void* OpenToRead(const std::wstring& path, unsigned long flags = 0);
+
 }  // namespace LongPaths

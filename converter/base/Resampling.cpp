@@ -1,12 +1,23 @@
 #include "converter/base/Resampling.h"
 
+#include "converter/base/CheckedSize.h"
+
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 namespace Resampling {
 
 namespace {
+
+// A count of elements from sizes; one that does not fit size_t is as good
+// as memory that cannot be had.
+size_t Count(std::initializer_list<uint64_t> factors) {
+    size_t count = 0;
+    if (!CheckedSize::Product(factors, count)) throw std::bad_alloc();
+    return count;
+}
 
 float CatmullRom(float x) {
     x = std::fabs(x);
@@ -32,7 +43,7 @@ Taps MakeTaps(uint32_t from, uint32_t to) {
     taps.width = static_cast<uint32_t>(std::ceil(support)) * 2 + 1;
     taps.first.resize(to);
     taps.count.resize(to);
-    taps.weights.assign(static_cast<size_t>(to) * taps.width, 0.0f);
+    taps.weights.assign(Count({to, taps.width}), 0.0f);
     for (uint32_t i = 0; i < to; ++i) {
         const double centre = (i + 0.5) / scale;  // in source coordinates
         int64_t lo = static_cast<int64_t>(std::floor(centre - support));
@@ -67,11 +78,15 @@ uint8_t ToByte(float v) {
 }  // namespace
 
 Image Resize(const Image& source, PixelSize size) {
+    // Every buffer's size checked before the first is taken: on a 32-bit
+    // build a large enlargement would otherwise wrap to a small one.
+    const size_t rowsCount = Count({size.width, source.height, 4});
+    const size_t resultBytes = Count({size.width, size.height, 4});
     const Taps across = MakeTaps(source.width, size.width);
     const Taps down = MakeTaps(source.height, size.height);
 
     // Pass 1: every source row to the new width, premultiplied, as floats.
-    std::vector<float> rows(static_cast<size_t>(size.width) * source.height * 4);
+    std::vector<float> rows(rowsCount);
     std::vector<float> premultiplied(static_cast<size_t>(source.width) * 4);
     for (uint32_t y = 0; y < source.height; ++y) {
         const uint8_t* in = source.Row(y);
@@ -104,7 +119,7 @@ Image Resize(const Image& source, PixelSize size) {
     Image result;
     result.width = size.width;
     result.height = size.height;
-    result.bgra.resize(static_cast<size_t>(size.width) * size.height * 4);
+    result.bgra.resize(resultBytes);
     std::vector<float> sum(static_cast<size_t>(size.width) * 4);
     const size_t rowFloats = static_cast<size_t>(size.width) * 4;
     for (uint32_t y = 0; y < size.height; ++y) {

@@ -13,7 +13,8 @@ namespace Resampling {
 // when making smaller so that every source pixel contributes (as Fant does).
 // Colour is filtered premultiplied by alpha, so transparent pixels do not
 // bleed their hidden colour into the edges. `size` must not be zero;
-// std::bad_alloc when the buffers cannot be had.
+// std::bad_alloc when the buffers cannot be had or their sizes do not fit
+// size_t (checked before any is taken).
 Image Resize(const Image& source, PixelSize size);
 
 }  // namespace Resampling

@@ -40,6 +40,11 @@ struct Reader {
     uint64_t size;
     bool bigEndian;
     std::set<uint32_t> seen;  // directories read: a pointer back to one is a loop
+    // What the values copied may take in all: as much as the bytes read,
+    // and at most 16 MiB. Values of a sound structure do not overlap; a
+    // crafted one whose entries all name the whole block would otherwise
+    // hold its size squared. Entries beyond it are left out.
+    uint64_t valueBudget = size < (uint64_t{16} << 20) ? size : uint64_t{16} << 20;
 
     bool Bytes(uint64_t at, uint8_t* into, size_t n) const {
         return at <= size && size - at >= n && (n == 0 || readAt(at, into, n) == n);
@@ -98,6 +103,8 @@ struct Reader {
                 if (pointer > size || size - pointer < bytes) continue;
                 entry.at = pointer;
             }
+            if (bytes > valueBudget) continue;
+            valueBudget -= bytes;
             entry.value.resize(static_cast<size_t>(bytes));
             if (!Bytes(entry.at, entry.value.data(), entry.value.size())) continue;
             if (bigEndian) Swap(entry.value, entry.type);

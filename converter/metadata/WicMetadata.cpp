@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "converter/base/Com.h"
+#include "converter/base/LongPaths.h"
 #include "converter/metadata/SourceMetadata.h"
 
 namespace WicMetadata {
@@ -15,8 +16,7 @@ namespace {
 constexpr LONGLONG MaxFileBytes = LONGLONG{256} << 20;
 
 bool FileBytes(const std::wstring& path, std::vector<uint8_t>& bytes) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    const HANDLE file = LongPaths::OpenToRead(path, FILE_FLAG_SEQUENTIAL_SCAN);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size = {};
     bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= MaxFileBytes;

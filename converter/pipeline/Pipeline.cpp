@@ -11,8 +11,10 @@
 #include "converter/pipeline/Placement.h"
 #include "converter/base/Resampling.h"
 #include "converter/base/Texts.h"
+#include "converter/base/CheckedSize.h"
 #include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/SourceMetadata.h"
+#include "converter/pipeline/WorkMemory.h"
 #include "converter/readers/Readers.h"
 
 namespace Pipeline {
@@ -36,6 +38,51 @@ Outcome Failed(std::wstring reason) {
     return outcome;
 }
 
+// A result larger than the converter takes as a source: refused, however
+// small its source, before any memory is taken for it.
+std::wstring TooLargeResult(PixelSize size) {
+    return L"Das Ergebnis w\u00e4re mit " + std::to_wstring(size.width) + L" \u00d7 " +
+           std::to_wstring(size.height) + L" Bildpunkten zu gro\u00df.";
+}
+
+bool ResultFits(PixelSize size) {
+    size_t pixels = 0, bytes = 0;
+    return CheckedSize::Mul(size.width, size.height, pixels) && pixels <= Readers::MaxPixels &&
+           CheckedSize::Mul(pixels, 4, bytes);
+}
+
+// The memory a picture's conversion needs, asked once its size is known:
+// by the reader before decoding, or else once it is decoded.
+class Admission {
+public:
+    Admission(const Job& job, const Admit& admit) : job_(job), admit_(admit) {}
+
+    // The supervisor is asked once a picture: a second question (a reader
+    // that asks again) is answered from what the first was granted.
+    bool operator()(PixelSize decoded, uint64_t decoderBytes) {
+        const PixelSize result = WorkMemory::LargestResult(decoded, job_.box, job_.enlarge);
+        const uint64_t peak = WorkMemory::Peak(decoded, decoderBytes, result);
+        if (!ResultFits(result) || peak == WorkMemory::Unbounded) {
+            tooLarge_ = result;
+            return false;
+        }
+        if (asked_) return granted_ >= peak;
+        asked_ = true;
+        granted_ = !admit_ || admit_(decoded, peak) ? peak : 0;
+        return granted_ != 0;
+    }
+    bool Asked() const { return asked_; }
+    // The result's size when it was refused as too large ({0, 0}: it was not).
+    PixelSize TooLarge() const { return tooLarge_; }
+
+private:
+    const Job& job_;
+    const Admit& admit_;
+    bool asked_ = false;
+    uint64_t granted_ = 0;
+    PixelSize tooLarge_;
+};
+
 // The writable format of the source's own kind; nullptr when we write none.
 const FormatInfo* SameFormat(const Readers::Picture& picture) {
     const FormatInfo* same = picture.sameToken ? Formats::ByToken(picture.sameToken)
@@ -47,12 +94,17 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
     std::vector<uint8_t> bytes;
     const FormatInfo* format = job.format;
     {
+        Admission admission(job, admit);
         ReadRequest request;
         request.maxPixels = Readers::MaxPixels;
         request.box = job.box;
         request.enlarge = job.enlarge;
+        request.admit = [&admission](PixelSize decoded, uint64_t decoderBytes) {
+            return admission(decoded, decoderBytes);
+        };
         Readers::Picture picture;
         const std::wstring reason = Readers::Read(wic, source.path, request, picture);
+        if (admission.TooLarge().width != 0) return Failed(TooLargeResult(admission.TooLarge()));
         if (!reason.empty()) return Failed(reason);
 
         if (!format) format = SameFormat(picture);
@@ -60,7 +112,10 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
 
         Image image = std::move(picture.decoded.image);
-        if (admit && !admit({image.width, image.height})) return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+        if (!admission.Asked() && !admission({image.width, image.height}, 0)) {
+            if (admission.TooLarge().width != 0) return Failed(TooLargeResult(admission.TooLarge()));
+            return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+        }
         const int orientation = picture.decoded.orientation;
         Pixels::Orient(image, orientation);
         const PixelSize upright = {image.width, image.height};
@@ -71,6 +126,7 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
                 full = {full.height, full.width};
             size = Geometry::FitInside(full, job.box, job.enlarge);
         }
+        if (!ResultFits(size)) return Failed(TooLargeResult(size));
         if (!(size == upright)) image = Resampling::Resize(image, size);
         // A format without a profile is shown as sRGB: its pixels become sRGB.
         // A profile of another colour space than the pixels never goes on.

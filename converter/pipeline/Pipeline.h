@@ -36,12 +36,12 @@ struct Outcome {
     std::wstring reason;   // German, when not converted
 };
 
-// Asked once a picture is decoded, with its size, before the memory for
-// turning, resizing and encoding it is taken: false skips it for lack of
-// memory. Lets the worker processes share one memory budget. (The readers
-// check a picture's size against their limit before they decode it, but
-// hand over nothing in between.)
-using Admit = std::function<bool(PixelSize decoded)>;
+// Asked once a picture's stored size is known, before the memory for
+// decoding, turning, resizing and encoding it is taken, with the bytes that
+// work holds at its peak: false skips it for lack of memory. Lets the worker
+// processes share one memory budget. Readers that cannot say before
+// decoding are asked for afterwards.
+using Admit = std::function<bool(PixelSize decoded, uint64_t bytes)>;
 
 // Converts one source; used by the workers and usable alone.
 Outcome ConvertOne(IWICImagingFactory* wic, const Job& job, const Sources::Source& source,

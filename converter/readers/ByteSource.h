@@ -7,6 +7,7 @@
 #include <new>
 
 #include "converter/base/ByteCursor.h"
+#include "converter/base/CheckedSize.h"
 #include "converter/readers/Reader.h"
 
 namespace ByteSource {
@@ -33,13 +34,34 @@ ReadResult Guarded(Decoded& out, Decode decode) {
 
 using Cursor = ByteCursor;
 
-// Sizes the picture, opaque black, once its pixel count has passed the
-// request's cap. A header may claim anything: nothing is allocated before.
-inline ReadResult Allocate(Image& image, uint64_t width, uint64_t height, const ReadRequest& request) {
+// Whether a picture of this size may be taken at all: its pixel count within
+// the request's cap and its bytes within size_t. Nothing allocated.
+inline ReadResult CheckSize(uint64_t width, uint64_t height, const ReadRequest& request) {
     if (width == 0 || height == 0) return Fail(ReadStatus::Damaged);
-    if (width > UINT32_MAX || height > UINT32_MAX || width * height > request.maxPixels ||
-        width * height > SIZE_MAX / 8)
+    size_t pixels = 0, bytes = 0;
+    if (width > UINT32_MAX || height > UINT32_MAX || !CheckedSize::Mul(width, height, pixels) ||
+        pixels > request.maxPixels || !CheckedSize::Mul(pixels, 4, bytes))
         return Fail(ReadStatus::TooLarge);
+    return ReadResult{};
+}
+
+// The size check, then the memory asked for: the picture and what the
+// decoder holds beside it. Before any of it is allocated.
+inline ReadResult Admit(uint64_t width, uint64_t height, uint64_t decoderBytes, const ReadRequest& request) {
+    ReadResult result = CheckSize(width, height, request);
+    if (!result.Ok()) return result;
+    if (!request.Admits(width, height, decoderBytes)) return Fail(ReadStatus::OutOfMemory);
+    return result;
+}
+
+// Sizes the picture, opaque black, once its pixel count has passed the
+// request's cap and its memory has been admitted (with `decoderBytes` the
+// reader holds beside it). A header may claim anything: nothing is
+// allocated before.
+inline ReadResult Allocate(Image& image, uint64_t width, uint64_t height, const ReadRequest& request,
+                           uint64_t decoderBytes = 0) {
+    ReadResult admitted = Admit(width, height, decoderBytes, request);
+    if (!admitted.Ok()) return admitted;
     try {
         image.bgra.assign(static_cast<size_t>(width * height) * 4, 0);
     } catch (const std::bad_alloc&) {

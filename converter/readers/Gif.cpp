@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
+
+#include <gif_lib.h>
+
+#include "converter/base/CheckedSize.h"
+#include "converter/readers/ByteSource.h"
 
 namespace Gif {
 
@@ -51,22 +57,144 @@ ReadResult FirstFrame(const uint8_t* data, size_t size, Layout& layout) {
     return {ReadStatus::Damaged};
 }
 
-ReadResult Compose(const Layout& layout, const Image& frame, const ReadRequest& request, Image& canvas) {
-    if (!frame.Valid()) return {ReadStatus::Damaged};
-    const uint64_t width = std::max<uint64_t>(layout.screenWidth, uint64_t{layout.left} + frame.width);
-    const uint64_t height = std::max<uint64_t>(layout.screenHeight, uint64_t{layout.top} + frame.height);
-    if (width * height > request.maxPixels) return {ReadStatus::TooLarge};
-    try {
-        canvas.width = static_cast<uint32_t>(width);
-        canvas.height = static_cast<uint32_t>(height);
-        canvas.bgra.assign(static_cast<size_t>(width * height * 4), 0);
-        for (uint32_t y = 0; y < frame.height; ++y)
-            std::memcpy(canvas.Row(layout.top + y) + size_t{layout.left} * 4, frame.Row(y), frame.Stride());
-    } catch (const std::bad_alloc&) {
-        canvas = Image();
-        return {ReadStatus::OutOfMemory};
+namespace {
+
+// giflib reads through this from the file's bytes in memory.
+struct Memory {
+    const uint8_t* data;
+    size_t size;
+    size_t at;
+};
+
+int ReadMemory(GifFileType* gif, GifByteType* into, int length) {
+    Memory& memory = *static_cast<Memory*>(gif->UserData);
+    const size_t left = memory.size - memory.at;
+    const size_t take = length < 0 ? 0 : (static_cast<size_t>(length) < left ? static_cast<size_t>(length) : left);
+    std::memcpy(into, memory.data + memory.at, take);
+    memory.at += take;
+    return static_cast<int>(take);
+}
+
+struct Closer {
+    GifFileType* gif;
+    ~Closer() {
+        int error = 0;
+        if (gif) DGifCloseFile(gif, &error);
     }
-    return {};
+};
+
+// A frame with no colour table of its own and no global one: the format
+// leaves the colours to the reader and recommends black and white first.
+// Greys from black to white over the 2^n entries that cover the largest
+// index used: two colours are black and white, 256 are Pillow's greys
+// (index i as grey i). ImageMagick shows such frames black.
+void DefaultColours(uint32_t largest, uint8_t* table) {
+    uint32_t count = 2;
+    while (count <= largest) count *= 2;
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint32_t grey = i < count ? i * 255 / (count - 1) : 255;
+        ByteSource::Put(table + size_t{i} * 4, grey, grey, grey);
+    }
+}
+
+ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    Layout layout;
+    ReadResult result = FirstFrame(data, size, layout);
+    if (!result.Ok()) return result;
+    // The canvas and the frame are checked here, before giflib counts the
+    // frame's pixels in a 32-bit long.
+    const uint64_t width = std::max<uint64_t>(layout.screenWidth, uint64_t{layout.left} + layout.width);
+    const uint64_t height = std::max<uint64_t>(layout.screenHeight, uint64_t{layout.top} + layout.height);
+    if (width * height > request.maxPixels) return ByteSource::Fail(ReadStatus::TooLarge);
+    if (layout.width == 0 || layout.height == 0) return ByteSource::Fail(ReadStatus::Damaged);
+
+    Memory memory{data, size, 0};
+    int error = 0;
+    Closer gif{DGifOpen(&memory, ReadMemory, &error)};
+    if (!gif.gif) return ByteSource::Fail(error == D_GIF_ERR_NOT_ENOUGH_MEM ? ReadStatus::OutOfMemory
+                                                                          : ReadStatus::Damaged);
+    int transparent = -1;
+    for (;;) {
+        GifRecordType record;
+        if (DGifGetRecordType(gif.gif, &record) == GIF_ERROR) return ByteSource::Fail(ReadStatus::Damaged);
+        if (record == TERMINATE_RECORD_TYPE) return ByteSource::Fail(ReadStatus::NoPicture);
+        if (record == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif.gif, &code, &block) == GIF_ERROR) return ByteSource::Fail(ReadStatus::Damaged);
+            if (code == GRAPHICS_EXT_FUNC_CODE && block) {
+                GraphicsControlBlock control;
+                if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK)
+                    transparent = control.TransparentColor;
+            }
+            while (block) {
+                if (DGifGetExtensionNext(gif.gif, &block) == GIF_ERROR)
+                    return ByteSource::Fail(ReadStatus::Damaged);
+            }
+            continue;
+        }
+        if (record == IMAGE_DESC_RECORD_TYPE) break;
+    }
+    if (DGifGetImageDesc(gif.gif) == GIF_ERROR) return ByteSource::Fail(ReadStatus::Damaged);
+    const GifImageDesc& frame = gif.gif->Image;
+    // giflib read the same descriptor FirstFrame found.
+    if (static_cast<uint32_t>(frame.Width) != layout.width || static_cast<uint32_t>(frame.Height) != layout.height)
+        return ByteSource::Fail(ReadStatus::Damaged);
+
+    // The frame's indices, then their colours: without a colour table the
+    // largest index decides the greys.
+    size_t count;
+    if (!CheckedSize::Mul(layout.width, layout.height, count)) return ByteSource::Fail(ReadStatus::TooLarge);
+    // The canvas is taken, and its memory with the frame's indices asked
+    // for, before any of it is decoded.
+    result = ByteSource::Allocate(out.image, width, height, request, count);
+    if (!result.Ok()) return result;
+    std::vector<uint8_t> indices(count);
+    static const int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+    const int passes = frame.Interlace ? 4 : 1;
+    for (int pass = 0; pass < passes; ++pass) {
+        const int start = frame.Interlace ? kStart[pass] : 0, step = frame.Interlace ? kStep[pass] : 1;
+        for (int y = start; y < frame.Height; y += step) {
+            if (DGifGetLine(gif.gif, indices.data() + size_t(y) * layout.width, frame.Width) == GIF_ERROR)
+                return ByteSource::Fail(ReadStatus::Damaged);
+        }
+    }
+
+    uint8_t table[256 * 4];
+    const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : gif.gif->SColorMap;
+    if (map && map->Colors) {
+        for (int i = 0; i < 256; ++i) {
+            if (i < map->ColorCount) {
+                const GifColorType& c = map->Colors[i];
+                ByteSource::Put(table + size_t(i) * 4, c.Blue, c.Green, c.Red);
+            } else {
+                ByteSource::Put(table + size_t(i) * 4, 0, 0, 0);  // an index past the table: black
+            }
+        }
+    } else {
+        uint32_t largest = 0;
+        for (const uint8_t index : indices) largest = index > largest ? index : largest;
+        DefaultColours(largest, table);
+    }
+    if (transparent >= 0 && transparent < 256) ByteSource::Put(table + size_t(transparent) * 4, 0, 0, 0, 0);
+
+    std::fill(out.image.bgra.begin(), out.image.bgra.end(), uint8_t{0});  // outside the frame: transparent
+    for (uint32_t y = 0; y < layout.height; ++y) {
+        const uint8_t* row = indices.data() + size_t{y} * layout.width;
+        uint8_t* pixel = out.image.Row(layout.top + y) + size_t{layout.left} * 4;
+        for (uint32_t x = 0; x < layout.width; ++x, pixel += 4) std::memcpy(pixel, table + size_t{row[x]} * 4, 4);
+    }
+    return result;
+}
+
+}  // namespace
+
+ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    return ByteSource::Guarded(out, [&] {
+        const ReadResult result = Decode(data, size, request, out);
+        if (!result.Ok()) out.image = Image{};
+        return result;
+    });
 }
 
 }  // namespace Gif

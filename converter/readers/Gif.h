@@ -1,6 +1,5 @@
-// Where a GIF's first frame lies on its logical screen, read from the file's
-// own header: the frame a decoder hands over may cover only part of the
-// screen, and the picture is the whole screen. Pure: no Windows types.
+// GIF: the first frame, decoded by giflib, at its place on the logical
+// screen. Pure: no Windows types.
 #pragma once
 
 #include <cstddef>
@@ -20,14 +19,16 @@ struct Layout {
     uint32_t height = 0;
 };
 
-// The screen and the first image descriptor. NotThisFormat for bytes that
-// are no GIF, Damaged when the blocks before the first frame are cut short,
-// NoPicture when the file ends without one.
+// The screen and the first image descriptor, from the file's own bytes.
+// NotThisFormat for bytes that are no GIF, Damaged when the blocks before
+// the first frame are cut short, NoPicture when the file ends without one.
 ReadResult FirstFrame(const uint8_t* data, size_t size, Layout& layout);
 
-// The frame (decoded, `frame.width` x `frame.height`) at its place on a
-// transparent canvas that covers the screen and the frame: a frame reaching
-// past a too small screen is not cut. TooLarge beyond request.maxPixels.
-ReadResult Compose(const Layout& layout, const Image& frame, const ReadRequest& request, Image& canvas);
+// The first frame on a transparent canvas that covers the screen and the
+// frame (a frame reaching past a too small screen is not cut), interlaced
+// or not, its transparent colour transparent. Without any colour table the
+// frame is read in greys (see Gif.cpp). TooLarge beyond request.maxPixels,
+// checked before giflib sees the frame.
+ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
 
 }  // namespace Gif

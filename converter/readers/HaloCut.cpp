@@ -47,12 +47,16 @@ ReadResult Decode(const uint8_t* data, size_t size, const uint8_t* paletteData, 
     ReadResult result = ByteSource::Allocate(out.image, width, height, request);
     if (!result.Ok()) return result;
 
-    uint8_t bgr[256][3];
+    // Every index a byte can hold has a colour: those beyond a short
+    // palette take its first colour (as ImageMagick does), so no lookup
+    // depends on a check at the lookup.
+    uint8_t bgr[256][3] = {};
     uint32_t count = 0;
     if (!ReadPalette(paletteData, paletteSize, bgr, count)) {
         for (uint32_t i = 0; i < 256; ++i) std::memset(bgr[i], static_cast<int>(i), 3);
         count = 256;
     }
+    for (uint32_t i = count; i < 256; ++i) std::memcpy(bgr[i], bgr[0], 3);
 
     // Each line: its length in bytes (not needed: the end mark closes it),
     // then flag bytes, each followed by its data. A flag's high bit repeats
@@ -70,12 +74,12 @@ ReadResult Decode(const uint8_t* data, size_t size, const uint8_t* paletteData, 
             if (n == 0) break;
             if (flag & 0x80) {
                 const uint32_t index = c.U8();
-                for (uint32_t k = 0; k < n && x < width; ++k, ++x) std::memcpy(row + size_t{x} * 4, bgr[index < count ? index : 0], 3);
+                for (uint32_t k = 0; k < n && x < width; ++k, ++x) std::memcpy(row + size_t{x} * 4, bgr[index], 3);
             } else {
                 if (c.Left() < n) return Fail(ReadStatus::Damaged);
                 for (uint32_t k = 0; k < n; ++k) {
                     const uint32_t index = c.U8();
-                    if (x < width) std::memcpy(row + size_t{x++} * 4, bgr[index < count ? index : 0], 3);
+                    if (x < width) std::memcpy(row + size_t{x++} * 4, bgr[index], 3);
                 }
             }
         }

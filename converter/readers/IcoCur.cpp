@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "converter/readers/ByteSource.h"
+
 namespace IcoCur {
 
 namespace {
@@ -82,7 +84,7 @@ ReadResult ReadBitmap(const uint8_t* data, size_t size, const ReadRequest& reque
     const uint32_t bits = Le16(data + 14);
     if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return {ReadStatus::Unsupported};
     if (Le32(data + 16) != 0) return {ReadStatus::Unsupported};  // only uncompressed (BI_RGB) images
-    if (uint64_t{width} * height > request.maxPixels) return {ReadStatus::TooLarge};
+    if (const ReadResult admitted = ByteSource::Admit(width, height, 0, request); !admitted.Ok()) return admitted;
 
     uint64_t colours = 0;
     if (bits <= 8) {

@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <climits>
 #include <new>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
 #include "converter/base/Pixels.h"
+#include "converter/base/CheckedSize.h"
 #include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/Exif.h"
 #include "converter/metadata/ExifOrientation.h"
@@ -109,6 +112,28 @@ bool Prepare(Session& session, unsigned reduction) {
     cinfo.scale_denom = reduction;
     jpeg_calc_output_dimensions(&cinfo);
     return true;
+}
+
+// What libjpeg holds beside the picture: for a progressive (or otherwise
+// many-scan) file every component's coefficients, 64 of 2 bytes a block,
+// padded to whole MCUs; its row buffers, generously; its tables. Known
+// after the header, before anything large is taken. Unbounded: UINT64_MAX.
+uint64_t DecoderBytes(jpeg_decompress_struct& cinfo) {
+    size_t bytes = size_t{4} << 20;
+    if (!CheckedSize::MulAdd(cinfo.image_width, 256u * static_cast<unsigned>(cinfo.num_components), bytes, bytes))
+        return UINT64_MAX;
+    if (!jpeg_has_multiple_scans(&cinfo)) return bytes;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& component = cinfo.comp_info[c];
+        const uint64_t h = component.h_samp_factor > 0 ? component.h_samp_factor : 1;
+        const uint64_t v = component.v_samp_factor > 0 ? component.v_samp_factor : 1;
+        const uint64_t across = (component.width_in_blocks + h - 1) / h * h;
+        const uint64_t down = (component.height_in_blocks + v - 1) / v * v;
+        size_t blocks = 0;
+        if (!CheckedSize::Mul(across, down, blocks) || !CheckedSize::MulAdd(blocks, 128, bytes, bytes))
+            return UINT64_MAX;
+    }
+    return bytes;
 }
 
 bool Decompress(Session& session, uint8_t* pixels, size_t stride) {
@@ -212,14 +237,29 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
             Reduction({cinfo.image_width, cinfo.image_height}, out.orientation, request);
         if (!Prepare(session, reduction)) return Failure(session);
 
+        // Asked before libjpeg or the picture takes anything large; what
+        // was asked caps libjpeg's own memory, which then fails instead of
+        // taking more.
+        const uint64_t decoderBytes = DecoderBytes(cinfo);
+        size_t pictureBytes = 0;
+        if (decoderBytes == UINT64_MAX ||
+            !CheckedSize::Product({cinfo.output_width, cinfo.output_height, 4}, pictureBytes))
+            return {ReadStatus::TooLarge};
+        if (!request.Admits(cinfo.output_width, cinfo.output_height, decoderBytes)) return {ReadStatus::OutOfMemory};
+        cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(decoderBytes, LONG_MAX));
+
         Image& image = out.image;
         image.width = cinfo.output_width;
         image.height = cinfo.output_height;
-        image.bgra.resize(image.Stride() * image.height);
+        image.bgra.resize(pictureBytes);
         if (!Decompress(session, image.bgra.data(), image.Stride())) {
             out = Decoded();
+            if (session.failure == JERR_NO_BACKING_STORE) return {ReadStatus::OutOfMemory};
             return session.tooManyScans ? ReadResult{ReadStatus::Damaged} : Failure(session);
         }
+        // Reduced while decoding: the result is fitted from the stored size,
+        // so that it ends exactly where the full picture's fit would.
+        if (reduction > 1) out.full = {cinfo.image_width, cinfo.image_height};
         if (session.truncated) {
             out = Decoded();
             return {ReadStatus::Damaged};

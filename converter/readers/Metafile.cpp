@@ -8,6 +8,8 @@
 #include <new>
 #include <vector>
 
+#include "converter/readers/ByteSource.h"
+
 namespace Metafile {
 
 namespace {
@@ -145,7 +147,9 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     const double scale = std::min(1.0, MaxSide / std::max(width, height));
     const uint32_t w = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround(width * scale)));
     const uint32_t h = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround(height * scale)));
-    if (uint64_t{w} * h > request.maxPixels) return {ReadStatus::TooLarge};
+    // The picture, and the bitmap it is drawn into twice, on white and on black.
+    if (const ReadResult admitted = ByteSource::Admit(w, h, uint64_t{w} * h * 12, request); !admitted.Ok())
+        return admitted;
 
     Canvas canvas;
     canvas.dc = CreateCompatibleDC(nullptr);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "converter/base/ByteCursor.h"
+#include "converter/readers/ByteSource.h"
 
 // zlib (LZ77) is there where the build defines QUENNEL_HAVE_ZLIB to 1.
 #ifndef QUENNEL_HAVE_ZLIB
@@ -126,6 +127,16 @@ bool Unpack(uint16_t compression, const Cursor& in, uint8_t* out, size_t outSize
         }
 #endif
         default: return false;
+    }
+}
+
+// The most bytes one packed byte can stand for: a run of two bytes for 127
+// (run-length), deflate's limit of about 1032 (LZ77), one (raw).
+uint64_t MaxExpansion(uint16_t compression) {
+    switch (compression) {
+        case kRle: return 64;
+        case kLz77: return 1032;
+        default: return 1;
     }
 }
 
@@ -279,18 +290,31 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     std::vector<size_t> strides;
     const Channel* used[4] = {rgb ? colour[kRed] : colour[kSingle], rgb ? colour[kGreen] : nullptr,
                               rgb ? colour[kBlue] : nullptr, alpha};
+    // Every plane's layout, and whether its packed bytes can hold it at all,
+    // before the planes and the picture are asked for and taken.
+    size_t strideOf[4] = {0, 0, 0, 0};
+    uint64_t planeBytes = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (!used[i]) continue;
+        const uint32_t planeBits = i == 3 ? 8 : bits;
+        const size_t rowPacked = (size_t{width} * planeBits + 7) / 8;
+        const size_t rowPadded = (rowPacked + 3) & ~size_t{3};
+        const uint64_t length = used[i]->uncompressedLength;
+        if (length == uint64_t{rowPadded} * height) strideOf[i] = rowPadded;
+        else if (length == uint64_t{rowPacked} * height) strideOf[i] = rowPacked;
+        else return Fail(ReadStatus::Damaged);
+        if (length > used[i]->data.Left() * MaxExpansion(full.compression)) return Fail(ReadStatus::Damaged);
+        planeBytes += length;
+    }
+    const ReadResult admitted = ByteSource::Admit(width, height, planeBytes, request);
+    if (!admitted.Ok()) return admitted;
     try {
         planes.resize(4);
         strides.resize(4);
         for (int i = 0; i < 4; ++i) {
             if (!used[i]) continue;
-            const uint32_t planeBits = i == 3 ? 8 : bits;
-            const size_t rowPacked = (size_t{width} * planeBits + 7) / 8;
-            const size_t rowPadded = (rowPacked + 3) & ~size_t{3};
+            strides[i] = strideOf[i];
             const uint64_t length = used[i]->uncompressedLength;
-            if (length == uint64_t{rowPadded} * height) strides[i] = rowPadded;
-            else if (length == uint64_t{rowPacked} * height) strides[i] = rowPacked;
-            else return Fail(ReadStatus::Damaged);
             planes[i].resize(static_cast<size_t>(length));
             if (!Unpack(full.compression, used[i]->data, planes[i].data(), planes[i].size()))
                 return Fail(ReadStatus::Damaged);

@@ -76,14 +76,18 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
                              data[size - kPaletteSize] == 0x0C;
     if (tailPalette) end = size - kPaletteSize;
 
-    const uint64_t lineBytes = uint64_t{bytesPerLine} * planes;
-    const uint64_t total = lineBytes * height;
+    // All planes of all lines, checked before anything is read or taken:
+    // 16384 bytes, 4 planes and 65536 lines make exactly 4 GiB, which a
+    // 32-bit size_t would wrap to an empty buffer.
+    size_t lineBytes = 0, total = 0;
+    if (!CheckedSize::Mul(bytesPerLine, planes, lineBytes) || !CheckedSize::Mul(lineBytes, height, total))
+        return Fail(ReadStatus::TooLarge);
     // Before any memory is taken: a run of two bytes stands for at most 63.
-    const uint64_t least = encoding ? (total + 62) / 63 : total;
+    const uint64_t least = encoding ? (uint64_t{total} + 62) / 63 * 2 : total;
     if (uint64_t{width} * height <= request.maxPixels && end - kHeaderSize < least) return Fail(ReadStatus::Damaged);
-    ReadResult result = ByteSource::Allocate(out.image, width, height, request);
+    ReadResult result = ByteSource::Allocate(out.image, width, height, request, total);
     if (!result.Ok()) return result;
-    std::vector<uint8_t> lines(static_cast<size_t>(total));
+    std::vector<uint8_t> lines(total);
     if (!Unpack(data + kHeaderSize, end - kHeaderSize, encoding == 1, lines)) return Fail(ReadStatus::Damaged);
 
     // The colours an index stands for, as B, G, R.

@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "converter/readers/ByteSource.h"
+
 namespace PhotoCd {
 namespace {
 
@@ -35,7 +37,9 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     // Each pair of rows: two luma rows, then one row of each chroma plane.
     constexpr size_t kPairBytes = kWidth * 2 + kWidth;
     if (size - kBaseAt < kPairBytes * (kHeight / 2) || size < kBaseAt) return ReadResult{ReadStatus::Damaged, nullptr};
-    if (uint64_t{kWidth} * kHeight > request.maxPixels) return ReadResult{ReadStatus::TooLarge, nullptr};
+    if (const ReadResult admitted = ByteSource::Admit(kWidth, kHeight, uint64_t{kWidth} * kHeight / 2, request);
+        !admitted.Ok())
+        return admitted;
 
     std::vector<uint8_t> c1, c2;
     try {

@@ -11,6 +11,7 @@
 
 #include "converter/base/ByteCursor.h"
 #include "converter/base/CheckedSize.h"
+#include "converter/readers/ByteSource.h"
 
 namespace Psd {
 namespace {
@@ -334,6 +335,12 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     const bool zip = compression == Zip || compression == ZipPredicted;
     LabToSrgb labToSrgb(h.mode == Lab);
     if (h.mode == Lab && !labToSrgb.Ok()) return Fail(ReadStatus::OutOfMemory);  // Little CMS found no memory
+    // The picture and the decoder's tables, rows and inflated copy, asked
+    // for before any of it is taken.
+    const uint64_t decoderBytes = uint64_t{rowsUsed} * 2 * sizeof(size_t) + usedBytes / h.height +
+                                  (zip ? uint64_t{usedBytes} + rowBytes : 0) + uint64_t{h.width} * 30;
+    if (const ReadResult admitted = ByteSource::Admit(h.width, h.height, decoderBytes, request); !admitted.Ok())
+        return admitted;
     std::vector<size_t> start, length;
     std::vector<uint8_t> rows, inflated, scratch;
     std::vector<double> lab;
@@ -355,9 +362,13 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
             length.resize(rowsUsed);
             Cursor counts(c.Here(), countsSize);
             size_t at = c.At() + countsSize;
+            // Every row at least two bytes for each 128 of its pixel bytes:
+            // a header's size over rows too short to fill it is refused
+            // before the picture's memory is taken.
+            const size_t least = (rowBytes + 127) / 128 * 2;
             for (size_t r = 0; r < rowsUsed; ++r) {
                 length[r] = counts.Be(countBytes);
-                if (length[r] > size - at) return Fail(ReadStatus::Damaged);
+                if (length[r] > size - at || length[r] < least) return Fail(ReadStatus::Damaged);
                 start[r] = at;
                 at += length[r];
             }

@@ -6,10 +6,12 @@
 #include <new>
 #include <vector>
 
+#include "converter/base/LongPaths.h"
 #include "converter/base/Texts.h"
 #include "converter/metadata/ExifOrientation.h"
 #include "converter/metadata/WicMetadata.h"
 #include "converter/readers/AliasPix.h"
+#include "converter/readers/Bmp.h"
 #include "converter/readers/G3Fax.h"
 #include "converter/readers/Gif.h"
 #include "converter/readers/HaloCut.h"
@@ -26,6 +28,7 @@
 #include "converter/readers/PaintShopPro.h"
 #include "converter/readers/PhotoCd.h"
 #include "converter/readers/Psd.h"
+#include "converter/readers/Webp.h"
 #include "converter/readers/Wic.h"
 
 namespace Readers {
@@ -103,18 +106,6 @@ ReadResult ReadWithWic(Input& input, const ReadRequest& request, Decoded& out) {
     return FromPlatform(input, hr);
 }
 
-// A picture held in memory, through the platform's decoder of `container`.
-ReadResult ReadEmbedded(Input& input, const uint8_t* data, size_t size, const GUID& container,
-                        const ReadRequest& request, Decoded& out) {
-    Wic::Opened opened;
-    HRESULT hr = Wic::OpenMemory(input.wic, data, size, opened);
-    if (SUCCEEDED(hr) && opened.container != container) hr = WINCODEC_ERR_BADHEADER;
-    if (SUCCEEDED(hr)) hr = Wic::Read(input.wic, opened, request, out);
-    const ReadResult result = FromPlatform(input, hr);
-    // The file is of our kind; only the embedded picture is not what it should be.
-    return result.status == ReadStatus::NotThisFormat ? ReadResult{ReadStatus::Damaged} : result;
-}
-
 // The largest image of an icon or cursor, a bitmap or a PNG.
 ReadResult ReadIcon(Input& input, const ReadRequest& request, Decoded& out) {
     IcoCur::Choice choice;
@@ -126,21 +117,23 @@ ReadResult ReadIcon(Input& input, const ReadRequest& request, Decoded& out) {
     return read.status == ReadStatus::NotThisFormat ? ReadResult{ReadStatus::Damaged} : read;
 }
 
-// The first frame composed onto the logical screen: the platform's frame
-// is only the part the frame covers.
-ReadResult ReadGif(Input& input, const ReadRequest& request, Decoded& out) {
-    Gif::Layout layout;
-    const ReadResult found = Gif::FirstFrame(input.data, input.size, layout);
-    if (!found.Ok()) return found;
-    Decoded frame;
-    const ReadResult read = ReadEmbedded(input, input.data, input.size, GUID_ContainerFormatGif, request, frame);
-    if (!read.Ok()) return read;
-    if (layout.left == 0 && layout.top == 0 && frame.image.width >= layout.screenWidth &&
-        frame.image.height >= layout.screenHeight) {
-        out = std::move(frame);
-        return {};
-    }
-    return Gif::Compose(layout, frame.image, request, out.image);
+// A PNG held in memory (inside a bitmap): the one door through which our
+// readers hand such a stream to the PNG reader.
+ReadResult ReadPngBytes(Input&, const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    return Png::Read(data, size, request, out);
+}
+
+// A bitmap; one that carries a JPEG or PNG in place of its pixels hands
+// that stream on to our reader of the kind.
+ReadResult ReadBitmap(Input& input, const ReadRequest& request, Decoded& out) {
+    Bmp::Stream stream;
+    const ReadResult result = Bmp::ReadOrLocate(input.data, input.size, request, out, stream);
+    if (!result.Ok() || stream.kind == Bmp::Embedded::None) return result;
+    const ReadResult inner = stream.kind == Bmp::Embedded::Jpeg
+                                 ? Jpeg::Read(stream.data, stream.size, request, out)
+                                 : ReadPngBytes(input, stream.data, stream.size, request, out);
+    // The file is a bitmap; only what it embeds is not what it should be.
+    return inner.status == ReadStatus::NotThisFormat ? ReadResult{ReadStatus::Damaged} : inner;
 }
 
 ReadResult ReadWithInstalledCodecs(Input& input, const ReadRequest& request, Decoded& out);
@@ -151,8 +144,7 @@ ReadResult ReadHaloCut(Input& input, const ReadRequest& request, Decoded& out) {
     std::vector<uint8_t> palette;
     const size_t dot = input.path.find_last_of(L".\\/:");
     if (dot != std::wstring::npos && input.path[dot] == L'.') {
-        const HANDLE file = CreateFileW((input.path.substr(0, dot) + L".pal").c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE file = LongPaths::OpenToRead(input.path.substr(0, dot) + L".pal");
         if (file != INVALID_HANDLE_VALUE) {
             // 256 colours take 1,536 bytes in 512-byte blocks: 4 KB is plenty.
             palette.resize(4096);
@@ -224,9 +216,10 @@ bool IsPaintShopPro(const uint8_t* head, size_t size) {
 const Row kReaders[] = {
     {L"JPEG", L".jpg .jpeg .jpe", IsJpeg, Bytes<Jpeg::Read>, true, "TOJPG"},
     {L"PNG", L".png", IsPng, Bytes<Png::Read>, true, "TOPNG"},
-    {L"GIF", L".gif", IsGif, ReadGif, true, "TOGIF"},
+    {L"GIF", L".gif", IsGif, Bytes<Gif::Read>, true, "TOGIF"},
     {L"TIFF", L".tif .tiff", IsTiff, Bytes<Tiff::Read>, true, "TOTIFF"},
-    {L"BMP", L".bmp .dib .rle", IsBmp, ReadWithWic, false, "TOBMP"},
+    // A bare DIB (no "BM") is taken by its extension; the reader judges its header.
+    {L"BMP", L".bmp .dib .rle", IsBmp, ReadBitmap, true, "TOBMP"},
     {L"JPEG 2000", L".jp2", IsJp2, Bytes<Jpeg2000Reader::Read>, true, "TOJPEG2000"},
     {L"JPEG 2000", L".j2k .jpc .j2c", IsJpeg2000CodeStream, Bytes<Jpeg2000Reader::Read>, true, "TOJPEG2000CS"},
     {L"ICO", L".ico", IsIcon, ReadIcon, true, "TOICO"},
@@ -247,13 +240,13 @@ const Row kReaders[] = {
     // rows decode. The name tells the resolution: .g3n normal, others fine.
     {L"Fax", L".fax .g3f", nullptr, Bytes<G3Fax::Read>, true, nullptr},
     {L"Fax", L".g3n", nullptr, Bytes<G3Fax::ReadNormal>, true, nullptr},
+    {L"WebP", L".webp", Webp::IsWebp, Bytes<Webp::Read>, true, nullptr},
 };
 
-// Whatever else the platform decodes: WebP, HEIC, JPEG XR, camera raw ...
+// Whatever else the platform decodes: HEIC, JPEG XR, camera raw ...
 const Row kInstalledCodecs = {L"Windows", L"", nullptr, ReadWithInstalledCodecs, false, nullptr};
 
-// GIF counts as the platform's: its frames are decoded by it alike everywhere.
-bool IsOwnReader(const Row& row) { return row.read != ReadWithWic && row.read != ReadGif; }
+bool IsOwnReader(const Row& row) { return row.read != ReadWithWic; }
 
 // Whether `extension` is one of the space-separated `list`.
 bool Listed(const wchar_t* list, const std::wstring& extension) {
@@ -312,8 +305,7 @@ public:
     }
 
     DWORD Open(const std::wstring& path) {
-        file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        file_ = LongPaths::OpenToRead(path, FILE_FLAG_SEQUENTIAL_SCAN);
         if (file_ == INVALID_HANDLE_VALUE) return GetLastError();
         LARGE_INTEGER size = {};
         if (!GetFileSizeEx(file_, &size)) return GetLastError();
@@ -396,6 +388,7 @@ std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const
             return Texts::ReasonForRead(result.status, row->name);
         }
         if (!picture.decoded.image.Valid()) return Texts::ReasonForRead(ReadStatus::Damaged, row->name);
+        DropOversizedBlocks(picture.decoded.metadata);
         picture.kind = row->name;
         picture.sameToken = row->sameToken;
         picture.container = input.container;

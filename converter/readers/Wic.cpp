@@ -3,7 +3,9 @@
 #include <new>
 #include <vector>
 
+#include "converter/base/LongPaths.h"
 #include "converter/metadata/ExifOrientation.h"
+#include "converter/readers/ByteSource.h"
 
 namespace Wic {
 
@@ -13,8 +15,7 @@ namespace {
 // through WIC's metadata reader: under Wine it dereferences a null pointer on
 // a file whose directories loop, and takes the whole process with it.
 int TiffOrientation(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = LongPaths::OpenToRead(path);
     if (file == INVALID_HANDLE_VALUE) return 1;
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
@@ -58,8 +59,10 @@ HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened) 
     ComPtr<IWICBitmapDecoder> decoder;
     // Cache on demand: metadata of a large TIFF or a long GIF is read only
     // when asked for, which we never do.
-    HRESULT hr = wic->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                                WICDecodeMetadataCacheOnDemand, decoder.Put());
+    opened.file = LongPaths::OpenToRead(path);
+    if (opened.file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT hr = wic->CreateDecoderFromFileHandle(reinterpret_cast<ULONG_PTR>(opened.file), nullptr,
+                                                  WICDecodeMetadataCacheOnDemand, decoder.Put());
     if (FAILED(hr)) return hr;
     hr = OpenFirstFrame(decoder.Get(), opened);
     if (FAILED(hr)) return hr;
@@ -83,7 +86,11 @@ HRESULT OpenMemory(IWICImagingFactory* wic, const uint8_t* data, size_t size, Op
 
 HRESULT Read(IWICImagingFactory* wic, Opened& opened, const ReadRequest& request, Decoded& out) {
     const PixelSize own = opened.stored;
-    if (uint64_t{own.width} * own.height > request.maxPixels) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    // The platform's decoder may hold the whole frame as well, up to 8 bytes
+    // a pixel, before it is converted into ours.
+    const ReadResult admitted = ByteSource::Admit(own.width, own.height, uint64_t{own.width} * own.height * 8, request);
+    if (admitted.status == ReadStatus::TooLarge) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    if (!admitted.Ok()) return E_OUTOFMEMORY;
 
     ComPtr<IWICFormatConverter> converter;
     HRESULT hr = wic->CreateFormatConverter(converter.Put());

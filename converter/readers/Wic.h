@@ -19,6 +19,18 @@ namespace Wic {
 
 // The frame and what its decoder says, without decoding pixels.
 struct Opened {
+    Opened() = default;
+    ~Opened() {
+        frame.Reset();
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+
+    // The file the decoder reads, opened by us through its long form (a
+    // decoder handed the name would open the plain path itself); it outlives
+    // the frame.
+    HANDLE file = INVALID_HANDLE_VALUE;
     ComPtr<IWICBitmapFrameDecode> frame;
     GUID container = GUID_NULL;
     PixelSize stored;     // as stored in the file

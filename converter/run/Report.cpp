@@ -56,15 +56,17 @@ std::wstring Text(const Summary& summary, size_t maxProblems) {
         }
         text += L"\n" + problem.path + L": " + problem.reason;
     }
-    if (summary.cancelled)
-        text += L"\nAbgebrochen: " + std::to_wstring(summary.notReached) +
+    // Only a cancel leaves pictures unreached; should anything else, they
+    // are counted all the same.
+    if (summary.cancelled || summary.notReached)
+        text += std::wstring(summary.cancelled ? L"\nAbgebrochen: " : L"\n") + std::to_wstring(summary.notReached) +
                 (summary.notReached == 1 ? L" Datei wurde nicht mehr bearbeitet." : L" Dateien wurden nicht mehr bearbeitet.");
     return text;
 }
 
 void Tell(const Summary& summary) {
     WriteError(Text(summary, static_cast<size_t>(-1)));
-    if (summary.skipped || summary.cancelled)
+    if (summary.skipped || summary.cancelled || summary.notReached)
         MessageBoxW(nullptr, Text(summary, 15).c_str(), Texts::Title, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
 }
 

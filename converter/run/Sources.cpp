@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <utility>
 
@@ -47,20 +48,46 @@ std::wstring Folded(const std::wstring& path) {
     return folded;
 }
 
+// FILE_ID_INFO of Windows 8 and later, which the Windows 7 headers lack.
+struct FileId128 {
+    ULONGLONG volumeSerialNumber;
+    BYTE identifier[16];
+};
+constexpr FILE_INFO_BY_HANDLE_CLASS FileIdInfoClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);  // FileIdInfo
+
+std::wstring Hex(const BYTE* bytes, size_t count) {
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring text;
+    for (size_t i = 0; i < count; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
 // What the file system knows a file or folder by, whatever path reached it:
-// a junction, a subst drive, a share, another spelling. Empty when it cannot
-// be asked; the path's text stands in then.
+// a junction, a subst drive, a share, another spelling. The 128-bit file ID
+// where the volume gives one (ReFS does not keep the 64-bit index unique),
+// else the volume's serial number and the 64-bit index; the path's text when
+// neither can be asked.
 std::wstring Identity(const std::wstring& path) {
     const HANDLE handle = CreateFileW(LongPaths::ForApi(path).c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return L"path:" + Folded(path);
+    FileId128 id = {};
     BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
+    std::wstring identity;
+    if (GetFileInformationByHandleEx(handle, FileIdInfoClass, &id, sizeof id)) {
+        static const BYTE none[16] = {};
+        if (std::memcmp(id.identifier, none, sizeof none) != 0)
+            identity = L"id128:" + std::to_wstring(id.volumeSerialNumber) + L":" + Hex(id.identifier, 16);
+    }
+    if (identity.empty() && GetFileInformationByHandle(handle, &info))
+        identity = L"id:" + std::to_wstring(info.dwVolumeSerialNumber) + L":" +
+                   std::to_wstring(uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow);
     CloseHandle(handle);
-    if (!known) return L"path:" + Folded(path);
-    return L"id:" + std::to_wstring(info.dwVolumeSerialNumber) + L":" +
-           std::to_wstring(uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow);
+    return identity.empty() ? L"path:" + Folded(path) : identity;
 }
 
 // Junctions and symbolic links name another place; a cloud placeholder
@@ -73,8 +100,8 @@ class Collector {
 public:
     Collected result;
 
-    Collector(const std::vector<std::wstring>& pictureExtensions, const std::atomic<bool>* cancel)
-        : pictureExtensions_(pictureExtensions), cancel_(cancel) {}
+    Collector(const std::function<std::vector<std::wstring>()>& pictureExtensions, const std::atomic<bool>* cancel)
+        : askExtensions_(pictureExtensions), cancel_(cancel) {}
 
     void AddListed(const std::wstring& listed) {
         const std::wstring path = FullLongPath(listed);
@@ -96,7 +123,9 @@ public:
     bool Cancelled() const { return cancel_ && cancel_->load(); }
 
 private:
-    const std::vector<std::wstring>& pictureExtensions_;
+    const std::function<std::vector<std::wstring>()>& askExtensions_;
+    std::vector<std::wstring> pictureExtensions_;
+    bool extensionsKnown_ = false;
     const std::atomic<bool>* cancel_;
     std::set<std::wstring> seen_;
 
@@ -119,6 +148,10 @@ private:
     bool Walk(std::wstring folder) {
         while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
         if (Cancelled() || !seen_.insert(Identity(folder + L"\\")).second) return false;
+        if (!extensionsKnown_) {
+            pictureExtensions_ = askExtensions_();
+            extensionsKnown_ = true;
+        }
         std::vector<std::wstring> files, folders;
         WIN32_FIND_DATAW found;
         const HANDLE search = FindFirstFileExW(LongPaths::ForApi(folder + L"\\*").c_str(), FindExInfoBasic, &found,
@@ -162,7 +195,8 @@ private:
 
 }  // namespace
 
-Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions,
+Collected Collect(const std::vector<std::string>& lines,
+                  const std::function<std::vector<std::wstring>()>& pictureExtensions,
                   const std::atomic<bool>* cancel) {
     Collector collector(pictureExtensions, cancel);
     for (const std::string& line : lines) {

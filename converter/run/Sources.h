@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,15 @@ struct Collected {
 
 // `lines` are the list's lines in the ANSI code page. A file is taken as it
 // is (whatever its extension; the readers decide); inside a folder only
-// files with one of `pictureExtensions` (lower case, with their dot) count.
+// files with one of the extensions `pictureExtensions` gives (lower case,
+// with their dot) count. It is asked once, when the first folder is walked:
+// finding what the platform decodes costs a start of its imaging component.
 // Junctions and symbolic links inside a folder are not entered (a link loop
 // cannot hang the walk) and are named among the problems; other reparse
 // points (cloud placeholders) are. A listed folder without any picture is a
 // problem of its own. `cancel`, when given and set, stops the walk.
-Collected Collect(const std::vector<std::string>& lines, const std::vector<std::wstring>& pictureExtensions,
+Collected Collect(const std::vector<std::string>& lines,
+                  const std::function<std::vector<std::wstring>()>& pictureExtensions,
                   const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace Sources

@@ -103,7 +103,7 @@ std::vector<uint8_t> Encode(const PictureMessage& picture) {
 std::vector<uint8_t> EncodeGo() { return Writer(Kind::Go).Done(); }
 
 std::vector<uint8_t> Encode(const OpenedMessage& opened) {
-    return Writer(Kind::Opened).Number(opened.width).Number(opened.height).Done();
+    return Writer(Kind::Opened).Number(opened.width).Number(opened.height).Number(opened.mebibytes).Done();
 }
 
 std::vector<uint8_t> Encode(const DoneMessage& done) {
@@ -145,7 +145,7 @@ bool Decode(const std::vector<uint8_t>& body, PictureMessage& picture) {
 }
 
 bool Decode(const std::vector<uint8_t>& body, OpenedMessage& opened) {
-    return Reader(body, Kind::Opened).Number(opened.width).Number(opened.height).End();
+    return Reader(body, Kind::Opened).Number(opened.width).Number(opened.height).Number(opened.mebibytes).End();
 }
 
 bool Decode(const std::vector<uint8_t>& body, DoneMessage& done) {

@@ -6,8 +6,8 @@
 //
 //   supervisor -> worker: Job (once), then per picture Picture, and Go when
 //                         the worker's Opened is admitted
-//   worker -> supervisor: Opened (the decoded size, before the memory for
-//                         the rest of the work is taken), then Done
+//   worker -> supervisor: Opened (the decoded size and the memory its
+//                         conversion needs, before any of it is taken), then Done
 #pragma once
 
 #include <cstddef>
@@ -35,7 +35,8 @@ struct PictureMessage {
 };
 
 struct OpenedMessage {
-    uint32_t width = 0, height = 0;
+    uint32_t width = 0, height = 0;  // as decoded
+    uint32_t mebibytes = 0;          // what its conversion holds at its peak, rounded up
 };
 
 struct DoneMessage {

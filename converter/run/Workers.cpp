@@ -4,6 +4,8 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -29,9 +31,9 @@ constexpr ULONGLONG BaseLimitMs = 20000;
 constexpr ULONGLONG LimitMsPerMiB = 2000;
 constexpr ULONGLONG LimitMsPerMegapixel = 2000;
 
-// Memory a picture takes while it is converted, a decoded pixel: the full
-// picture (4 bytes), a resized or turned copy (4), the encoded bytes and the
-// codec's own buffers (4).
+// Memory a picture takes while it is converted, a decoded pixel, when its
+// worker names less: the full picture (4 bytes), a resized or turned copy
+// (4), the encoded bytes and the codec's own buffers (4).
 constexpr uint64_t BytesPerPixel = 12;
 
 // ---------------------------------------------------------------------------
@@ -72,41 +74,6 @@ bool ReadMessage(HANDLE pipe, std::vector<uint8_t>& body) {
 // ---------------------------------------------------------------------------
 // The worker mode
 
-// Test seam, read in the worker mode only: QUENNEL_TEST_WORKER_FAULT names
-// pictures on which this worker crashes or hangs, as
-// "crash=<file name>;hang=<file name>". The end-to-end tests use it to show
-// that a codec's crash or hang costs its one picture; the conversion code
-// itself knows nothing of it. It lives here, not in a test build of its own,
-// because the tests must drive the very program that is shipped, and the
-// supervisor (what the extension starts) never reads it.
-struct TestFault {
-    std::wstring crashOn, hangOn;
-
-    static TestFault FromEnvironment() {
-        TestFault fault;
-        wchar_t value[1024];
-        const DWORD length = GetEnvironmentVariableW(L"QUENNEL_TEST_WORKER_FAULT", value, 1024);
-        if (length == 0 || length >= 1024) return fault;
-        std::wstring text(value, length);
-        size_t start = 0;
-        while (start <= text.size()) {
-            size_t end = text.find(L';', start);
-            if (end == std::wstring::npos) end = text.size();
-            const std::wstring item = text.substr(start, end - start);
-            if (item.compare(0, 6, L"crash=") == 0) fault.crashOn = item.substr(6);
-            if (item.compare(0, 5, L"hang=") == 0) fault.hangOn = item.substr(5);
-            start = end + 1;
-        }
-        return fault;
-    }
-
-    void Strike(const std::wstring& name) const {
-        if (!crashOn.empty() && name == crashOn) *static_cast<volatile int*>(nullptr) = 0;
-        if (!hangOn.empty() && name == hangOn)
-            for (;;) Sleep(INFINITE);
-    }
-};
-
 Job JobFrom(const Protocol::JobMessage& message, bool& known) {
     Job job;
     known = true;
@@ -122,6 +89,27 @@ Job JobFrom(const Protocol::JobMessage& message, bool& known) {
     return job;
 }
 
+// Whether a picture needing `bytes` can be converted in this worker at all:
+// within the memory cap of its job (the whole budget: LimitWorkerMemory)
+// and its address space. One that cannot is refused before anything is
+// taken, rather than admitted and then failing on the way.
+bool WithinReach(uint64_t bytes) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    if (QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr) &&
+        (limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) &&
+        bytes > limits.ProcessMemoryLimit)
+        return false;
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    return !GlobalMemoryStatusEx(&status) || bytes <= status.ullAvailVirtual;
+}
+
+// What a worker asks of the budget for one picture, in whole mebibytes.
+Protocol::OpenedMessage Opened(PixelSize size, uint64_t bytes) {
+    const uint64_t mebibytes = bytes / (1 << 20) + (bytes % (1 << 20) != 0);
+    return {size.width, size.height, static_cast<uint32_t>(std::min<uint64_t>(mebibytes, UINT32_MAX))};
+}
+
 int Serve(HANDLE pipe) {
     std::vector<uint8_t> body;
     Protocol::JobMessage jobMessage;
@@ -129,7 +117,6 @@ int Serve(HANDLE pipe) {
     if (!ReadMessage(pipe, body) || !Protocol::Decode(body, jobMessage)) return 2;
     const Job job = JobFrom(jobMessage, known);
     if (!known) return 2;
-    const TestFault fault = TestFault::FromEnvironment();
 
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     int exitCode = 0;
@@ -145,10 +132,10 @@ int Serve(HANDLE pipe) {
             }
             const Sources::Source source{picture.path, picture.folder, picture.name};
             bool supervisorGone = false;
-            const Pipeline::Admit admit = [&](PixelSize size) {
-                fault.Strike(source.name);
+            const Pipeline::Admit admit = [&](PixelSize size, uint64_t bytes) {
+                if (!WithinReach(bytes)) return false;
                 Protocol::Kind kind;
-                if (!WriteAll(pipe, Protocol::Encode(Protocol::OpenedMessage{size.width, size.height})) ||
+                if (!WriteAll(pipe, Protocol::Encode(Opened(size, bytes))) ||
                     !ReadMessage(pipe, body) || !Protocol::KindOf(body, kind) || kind != Protocol::Kind::Go) {
                     supervisorGone = true;
                     return false;
@@ -182,18 +169,25 @@ int Serve(HANDLE pipe) {
 
 // One memory budget for all workers, in bytes. A picture waits until its
 // share is free; a picture larger than the whole budget goes when it is
-// alone, and no later, so nothing waits forever.
+// alone, and no later, so nothing waits forever. Taken only through a
+// BudgetShare, which gives it back however the picture ends.
 class Budget {
 public:
     explicit Budget(uint64_t total) : free_(total) {}
 
-    uint64_t Take(uint64_t want) {
+    // False when `cancel` is set while the share is waited for. The cancel
+    // comes from the window's thread without a notification: it is looked
+    // at a few times a second.
+    bool Take(uint64_t want, const std::atomic<bool>& cancel, uint64_t& taken) {
         std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return want <= free_ || holders_ == 0; });
-        const uint64_t taken = std::min(want, free_);
+        while (want > free_ && holders_ != 0) {
+            if (cancel.load()) return false;
+            ready_.wait_for(lock, std::chrono::milliseconds(200));
+        }
+        taken = std::min(want, free_);
         free_ -= taken;
         ++holders_;
-        return taken;
+        return true;
     }
     void Give(uint64_t taken) {
         {
@@ -210,6 +204,42 @@ private:
     uint64_t free_;
     unsigned holders_ = 0;
 };
+
+// One picture's share of the budget, held until this goes.
+class BudgetShare {
+public:
+    explicit BudgetShare(Budget& budget) : budget_(budget) {}
+    ~BudgetShare() {
+        if (held_) budget_.Give(taken_);
+    }
+    BudgetShare(const BudgetShare&) = delete;
+    BudgetShare& operator=(const BudgetShare&) = delete;
+
+    bool Take(uint64_t want, const std::atomic<bool>& cancel) {
+        held_ = budget_.Take(want, cancel, taken_);
+        return held_;
+    }
+    bool Held() const { return held_; }
+
+private:
+    Budget& budget_;
+    uint64_t taken_ = 0;
+    bool held_ = false;
+};
+
+// The memory a decoded picture of `width` x `height` takes while it is
+// converted; the largest number when that does not fit (the picture then
+// waits until it is alone).
+uint64_t MemoryFor(uint32_t width, uint32_t height) {
+    const uint64_t pixels = uint64_t{width} * height;
+    return pixels > UINT64_MAX / BytesPerPixel ? UINT64_MAX : pixels * BytesPerPixel;
+}
+
+// What a worker asks for one picture: what it names, or the rule of thumb
+// by its size when that is more.
+uint64_t BytesAsked(const WorkerProtocol::OpenedMessage& opened) {
+    return std::max(uint64_t{opened.mebibytes} << 20, MemoryFor(opened.width, opened.height));
+}
 
 uint64_t MemoryBudget() {
     MEMORYSTATUSEX status = {};
@@ -247,6 +277,28 @@ HANDLE CreateWorkerJob() {
     return job;
 }
 
+// Memory a worker process holds besides its picture: the program, the C++
+// runtime, the platform's imaging component and its codecs.
+constexpr uint64_t WorkerBaseBytes = uint64_t{256} << 20;
+
+// Caps the memory each worker may commit at the whole budget (a picture
+// alone may have all of it) and all of them together at the budget: a
+// picture whose memory was misjudged, or a codec that eats memory, runs out
+// within its own worker, which answers "out of memory" and gets its picture
+// tried again alone. Without the cap (a platform that refuses it) the
+// budget still holds for what the readers say.
+void LimitWorkerMemory(HANDLE job, uint64_t budget, unsigned workers) {
+    if (!job) return;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    if (!QueryInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr)) return;
+    const uint64_t perProcess = std::min<uint64_t>(budget + WorkerBaseBytes, SIZE_MAX);
+    const uint64_t all = std::min<uint64_t>(budget + WorkerBaseBytes * std::max(workers, 1u), SIZE_MAX);
+    limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY | JOB_OBJECT_LIMIT_JOB_MEMORY;
+    limits.ProcessMemoryLimit = static_cast<SIZE_T>(perProcess);
+    limits.JobMemoryLimit = static_cast<SIZE_T>(all);
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
 // What all slots share: the job, the sources, the job object, the budget,
 // and the lock around starting a process (so that no worker inherits the
 // pipe of another, whatever the platform does with handle lists).
@@ -272,10 +324,57 @@ struct Shared {
     std::mutex retryMutex;
     std::vector<size_t> retry;
     std::atomic<size_t> next{0};
-    std::atomic<unsigned> pipeNumber{0};
 };
 
-enum class Io { Ok, Died, TimedOut };
+enum class Io { Ok, Died, TimedOut, Cancelled };
+
+// The worker's pipe is how a picture's path goes in and a result's path
+// comes out: no other process may open it first or in between. So its name
+// holds 122 random bits (a new GUID: nothing to guess from the process ID),
+// it admits one instance, which the supervisor opens itself at once, and
+// its access list lets in the user this process runs as and no one else.
+std::wstring UnguessablePipeName() {
+    GUID guid;
+    wchar_t text[40];
+    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 40) == 0) return std::wstring();
+    return L"\\\\.\\pipe\\quennel-transform-" + std::wstring(text);
+}
+
+class OwnUserOnly {
+public:
+    OwnUserOnly() {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        user_.resize(size);
+        const bool known = size != 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+        CloseHandle(token);
+        if (!known) return;
+        const PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+        acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+        ACL* acl = reinterpret_cast<ACL*>(acl_.data());
+        ok_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+              AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) &&
+              InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
+        attributes_.nLength = sizeof attributes_;
+        attributes_.lpSecurityDescriptor = &descriptor_;
+        attributes_.bInheritHandle = FALSE;
+    }
+    OwnUserOnly(const OwnUserOnly&) = delete;
+    OwnUserOnly& operator=(const OwnUserOnly&) = delete;
+
+    // Null when the list could not be made: then no pipe is made either.
+    SECURITY_ATTRIBUTES* Get() { return ok_ ? &attributes_ : nullptr; }
+
+private:
+    std::vector<uint8_t> user_;
+    std::vector<uint8_t> acl_;  // ACL's alignment is that of a DWORD: vector memory has it
+    SECURITY_DESCRIPTOR descriptor_ = {};
+    SECURITY_ATTRIBUTES attributes_ = {};
+    bool ok_ = false;
+};
 
 Pipeline::Outcome Failed(std::wstring reason) {
     Pipeline::Outcome outcome;
@@ -302,7 +401,8 @@ public:
         ULONGLONG limit = BaseLimitMs + LimitMsPerMiB * (FileBytes(source.path) >> 20);
         ULONGLONG deadline = GetTickCount64() + limit;
         Protocol::PictureMessage picture{source.path, source.folder, source.name};
-        uint64_t held = 0;
+        crashed_ = false;
+        BudgetShare share(shared_.budget);
         Io io = Send(Protocol::Encode(picture), deadline);
         std::vector<uint8_t> body;
         Pipeline::Outcome outcome;
@@ -312,9 +412,12 @@ public:
             if (io != Io::Ok) break;
             Protocol::OpenedMessage opened;
             Protocol::DoneMessage done;
-            if (!held && Protocol::Decode(body, opened)) {
+            if (!share.Held() && Protocol::Decode(body, opened)) {
+                if (!share.Take(BytesAsked(opened), shared_.progress.cancel)) {
+                    io = Io::Cancelled;
+                    break;
+                }
                 const uint64_t pixels = uint64_t{opened.width} * opened.height;
-                held = std::max<uint64_t>(shared_.budget.Take(pixels * BytesPerPixel), 1);
                 deadline = GetTickCount64() + limit + LimitMsPerMegapixel * (pixels / 1000000);
                 io = Send(Protocol::EncodeGo(), deadline);
             } else if (Protocol::Decode(body, done)) {
@@ -328,11 +431,12 @@ public:
                 io = Io::Died;  // garbage: as good as dead
             }
         }
-        if (held) shared_.budget.Give(held);
         if (answered) return outcome;
         const DWORD code = Stop(true);
+        if (io == Io::Cancelled) return Pipeline::Outcome();  // not reached
         if (io == Io::TimedOut)
             return Failed(L"Die Bildverarbeitung brauchte f\u00fcr diese Datei zu lange und wurde beendet.");
+        crashed_ = true;
         wchar_t hex[16];
         wsprintfW(hex, L"%08lX", static_cast<unsigned long>(code));
         return Failed(L"Die Bildverarbeitung ist an dieser Datei abgest\u00fcrzt (Fehler 0x" + std::wstring(hex) +
@@ -359,8 +463,12 @@ public:
         return code;
     }
 
+    // Whether the last Convert ended in the worker's crash.
+    bool Crashed() const { return crashed_; }
+
 private:
     Shared& shared_;
+    bool crashed_ = false;
     HANDLE process_ = nullptr;
     HANDLE pipe_ = nullptr;
     HANDLE event_ = nullptr;
@@ -374,11 +482,12 @@ private:
     bool Start() {
         event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (!event_) return false;
-        const std::wstring name = L"\\\\.\\pipe\\quennel-transform-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(++shared_.pipeNumber);
+        const std::wstring name = UnguessablePipeName();
+        OwnUserOnly security;
+        if (name.empty() || !security.Get()) return false;
         pipe_ = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                 1 << 16, 1 << 16, 0, nullptr);
+                                 1 << 16, 1 << 16, 0, security.Get());
         if (pipe_ == INVALID_HANDLE_VALUE) {
             pipe_ = nullptr;
             return false;
@@ -445,9 +554,15 @@ private:
             if (woke != WAIT_OBJECT_0) CancelIoEx(pipe_, &overlapped);
             DWORD moved = 0;
             const BOOL ok = GetOverlappedResult(pipe_, &overlapped, &moved, TRUE);
+            // What moved before the cancel took hold counts, whatever woke
+            // this thread: a transfer that completed at the deadline or as
+            // the worker ended is no timeout and no death.
+            if (ok && moved > 0) {
+                done += moved;
+                continue;
+            }
             if (woke == WAIT_TIMEOUT) return Io::TimedOut;
-            if (woke != WAIT_OBJECT_0 || !ok || moved == 0) return Io::Died;
-            done += moved;
+            return Io::Died;
         }
         return Io::Ok;
     }
@@ -467,15 +582,38 @@ private:
     }
 };
 
+// A crash may come of damage that an earlier picture left in the worker
+// (seen in the platform's own decoders): the picture gets a second try in a
+// fresh worker before it is skipped. A hang is not tried again: it has
+// already cost its whole time limit.
+Pipeline::Outcome ConvertRetryingCrash(Slot& slot, const Sources::Source& source, bool& outOfMemory) {
+    Pipeline::Outcome outcome = slot.Convert(source, outOfMemory);
+    if (slot.Crashed()) outcome = slot.Convert(source, outOfMemory);
+    return outcome;
+}
+
+// The reason of a picture whose slot ended before it (the supervisor's own
+// memory ran out): skipped and said so, never left out silently.
+void MarkLost(Pipeline::Outcome& outcome) {
+    try {
+        outcome = Failed(L"Die Datei wurde nicht bearbeitet: " + Texts::ReasonForError(ERROR_OUTOFMEMORY));
+    } catch (...) {
+        // Not even that: it stays unreached, which the summary counts.
+    }
+}
+
 void SlotLoop(Shared& shared) {
+    size_t current = SIZE_MAX;
     try {
         Slot slot(shared);
         while (!shared.progress.cancel.load()) {
             const size_t i = shared.next.fetch_add(1);
             if (i >= shared.sources.size()) break;
+            current = i;
             shared.progress.SetCurrent(shared.sources[i].name);
             bool outOfMemory = false;
-            shared.outcomes[i] = slot.Convert(shared.sources[i], outOfMemory);
+            shared.outcomes[i] = ConvertRetryingCrash(slot, shared.sources[i], outOfMemory);
+            current = SIZE_MAX;
             if (outOfMemory) {
                 std::lock_guard<std::mutex> lock(shared.retryMutex);
                 shared.retry.push_back(i);
@@ -485,8 +623,17 @@ void SlotLoop(Shared& shared) {
         }
     } catch (...) {
         // Out of memory in the supervisor itself: this slot stops, the
-        // others go on, and its unreached pictures count as not started.
+        // others go on.
+        if (current != SIZE_MAX) MarkLost(shared.outcomes[current]);
     }
+}
+
+// Unless the user cancelled, every picture ends converted or skipped with
+// its reason, even when every slot ended early.
+void MarkUnreached(std::vector<Pipeline::Outcome>& outcomes, const Pipeline::Progress& progress) {
+    if (progress.cancel.load()) return;
+    for (Pipeline::Outcome& outcome : outcomes)
+        if (!outcome.started) MarkLost(outcome);
 }
 
 }  // namespace
@@ -525,6 +672,7 @@ std::vector<Pipeline::Outcome> Run(const Job& job, const std::vector<Sources::So
     Shared shared(sources, outcomes, progress, Protocol::Encode(message));
     if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
     workers = static_cast<unsigned>(std::min<size_t>(workers, sources.size()));
+    LimitWorkerMemory(shared.jobObject, MemoryBudget(), workers);
     std::vector<std::thread> threads;
     // A slot that cannot be started leaves its share to the others.
     try {
@@ -549,6 +697,7 @@ std::vector<Pipeline::Outcome> Run(const Job& job, const std::vector<Sources::So
         }
     } catch (...) {
     }
+    MarkUnreached(outcomes, progress);
     return outcomes;
 }
 

@@ -7,8 +7,10 @@
 // copies of itself in a worker mode, one a core, one picture at a time.
 //
 // A worker that crashes, or that takes longer than its picture's time limit,
-// is ended and replaced; its picture is skipped with a German reason and the
-// others go on. The workers sit in a job object that ends them when the
+// is ended and replaced; a crashed worker's picture is tried once more in a
+// fresh worker, then skipped with a German reason, and the others go on.
+// Every picture ends converted, skipped with its reason, or (after a cancel)
+// counted as not reached. The workers sit in a job object that ends them when the
 // supervisor ends, however it ends. Once a worker has read a picture, and
 // before it takes the memory to turn, resize and encode it, it asks the
 // supervisor, which keeps one memory budget for all of them; a picture that

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "converter/base/Texts.h"
+#include "converter/wizard/CommonControls.h"
 
 namespace ProgressWindow {
 
@@ -50,8 +51,7 @@ HWND Child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, in
 }
 
 bool Create(Controls& controls, const wchar_t* caption) {
-    INITCOMMONCONTROLSEX init = {sizeof init, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&init);
+    CommonControls::Init(ICC_PROGRESS_CLASS);
     WNDCLASSEXW cls = {};
     cls.cbSize = sizeof cls;
     cls.lpfnWndProc = WindowProc;
@@ -142,7 +142,9 @@ namespace {
 
 void ShowWhileWorking(Controls& controls, const wchar_t* caption, Pipeline::Progress& progress, HANDLE finished,
                       HANDLE cancelled) {
-    const bool haveWindow = Create(controls, caption);
+    // The window is made when it is due: a short run makes none, and so
+    // never waits for the desktop (which Wine starts for a process's first window).
+    bool haveWindow = false;
     const DWORD start = GetTickCount();
     bool shown = false;
     const HANDLE waits[2] = {finished, cancelled};
@@ -164,13 +166,15 @@ void ShowWhileWorking(Controls& controls, const wchar_t* caption, Pipeline::Prog
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        if (!haveWindow) continue;
         if (!shown && GetTickCount() - start >= ShowAfterMs) {
+            haveWindow = Create(controls, caption);
+            shown = true;
+            if (!haveWindow) continue;
+            if (progress.cancel) SendMessageW(controls.window, WM_COMMAND, CancelId, 0);
             ShowWindow(controls.window, SW_SHOWNORMAL);
             SetForegroundWindow(controls.window);
-            shown = true;
         }
-        if (shown) Update(controls);
+        if (haveWindow) Update(controls);
     }
 }
 

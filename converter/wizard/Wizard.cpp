@@ -6,12 +6,14 @@
 #include <shobjidl.h>
 
 #include "converter/base/Com.h"
+#include "converter/base/LongPaths.h"
 #include "converter/pipeline/Naming.h"
 #include "converter/run/Request.h"
 #include "converter/run/Sources.h"
 #include "converter/base/Texts.h"
 #include "converter/wizard/WizardChoices.h"
 #include "converter/wizard/WizardIds.h"
+#include "converter/wizard/CommonControls.h"
 #include "settings/AnsiText.h"
 #include "settings/Registry.h"
 #include "settings/Settings.h"
@@ -56,7 +58,7 @@ std::vector<Preset> ReadPresets() {
 std::wstring SelectionText(const std::vector<std::string>& lines) {
     size_t pictures = 0, folders = 0;
     for (const std::string& line : lines) {
-        const DWORD attributes = GetFileAttributesW(AnsiText::Widen(line).c_str());
+        const DWORD attributes = GetFileAttributesW(LongPaths::ForApi(AnsiText::Widen(line)).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             ++folders;
         else
@@ -165,7 +167,7 @@ bool UsableFolder(const std::wstring& typed, std::wstring& folder, std::wstring&
     }
     folder.assign(full, length);
     while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPaths::ForApi(folder).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         problem = L"Den Ordner " + Quoted(folder) + L" gibt es nicht.";
         return false;
@@ -179,7 +181,7 @@ bool UsableFolder(const std::wstring& typed, std::wstring& folder, std::wstring&
     // when closed.
     const std::wstring probe = folder + L"\\~quennel-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                std::to_wstring(GetTickCount()) + L".tmp";
-    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const HANDLE file = CreateFileW(LongPaths::ForApi(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
                                     nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -427,8 +429,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 Answer Choose(const std::vector<std::string>& lines, Job& job) {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
-    InitCommonControlsEx(&controls);
+    CommonControls::Init(ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS);
     // The folder pickers are COM objects of the shell that want an apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 

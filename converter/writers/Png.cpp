@@ -7,6 +7,10 @@
 
 #include <libdeflate.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace Png {
 
 namespace {
@@ -65,12 +69,17 @@ Layout Choose(const Image& image, bool alwaysRgba, std::vector<uint8_t>& indices
     }
     bool opaque = true, grey = true, fewColours = true;
     ColourTable table;
-    indices.resize(static_cast<size_t>(image.width) * image.height);
+    // The indices of a first stretch, then of all pixels once the picture
+    // still has few colours there: a photo, which leaves the palette early,
+    // never takes a byte a pixel for them.
+    constexpr size_t FirstStretch = size_t{1} << 16;
+    const size_t n = static_cast<size_t>(image.width) * image.height;
     const uint8_t* p = image.bgra.data();
-    for (size_t i = 0, n = indices.size(); i < n; ++i, p += 4) {
+    for (size_t i = 0; i < n; ++i, p += 4) {
         opaque = opaque && p[3] == 255;
         grey = grey && p[0] == p[1] && p[1] == p[2];
         if (fewColours) {
+            if (i == indices.size()) indices.resize(i < FirstStretch ? std::min(n, FirstStretch) : n);
             const int index = table.Index(Argb(p));
             if (index < 0) {
                 fewColours = false;
@@ -95,7 +104,10 @@ Layout Choose(const Image& image, bool alwaysRgba, std::vector<uint8_t>& indices
         layout.type = opaque ? Rgb : Rgba;
         layout.bytesPerPixel = opaque ? 3 : 4;
     }
-    if (layout.type != Palette) indices.clear();
+    if (layout.type != Palette) {
+        indices.clear();
+        indices.shrink_to_fit();
+    }
     return layout;
 }
 
@@ -155,42 +167,94 @@ uint64_t Cost(const uint8_t* bytes, size_t length) {
     return sum;
 }
 
+// The four filters of one stretch of a row, [from, to), each from the
+// unfiltered bytes alone (from >= bpp), adding each filter type's cost to
+// `costs` (the row as it stands is type 0). Choosing the filter is where a
+// PNG's time goes besides deflate: sixteen bytes a step with SSE2, byte for
+// byte what the plain loop gives.
+void FilterStretch(const uint8_t* row, const uint8_t* above, size_t from, size_t to, size_t bpp,
+                   uint8_t* const out[4], uint64_t costs[5]) {
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i sums[5] = {zero, zero, zero, zero, zero};
+    // Each byte taken as signed, its size: min(b, -b) as unsigned bytes.
+    const auto add = [&zero](__m128i& sum, __m128i v) {
+        sum = _mm_add_epi64(sum, _mm_sad_epu8(_mm_min_epu8(v, _mm_sub_epi8(zero, v)), zero));
+    };
+    const auto absolute = [&zero](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+    // Paeth's choice on eight 16-bit lanes: a when it is nearest, else b, else c.
+    const auto predict = [&absolute](__m128i a, __m128i b, __m128i c) {
+        const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+        const __m128i pa = absolute(bc), pb = absolute(ac), pc = absolute(_mm_add_epi16(bc, ac));
+        const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+        const __m128i notB = _mm_cmpgt_epi16(pb, pc);
+        const __m128i bOrC = _mm_or_si128(_mm_andnot_si128(notB, b), _mm_and_si128(notB, c));
+        return _mm_or_si128(_mm_andnot_si128(notA, a), _mm_and_si128(notA, bOrC));
+    };
+    for (; i + 16 <= to; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i - bpp));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i - bpp));
+        const __m128i sub = _mm_sub_epi8(x, a);
+        const __m128i up = _mm_sub_epi8(x, b);
+        // (a + b) >> 1: the rounded-up mean less the lost low bit.
+        const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+        const __m128i average = _mm_sub_epi8(x, mean);
+        const __m128i lo = predict(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
+        const __m128i hi = predict(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
+        const __m128i paeth = _mm_sub_epi8(x, _mm_packus_epi16(lo, hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[0] + i), sub);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[1] + i), up);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[2] + i), average);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[3] + i), paeth);
+        add(sums[0], x);
+        add(sums[1], sub);
+        add(sums[2], up);
+        add(sums[3], average);
+        add(sums[4], paeth);
+    }
+    for (int k = 0; k < 5; ++k) {
+        uint64_t halves[2];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), sums[k]);
+        costs[k] += halves[0] + halves[1];
+    }
+#endif
+    for (; i < to; ++i) {
+        const uint8_t a = row[i - bpp], b = above[i], c = above[i - bpp];
+        out[0][i] = static_cast<uint8_t>(row[i] - a);
+        out[1][i] = static_cast<uint8_t>(row[i] - b);
+        out[2][i] = static_cast<uint8_t>(row[i] - ((a + b) >> 1));
+        out[3][i] = static_cast<uint8_t>(row[i] - PaethPredictor(a, b, c));
+        costs[0] += row[i] < 128 ? row[i] : 256 - row[i];
+        for (int k = 0; k < 4; ++k) costs[k + 1] += out[k][i] < 128 ? out[k][i] : 256 - out[k][i];
+    }
+}
+
 // Writes filter byte and filtered row to `out`; `above` is the previous
 // unfiltered row (zeros for the first). Each of the five filters is tried
 // and the one with the smallest sum of the bytes taken as signed kept.
 // `scratch` holds four rows.
 void Filter(const uint8_t* row, const uint8_t* above, size_t length, size_t bpp, uint8_t* out,
             uint8_t* scratch) {
-    uint8_t* sub = scratch;
-    uint8_t* up = scratch + length;
-    uint8_t* average = scratch + 2 * length;
-    uint8_t* paeth = scratch + 3 * length;
+    uint8_t* const candidates[4] = {scratch, scratch + length, scratch + 2 * length, scratch + 3 * length};
     const size_t lead = bpp < length ? bpp : length;
+    uint64_t costs[5] = {Cost(row, lead), 0, 0, 0, 0};
     for (size_t i = 0; i < lead; ++i) {
-        sub[i] = row[i];
-        up[i] = static_cast<uint8_t>(row[i] - above[i]);
-        average[i] = static_cast<uint8_t>(row[i] - (above[i] >> 1));
-        paeth[i] = static_cast<uint8_t>(row[i] - above[i]);
+        candidates[0][i] = row[i];
+        candidates[1][i] = static_cast<uint8_t>(row[i] - above[i]);
+        candidates[2][i] = static_cast<uint8_t>(row[i] - (above[i] >> 1));
+        candidates[3][i] = static_cast<uint8_t>(row[i] - above[i]);
     }
-    for (size_t i = lead; i < length; ++i) {
-        const uint8_t a = row[i - bpp], b = above[i], c = above[i - bpp];
-        sub[i] = static_cast<uint8_t>(row[i] - a);
-        up[i] = static_cast<uint8_t>(row[i] - b);
-        average[i] = static_cast<uint8_t>(row[i] - ((a + b) >> 1));
-        paeth[i] = static_cast<uint8_t>(row[i] - PaethPredictor(a, b, c));
-    }
-    const uint8_t* candidates[5] = {row, sub, up, average, paeth};
+    for (int k = 0; k < 4; ++k) costs[k + 1] = Cost(candidates[k], lead);
+    FilterStretch(row, above, lead, length, bpp, candidates, costs);
     uint8_t best = 0;
-    uint64_t bestCost = Cost(row, length);
-    for (uint8_t type = 1; type < 5; ++type) {
-        const uint64_t cost = Cost(candidates[type], length);
-        if (cost < bestCost) {
-            bestCost = cost;
-            best = type;
-        }
-    }
+    for (uint8_t type = 1; type < 5; ++type)
+        if (costs[type] < costs[best]) best = type;
     out[0] = best;
-    std::memcpy(out + 1, candidates[best], length);
+    std::memcpy(out + 1, best == 0 ? row : candidates[best - 1], length);
 }
 
 // A chunk: length, type, data, CRC of type and data.

@@ -55,5 +55,6 @@ protected:
     static bool WriteNewFile(const std::wstring& path, const std::string& bytes);
 
 private:
+    static void RemoveFolder(const std::wstring& folder);
     std::wstring dir_;
 };

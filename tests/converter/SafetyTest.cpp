@@ -34,6 +34,26 @@ std::vector<DWORD> ChildrenOf(DWORD parent) {
     return children;
 }
 
+// A Dr. Halo CUT of 2 x 1 pixels of index 1 (one run), and its .pal of two
+// colours: black and full red (6-bit values).
+const char kTwoRedPixelsCut[] = {2, 0, 1, 0, 0, 0, 3, 0, char(0x82), 1, 0};
+std::string RedPalette() {
+    std::string pal(40, '\0');
+    pal[0] = 'A';
+    pal[1] = 'H';
+    pal[2] = char(0xE3);
+    pal[6] = 'A';
+    pal[12] = 1;   // highest index
+    pal[14] = 63;  // highest red, green, blue
+    pal[16] = 63;
+    pal[18] = 63;
+    pal.replace(20, 8, "Dr. Halo");
+    pal += std::string(6, '\0');                           // 0: black
+    pal += std::string{char(63), 0, 0, 0, 0, 0};            // 1: red
+    pal[4] = static_cast<char>(pal.size());
+    return pal;
+}
+
 bool StillRunning(DWORD processId) {
     const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
     if (!process) return false;
@@ -217,6 +237,12 @@ TEST_F(SafetyTest, OddPathsConvertOnceAndLoseNothing) {
     }
     MakePicture(At(L"deep.png"), "-size 30x20 xc:purple");
     ASSERT_TRUE(MoveFileW(At(L"deep.png").c_str(), (L"\\\\?\\" + deep + L"\\Bild.png").c_str())) << GetLastError();
+    // Beside it what is read from files of its own: a TIFF's orientation
+    // (turned upright: 20 x 30) and a CUT's palette (red, not grey).
+    MakePicture(At(L"deep.tif"), "-size 30x20 xc:teal -orient RightTop");
+    ASSERT_TRUE(MoveFileW(At(L"deep.tif").c_str(), (L"\\\\?\\" + deep + L"\\Gedreht.tif").c_str())) << GetLastError();
+    ASSERT_TRUE(WriteNewFile(L"\\\\?\\" + deep + L"\\Rot.cut", std::string(kTwoRedPixelsCut, sizeof kTwoRedPixelsCut)));
+    ASSERT_TRUE(WriteNewFile(L"\\\\?\\" + deep + L"\\Rot.pal", RedPalette()));
 
     // Temporary names an earlier run left behind: never in the way, never deleted.
     const std::wstring stale = At(L"stale");
@@ -234,13 +260,18 @@ TEST_F(SafetyTest, OddPathsConvertOnceAndLoseNothing) {
     ASSERT_EQ(Host("ln -s " + Unix(album) + " " + Unix(At(L"album-link"))).exitCode, 0u);
     ASSERT_TRUE(CreateDirectoryW(At(L"leer").c_str(), nullptr));
 
-    const ProcessResult run = Convert({deep + L"\\Bild.png", stale, album, At(L"album-link"),
-                                       At(L"album-link") + L"\\a.png", At(L"leer")}, "TOJPG");
+    // The converter under test keeps MAX_PATH as stock Windows does (its
+    // test build): every open of the deep files must take the long form.
+    const ProcessResult run = Convert({deep + L"\\Bild.png", deep + L"\\Gedreht.tif", deep + L"\\Rot.cut", stale, album,
+                                       At(L"album-link"), At(L"album-link") + L"\\a.png", At(L"leer")}, "TOJPG");
     EXPECT_EQ(run.exitCode, 1u) << run.err;
-    EXPECT_NE(run.err.find("4 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("6 Dateien wurden umgewandelt."), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("1 Datei wurde übersprungen"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("leer: Der Ordner enthält keine Grafikdateien."), std::string::npos) << run.err;
     EXPECT_EQ(Identify(deep + L"\\Bild.jpg"), "JPEG 30x20");
+    EXPECT_EQ(Identify(deep + L"\\Gedreht.jpg"), "JPEG 20x30");
+    EXPECT_EQ(Host("convert " + Unix(deep + L"\\Rot.jpg") + " -format '%[fx:p{1,0}.r>0.9&&p{1,0}.g<0.1?1:0]' info:").out,
+              "1");
     EXPECT_EQ(Identify(stale + L"\\s.jpg"), "JPEG 20x20");
     EXPECT_EQ(Names(album), (std::vector<std::wstring>{L"a.jpg", L"a.png", L"b.jpg", L"b.png"}));
     EXPECT_EQ(Names(stale), (std::vector<std::wstring>{L"s.jpg", L"s.png", L"~quennel-1.tmp", L"~quennel-2.tmp",
@@ -259,18 +290,26 @@ TEST_F(SafetyTest, OddPathsConvertOnceAndLoseNothing) {
     EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
 }
 
+// The test build's workers crash or hang on request (tests/support/seams).
+// A crash that comes of an earlier picture's damage in the worker
+// (crash-once: only the first worker that meets the picture crashes) costs
+// nothing: the picture is tried again in a fresh worker.
 TEST_F(SafetyTest, ACrashingOrHangingCodecCostsOnlyItsPicture) {
     std::vector<std::wstring> list;
-    for (const wchar_t* name : {L"good1.png", L"crash.png", L"good2.png", L"hang.png", L"good3.png", L"good4.png"}) {
+    for (const wchar_t* name :
+         {L"good1.png", L"crash.png", L"good2.png", L"hang.png", L"good3.png", L"flaky.png", L"good4.png"}) {
         MakePicture(At(name), "-size 40x30 plasma:fractal -seed 5 -depth 8");
         list.push_back(At(name));
     }
     WriteList(list);
-    const ProcessResult run =
-        RunConverter({ListPath(), L"TOJPG"}, {{L"QUENNEL_TEST_WORKER_FAULT", L"crash=crash.png;hang=hang.png"}});
+    const ProcessResult run = RunConverter(
+        {ListPath(), L"TOJPG"},
+        {{L"QUENNEL_TEST_WORKER_FAULT", L"crash=crash.png;hang=hang.png;crash-once=flaky.png"}});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_NE(run.err.find("4 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("5 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    EXPECT_TRUE(FileExists(At(L"flaky.png.crashed"))) << "the first worker did not crash on flaky.png";
+    EXPECT_EQ(Identify(At(L"flaky.jpg")), "JPEG 40x30");
     EXPECT_NE(run.err.find("2 Dateien wurden übersprungen"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("crash.png: Die Bildverarbeitung ist an dieser Datei abgestürzt"), std::string::npos)
         << run.err;
@@ -313,7 +352,8 @@ TEST_F(SafetyTest, KilledProcessesLeaveNoWorkerAndNoTemporaryFile) {
         return workers;
     };
 
-    // One worker killed: the run goes on with a new one.
+    // One worker killed: the run goes on with a new one, and the picture it
+    // had is tried again there.
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(start(pi));
     std::vector<DWORD> workers = workersOnceResults(pi.dwProcessId, 1);
@@ -328,9 +368,9 @@ TEST_F(SafetyTest, KilledProcessesLeaveNoWorkerAndNoTemporaryFile) {
     GetExitCodeProcess(pi.hProcess, &exitCode);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    EXPECT_EQ(exitCode, 1u) << "the killed worker's picture is skipped";
+    EXPECT_EQ(exitCode, 0u) << "the killed worker's picture is tried again";
     const size_t converted = CountEnding(Names(Dir()), L".jpg");
-    EXPECT_GE(converted, static_cast<size_t>(kCount - 2));
+    EXPECT_EQ(converted, static_cast<size_t>(kCount));
     EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
 
     // The supervisor killed: its workers end with it.
@@ -349,6 +389,11 @@ TEST_F(SafetyTest, KilledProcessesLeaveNoWorkerAndNoTemporaryFile) {
         if (anyRunning) Sleep(50);
     }
     EXPECT_FALSE(anyRunning) << "a worker outlived its supervisor";
+    // A killed process's temporary file goes when the system closes its
+    // handles; Wine's server does that a moment after the process is seen
+    // to end, so give it that moment.
+    const DWORD closing = GetTickCount();
+    while (!NoTemporaryLeft(Names(Dir())) && GetTickCount() - closing < 10000) Sleep(50);
     EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
     for (const std::wstring& name : Names(Dir())) {
         if (CountEnding({name}, L".jpg")) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "converter/base/Geometry.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/writers/Jpeg.h"
 #include "converter/writers/Png.h"
@@ -36,6 +37,20 @@ void CheckJpegReader(const uint8_t* data, size_t size) {
     }
     if (!decoded.image.Valid()) Fail("JPEG: Ok without a picture");
     if (decoded.orientation < 1 || decoded.orientation > 8) Fail("JPEG: orientation out of range");
+    // Reduced while decoding: it must say so, and still cover the fit of
+    // its stored size, so that the result comes out exactly that size.
+    if (decoded.full.width != 0) {
+        const PixelSize fit = Geometry::FitInside(decoded.full, request.box, false);
+        const bool sideways = decoded.orientation >= 5;
+        const PixelSize have = sideways ? PixelSize{decoded.image.height, decoded.image.width}
+                                        : PixelSize{decoded.image.width, decoded.image.height};
+        const PixelSize want = sideways ? Geometry::FitInside({decoded.full.height, decoded.full.width}, request.box, false)
+                                        : fit;
+        if (have.width < want.width || have.height < want.height) Fail("JPEG: reduced below the fit");
+    } else if (request.box.width != 0 && Jpeg::Reduction({decoded.image.width, decoded.image.height},
+                                                         decoded.orientation, request) > 1) {
+        Fail("JPEG: reducible, yet not reduced or not said");
+    }
     for (size_t i = 3; i < decoded.image.bgra.size(); i += 4)
         if (decoded.image.bgra[i] != 255) Fail("JPEG: a pixel not opaque");
     // Whatever was read can be written again.

@@ -1,4 +1,4 @@
-// The TGA, Netpbm, PCX, WBMP, Dr. Halo CUT and Alias PIX readers on any
+// The BMP, TGA, Netpbm, PCX, WBMP, Dr. Halo CUT and Alias PIX readers on any
 // bytes: each reader gets the whole input (CUT also with its second half as
 // the palette file), under a pixel cap that keeps a run quick. A reader may
 // refuse; what it accepts must be a whole picture within the cap, and what it
@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "converter/readers/AliasPix.h"
+#include "converter/readers/Bmp.h"
 #include "converter/readers/HaloCut.h"
 #include "converter/readers/Netpbm.h"
 #include "converter/readers/Pcx.h"
@@ -39,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ByteReader read;
         const char* name;
     } readers[] = {
+        {&Bmp::Read, "BMP"},
         {&Tga::Read, "TGA"},
         {&Netpbm::Read, "Netpbm"},
         {&Pcx::Read, "PCX"},
@@ -49,6 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& reader : readers) {
         Decoded decoded;
         Check(reader.read(data, size, request, decoded), decoded, request, reader.name);
+    }
+    // A bitmap whose pixels are an embedded stream: the stream lies inside the input.
+    {
+        Decoded decoded;
+        Bmp::Stream stream;
+        const ReadResult result = Bmp::ReadOrLocate(data, size, request, decoded, stream);
+        if (result.Ok() && stream.kind != Bmp::Embedded::None &&
+            (stream.data < data || stream.size > size || stream.data + stream.size > data + size ||
+             !decoded.image.bgra.empty()))
+            Fail("BMP stream");
+        if (result.Ok() && stream.kind == Bmp::Embedded::None) Check(result, decoded, request, "BMP located");
     }
     Decoded decoded;
     const size_t half = size / 2;

@@ -110,7 +110,7 @@ inline std::vector<uint8_t> ChannelBlock(const std::vector<uint8_t>& plane, uint
 inline std::vector<uint8_t> CompositeAttributes(uint32_t width, uint32_t height, uint16_t depth, uint16_t compression,
                                                 uint16_t type) {
     return Block(17, Chunk(Fields({{width, 4}, {height, 4}, {depth, 2}, {compression, 2}, {1, 2},
-                                   {depth == 24 ? 0u : 256u, 4}, {type, 2}})));
+                                   {depth == 24 ? 0u : 1u << depth, 4}, {type, 2}})));
 }
 
 // A picture whose colours depend on place, as channels with rows padded to
@@ -120,9 +120,11 @@ struct Picture {
     std::vector<uint8_t> red, green, blue, index;
     std::vector<uint32_t> palette;  // 0x00RRGGBB
     size_t Stride() const { return (width + 3) & ~size_t{3}; }
-    uint32_t Rgb(uint32_t x, uint32_t y, bool paletted) const {
+    // `bits` of a paletted picture: 8, or 4 or 1 (the index's low bits).
+    uint32_t Rgb(uint32_t x, uint32_t y, bool paletted, uint16_t bits = 8) const {
         const size_t at = y * Stride() + x;
-        return paletted ? palette[index[at]] : uint32_t{red[at]} << 16 | uint32_t{green[at]} << 8 | blue[at];
+        return paletted ? palette[index[at] & ((1u << bits) - 1)]
+                        : uint32_t{red[at]} << 16 | uint32_t{green[at]} << 8 | blue[at];
     }
 };
 
@@ -144,20 +146,37 @@ inline Picture Sample(uint32_t width, uint32_t height) {
     return p;
 }
 
+// The index plane at 4 or 1 bits a pixel, the leftmost pixel in a byte's
+// highest bits (as in a Windows bitmap), rows padded to four bytes.
+inline std::vector<uint8_t> PackedIndices(const Picture& p, uint16_t bits) {
+    const size_t row = (size_t{p.width} * bits + 7) / 8, stride = (row + 3) & ~size_t{3};
+    std::vector<uint8_t> out(stride * p.height, 0);
+    for (uint32_t y = 0; y < p.height; ++y)
+        for (uint32_t x = 0; x < p.width; ++x) {
+            const uint32_t value = p.index[y * p.Stride() + x] & ((1u << bits) - 1);
+            const uint32_t shift = 8 - bits - (x * bits) % 8;
+            out[y * stride + x * bits / 8] |= static_cast<uint8_t>(value << shift);
+        }
+    return out;
+}
+
 // A file with a small thumbnail first (which a reader must not take) and then
-// the full-size composite, in 24 bits or through a palette.
+// the full-size composite, in 24 bits or through a palette (`bits` 8, 4 or 1
+// a pixel).
 inline std::vector<uint8_t> WithComposite(const Picture& p, uint16_t compression, bool paletted,
-                                          Deflate deflate = nullptr) {
-    const uint16_t depth = paletted ? 8 : 24;
+                                          Deflate deflate = nullptr, uint16_t bits = 8) {
+    const uint16_t depth = paletted ? bits : 24;
     const std::vector<uint8_t> tiny(8, 0x55);
     const std::vector<uint8_t> thumbnail =
         Block(9, Join({Chunk(Fields({{1, 2}, {3, 2}})), ChannelBlock(tiny, compression, deflate, 1),
                        ChannelBlock(tiny, compression, deflate, 2), ChannelBlock(tiny, compression, deflate, 3)}));
     std::vector<uint8_t> image;
     if (paletted) {
-        std::vector<uint8_t> palette = Chunk(Fields({{256, 4}}));
-        for (uint32_t c : p.palette) Put(palette, c, 4);  // blue, green, red, a spare byte
-        image = Join({Chunk(Fields({{1, 2}, {1, 2}})), Block(2, palette), ChannelBlock(p.index, compression, deflate, 0)});
+        const uint32_t colours = 1u << bits;
+        std::vector<uint8_t> palette = Chunk(Fields({{colours, 4}}));
+        for (uint32_t i = 0; i < colours; ++i) Put(palette, p.palette[i], 4);  // blue, green, red, a spare byte
+        const std::vector<uint8_t> indices = bits == 8 ? p.index : PackedIndices(p, bits);
+        image = Join({Chunk(Fields({{1, 2}, {1, 2}})), Block(2, palette), ChannelBlock(indices, compression, deflate, 0)});
     } else {
         image = Join({Chunk(Fields({{1, 2}, {3, 2}})), ChannelBlock(p.red, compression, deflate, 1),
                       ChannelBlock(p.green, compression, deflate, 2), ChannelBlock(p.blue, compression, deflate, 3)});

@@ -410,6 +410,27 @@ TEST(PaintShopProReader, ReadsTheFullSizeCompositeInEveryCompression) {
     }
 }
 
+// Four and one bits a pixel: two pixels (eight) a byte, the first in the
+// high bits; a reader that takes the nibbles the other way round shows
+// every pair swapped.
+TEST(PaintShopProReader, ReadsPackedIndicesInTheirOrder) {
+    const PspModel::Picture p = PspModel::Sample(45, 23);
+    for (uint16_t bits : {4, 1}) {
+        for (uint16_t compression : {0, 1}) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, compression " + std::to_string(compression));
+            const std::vector<uint8_t> file = PspModel::WithComposite(p, compression, true, Zlib, bits);
+            Decoded decoded;
+            ASSERT_EQ(PaintShopPro::Read(file.data(), file.size(), ReadRequest{}, decoded).status, ReadStatus::Ok);
+            ASSERT_EQ(decoded.image.width, p.width);
+            for (uint32_t y = 0; y < p.height; ++y)
+                for (uint32_t x = 0; x < p.width; ++x) {
+                    const uint8_t* px = decoded.image.Row(y) + x * 4;
+                    ASSERT_EQ(uint32_t{px[2]} << 16 | px[1] << 8 | px[0], p.Rgb(x, y, true, bits)) << x << "," << y;
+                }
+        }
+    }
+}
+
 TEST(PaintShopProReader, NamesTheFormatWhenThereIsNoComposite) {
     const std::vector<uint8_t> layersOnly = PspModel::WithoutComposite(10, 10);
     Decoded decoded;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -302,7 +303,10 @@ Bytes HaloCutFile(uint32_t& w, uint32_t& h, uint32_t shades) {
     return file;
 }
 
-Bytes HaloPalette(uint32_t colours) {
+// Colour i of the test palettes, 6-bit red, green and blue.
+std::array<uint32_t, 3> HaloColour(uint32_t i) { return {(i * 5) % 64, 63 - (i * 3) % 64, (i * 11) % 64}; }
+
+Bytes HaloPalette(const std::vector<std::array<uint32_t, 3>>& colours) {
     Bytes pal(40, 0);
     pal[0] = 'A';
     pal[1] = 'H';
@@ -313,20 +317,26 @@ Bytes HaloPalette(uint32_t colours) {
         pal[at] = static_cast<uint8_t>(v);
         pal[at + 1] = static_cast<uint8_t>(v >> 8);
     };
-    word(12, colours - 1);
+    word(12, static_cast<uint32_t>(colours.size() - 1));
     word(14, 63);
     word(16, 63);
     word(18, 63);
     std::copy_n("Dr. Halo", 8, pal.begin() + 20);
-    for (uint32_t i = 0; i < colours; ++i) {
+    for (const auto& colour : colours) {
         if (512 - pal.size() % 512 < 6) pal.resize((pal.size() / 512 + 1) * 512, 0);
-        for (uint32_t v : {(i * 5) % 64, 63 - (i * 3) % 64, (i * 11) % 64}) {
+        for (uint32_t v : colour) {
             pal.push_back(static_cast<uint8_t>(v));
             pal.push_back(0);
         }
     }
     word(4, static_cast<uint32_t>(pal.size()));
     return pal;
+}
+
+Bytes HaloPalette(uint32_t colours) {
+    std::vector<std::array<uint32_t, 3>> list;
+    for (uint32_t i = 0; i < colours; ++i) list.push_back(HaloColour(i));
+    return HaloPalette(list);
 }
 
 // An Alias PIX of the rose: 24 bits (B, G, R packets) or 8 bits (grey),
@@ -484,6 +494,19 @@ TEST_F(SimpleReadersTest, HaloCutWithAndWithoutItsPalette) {
         ExpectSame(withPalette, file, MagickRgba(file, "cut", &pal), what + " with palette");
         ExpectRefusals(withPalette, file, what);
     }
+    // A palette shorter than the indices the picture uses: those beyond it
+    // take its first colour, and nothing is read past the colours the
+    // palette holds. ImageMagick refuses such a pair; it reads the same
+    // picture with the full palette that says so.
+    const Bytes file = HaloCutFile(w, h, 256);
+    const Bytes shortPalette = HaloPalette(16);
+    std::vector<std::array<uint32_t, 3>> padded;
+    for (uint32_t i = 0; i < 256; ++i) padded.push_back(HaloColour(i < 16 ? i : 0));
+    const Bytes paddedPalette = HaloPalette(padded);
+    const Reader withShort = [&shortPalette](const uint8_t* d, size_t n, const ReadRequest& r, Decoded& o) {
+        return HaloCut::Read(d, n, shortPalette.data(), shortPalette.size(), r, o);
+    };
+    ExpectSame(withShort, file, MagickRgba(file, "cut", &paddedPalette), "CUT of 256 indices, palette of 16");
 }
 
 TEST_F(SimpleReadersTest, AliasPixTwentyFourAndEightBits) {
