@@ -71,3 +71,63 @@ set_target_properties(quennel_jpeg PROPERTIES
   IMPORTED_LOCATION ${LIBJPEG_TURBO_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES "${LIBJPEG_TURBO_SOURCE};${LIBJPEG_TURBO_BUILD}")
 add_dependencies(quennel_jpeg libjpeg_turbo_build)
+
+# libspng (PNG reading) and libtiff (TIFF reading and writing) as the static
+# library targets quennel_spng and quennel_tiff, on the zlib and libjpeg-turbo
+# above.
+set(LIBSPNG_DEBIAN_VERSION "0.7.3-3")
+set(TIFF_DEBIAN_VERSION "4.5.0-6+deb12u4")
+
+# libspng is one C file.
+debian_source(LIBSPNG_SOURCE libspng ${LIBSPNG_DEBIAN_VERSION})
+codec_library(quennel_spng ${LIBSPNG_SOURCE}/spng/spng.c)
+target_compile_definitions(quennel_spng PUBLIC SPNG_STATIC)
+# Its SSE2 filters need SSE2 as the 32-bit target's baseline, which GCC 12's
+# intrinsics headers then refuse to compile: the 32-bit build takes the
+# portable code.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_compile_definitions(quennel_spng PRIVATE SPNG_DISABLE_OPT)
+endif()
+target_include_directories(quennel_spng SYSTEM PUBLIC ${LIBSPNG_SOURCE}/spng)
+target_link_libraries(quennel_spng PUBLIC quennel_zlib)
+
+# libtiff through its own build, which writes its configuration headers; only
+# the library, with the codecs pictures in the wild use (none, CCITT,
+# PackBits, LZW, Deflate through zlib, JPEG and old-style JPEG through
+# libjpeg-turbo, LogLuv, ThunderScan, NeXT). Its other codecs need libraries
+# we do not build.
+debian_source(TIFF_SOURCE tiff ${TIFF_DEBIAN_VERSION})
+set(TIFF_BUILD ${CMAKE_BINARY_DIR}/_deps/tiff/build)
+set(TIFF_LIBRARY ${TIFF_BUILD}/libtiff/libtiff.a)
+ExternalProject_Add(tiff_build
+  PREFIX ${CMAKE_BINARY_DIR}/_deps/tiff
+  SOURCE_DIR ${TIFF_SOURCE}
+  BINARY_DIR ${TIFF_BUILD}
+  DOWNLOAD_COMMAND ""
+  UPDATE_COMMAND ""
+  CMAKE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE=${DEBIAN_SOURCE_TOOLCHAIN}
+    -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_C_FLAGS=-ffunction-sections\ -fdata-sections\ -I${LIBJPEG_TURBO_BUILD}
+    -DBUILD_SHARED_LIBS=OFF
+    -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dtiff-install=OFF
+    -Dcxx=OFF -Dlibdeflate=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF
+    -Dpixarlog=OFF -Djpeg12=OFF -Dsphinx=OFF
+    -DZLIB_INCLUDE_DIR=${ZLIB_SOURCE}
+    -DZLIB_LIBRARY=$<TARGET_FILE:quennel_zlib>
+    -DJPEG_INCLUDE_DIR=${LIBJPEG_TURBO_SOURCE}
+    -DJPEG_LIBRARY=${LIBJPEG_TURBO_LIBRARY}
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target tiff
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${TIFF_LIBRARY}
+  DEPENDS quennel_zlib libjpeg_turbo_build
+  LOG_CONFIGURE ON
+  LOG_BUILD ON
+  LOG_OUTPUT_ON_FAILURE ON)
+file(MAKE_DIRECTORY ${TIFF_BUILD}/libtiff)
+add_library(quennel_tiff STATIC IMPORTED GLOBAL)
+set_target_properties(quennel_tiff PROPERTIES
+  IMPORTED_LOCATION ${TIFF_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES "${TIFF_SOURCE}/libtiff;${TIFF_BUILD}/libtiff"
+  INTERFACE_LINK_LIBRARIES "quennel_jpeg;quennel_zlib")
+add_dependencies(quennel_tiff tiff_build)

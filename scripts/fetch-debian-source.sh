@@ -45,6 +45,9 @@ declare -A sha256=(
     [tiff=4.5.0-6+deb12u4 tiff_4.5.0-6+deb12u4.debian.tar.xz]=4ee50a8cdf74a184d94e65a04f3c9de466cb0b74ef5393fb5ca65666fccb864b
     [pillow=9.4.0-1.1+deb12u1 pillow_9.4.0.orig.tar.xz]=0a58ccfbd002838b32e21773bfdaa954a2de08d1f04b87b63d14e751fec3264d
     [pillow=9.4.0-1.1+deb12u1 pillow_9.4.0-1.1+deb12u1.debian.tar.xz]=b03888a3fff8167619eff4f0032850c94f7634da50331b41fcdae73e9e017d49
+    # The PNG reader
+    [libspng=0.7.3-3 libspng_0.7.3.orig.tar.gz]=a50cadbe808ffda1a7fab17d145f52a23b163f34b3eb3696c7ecb5a52340fc1d
+    [libspng=0.7.3-3 libspng_0.7.3-3.debian.tar.xz]=d24b992ef0839350dda99083a0c62a0bb1e403800ba9e9dfcf57754ba297d187
 )
 files=()
 for key in "${!sha256[@]}"; do

@@ -46,9 +46,12 @@ have_pkg libwebp-dev || need+=(libwebp-dev)
 # Windows build compiles); Pillow judges the readers beside ImageMagick.
 have_pkg liblcms2-dev || need+=(liblcms2-dev)
 have_pkg python3-pil || need+=(python3-pil)
+# The PNG and TIFF readers and the TIFF writer: libspng, libtiff.
+have_pkg libspng-dev || need+=(libspng-dev)
+have_pkg libtiff-dev || need+=(libtiff-dev)
 if [ "${NATIVE_32:-1}" != 0 ]; then
     have_pkg g++-multilib || need+=(gcc-multilib g++-multilib)
-    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev; do
+    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev; do
         have_pkg "$p:i386" || need+=("$p:i386")
     done
 fi

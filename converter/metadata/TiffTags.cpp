@@ -1,6 +1,7 @@
 #include "converter/metadata/TiffTags.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "converter/metadata/TiffIfd.h"
 
@@ -35,6 +36,46 @@ void Replace(TiffIfd::Directory& directory, TiffIfd::Entry entry) {
                                    [&](const TiffIfd::Entry& e) { return e.tag == entry.tag; }),
                     directory.end());
     directory.push_back(std::move(entry));
+}
+
+// The values of a SHORT or LONG array entry.
+std::vector<uint32_t> Numbers(const TiffIfd::Entry* entry) {
+    std::vector<uint32_t> numbers;
+    if (!entry) return numbers;
+    const std::vector<uint8_t>& v = entry->value;
+    if (entry->type == 3) {
+        for (size_t i = 0; i + 2 <= v.size(); i += 2) numbers.push_back(uint32_t{v[i]} | uint32_t{v[i + 1]} << 8);
+    } else if (entry->type == 4) {
+        for (size_t i = 0; i + 4 <= v.size(); i += 4)
+            numbers.push_back(uint32_t{v[i]} | uint32_t{v[i + 1]} << 8 | uint32_t{v[i + 2]} << 16 |
+                              uint32_t{v[i + 3]} << 24);
+    }
+    return numbers;
+}
+
+// Where the bytes before the first directory end, when the directory, the
+// values it points to and nothing else follow the pixels and no second
+// directory is named (as libtiff writes one page): the new directory then
+// takes the old one's place and no unnamed directory is left behind.
+// Otherwise the whole file's length.
+size_t KeptBytes(const std::vector<uint8_t>& tiff, const TiffIfd::Structure& page) {
+    const size_t all = tiff.size();
+    if (page.nextLinkAt + 4 > all) return all;
+    for (int i = 0; i < 4; ++i)
+        if (tiff[page.nextLinkAt + i] != 0) return all;
+    const size_t at = page.bigEndian ? (size_t{tiff[4]} << 24 | size_t{tiff[5]} << 16 | size_t{tiff[6]} << 8 | tiff[7])
+                                     : (size_t{tiff[7]} << 24 | size_t{tiff[6]} << 16 | size_t{tiff[5]} << 8 | tiff[4]);
+    if (at < 8 || at >= all) return all;
+    for (const TiffIfd::Entry& entry : page.first)
+        if (entry.at < at || !entry.directory.empty()) return all;
+    for (const auto& [offsets, counts] : {std::pair<uint16_t, uint16_t>{273, 279}, {324, 325}}) {
+        const std::vector<uint32_t> starts = Numbers(TiffIfd::Find(page.first, offsets));
+        const std::vector<uint32_t> sizes = Numbers(TiffIfd::Find(page.first, counts));
+        if (starts.size() != sizes.size()) return all;
+        for (size_t i = 0; i < starts.size(); ++i)
+            if (uint64_t{starts[i]} + sizes[i] > at) return all;
+    }
+    return at;
 }
 
 }  // namespace
@@ -83,10 +124,11 @@ std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& met
     if (!metadata.xmp.empty()) Replace(first, TiffIfd::Undefined(XmpTag, 1, metadata.xmp));
     if (!metadata.icc.empty()) Replace(first, TiffIfd::Undefined(IccTag, 7, metadata.icc));
 
-    std::vector<uint8_t> out = tiff;
+    std::vector<uint8_t> out(tiff.begin(), tiff.begin() + KeptBytes(tiff, page));
     const uint32_t at = TiffIfd::Write(first, page.bigEndian, out);
     if (at == 0) return {};
-    // The header names the new directory; the old one stays, unnamed.
+    // The header names the new directory; an old one that could not be
+    // dropped stays, unnamed.
     for (int i = 0; i < 4; ++i) out[4 + (page.bigEndian ? 3 - i : i)] = static_cast<uint8_t>(at >> (8 * i));
     return out;
 }

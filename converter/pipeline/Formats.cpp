@@ -18,7 +18,7 @@ const std::vector<FormatInfo> kFormats = {
     {"TODIB", L".dib", L"DIB", false, WicEncoders::Bmp},
     {"TOJPEG2000", L".jp2", L"JPEG2000", true, Jpeg2000Encoder::ToJp2},
     {"TOJPEG2000CS", L".j2k", L"JPEG2000 (CodeStream)", true, Jpeg2000Encoder::ToJ2k},
-    {"TOTIFF", L".tif", L"TIFF", true, WicEncoders::Tiff},
+    {"TOTIFF", L".tif", L"TIFF", true, FormatEncoders::ToTiff},
     {"TOPCX", L".pcx", L"PCX", false, FormatEncoders::ToPcx},
     {"TOPNG", L".png", L"PNG", true, FormatEncoders::ToPng},
     {"TOICO", L".ico", L"ICO", true, FormatEncoders::ToIco},

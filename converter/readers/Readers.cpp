@@ -21,6 +21,8 @@
 #include "converter/readers/Metafile.h"
 #include "converter/readers/Netpbm.h"
 #include "converter/readers/Pcx.h"
+#include "converter/readers/Png.h"
+#include "converter/readers/Tiff.h"
 #include "converter/readers/Tga.h"
 #include "converter/readers/Wbmp.h"
 #include "converter/readers/PaintShopPro.h"
@@ -104,33 +106,21 @@ ReadResult ReadWithWic(Input& input, const ReadRequest& request, Decoded& out) {
     return FromPlatform(input, hr);
 }
 
-// A picture held in memory, through the platform's decoder of `container`.
-ReadResult ReadEmbedded(Input& input, const uint8_t* data, size_t size, const GUID& container,
-                        const ReadRequest& request, Decoded& out) {
-    Wic::Opened opened;
-    HRESULT hr = Wic::OpenMemory(input.wic, data, size, opened);
-    if (SUCCEEDED(hr) && opened.container != container) hr = WINCODEC_ERR_BADHEADER;
-    if (SUCCEEDED(hr)) hr = Wic::Read(input.wic, opened, request, out);
-    const ReadResult result = FromPlatform(input, hr);
-    // The file is of our kind; only the embedded picture is not what it should be.
-    return result.status == ReadStatus::NotThisFormat ? ReadResult{ReadStatus::Damaged} : result;
-}
-
-// The largest image of an icon or cursor: a bitmap ourselves, a PNG
-// through the platform (Windows' own icon decoder does not take cursors).
+// The largest image of an icon or cursor, a bitmap or a PNG.
 ReadResult ReadIcon(Input& input, const ReadRequest& request, Decoded& out) {
     IcoCur::Choice choice;
     const ReadResult chosen = IcoCur::Choose(input.data, input.size, choice);
     if (!chosen.Ok()) return chosen;
     if (!choice.png) return IcoCur::ReadBitmap(input.data + choice.offset, choice.size, request, out);
-    return ReadEmbedded(input, input.data + choice.offset, choice.size, GUID_ContainerFormatPng, request, out);
+    const ReadResult read = Png::Read(input.data + choice.offset, choice.size, request, out);
+    // The file is an icon; only the image inside is not what it should be.
+    return read.status == ReadStatus::NotThisFormat ? ReadResult{ReadStatus::Damaged} : read;
 }
 
 // A PNG held in memory (inside a bitmap): the one door through which our
-// readers hand such a stream to the PNG decoder.
-ReadResult ReadPngBytes(Input& input, const uint8_t* data, size_t size, const ReadRequest& request,
-                        Decoded& out) {
-    return ReadEmbedded(input, data, size, GUID_ContainerFormatPng, request, out);
+// readers hand such a stream to the PNG reader.
+ReadResult ReadPngBytes(Input&, const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    return Png::Read(data, size, request, out);
 }
 
 // A bitmap; one that carries a JPEG or PNG in place of its pixels hands
@@ -177,8 +167,10 @@ bool IsPng(const uint8_t* head, size_t size) { return StartsWith(head, size, "\x
 bool IsGif(const uint8_t* head, size_t size) {
     return StartsWith(head, size, "GIF87a", 6) || StartsWith(head, size, "GIF89a", 6);
 }
+// Classic TIFF and BigTIFF.
 bool IsTiff(const uint8_t* head, size_t size) {
-    return StartsWith(head, size, "II*\0", 4) || StartsWith(head, size, "MM\0*", 4);
+    return StartsWith(head, size, "II*\0", 4) || StartsWith(head, size, "MM\0*", 4) ||
+           StartsWith(head, size, "II+\0", 4) || StartsWith(head, size, "MM\0+", 4);
 }
 bool IsBmp(const uint8_t* head, size_t size) { return StartsWith(head, size, "BM", 2); }
 bool IsJp2(const uint8_t* head, size_t size) {
@@ -223,9 +215,9 @@ bool IsPaintShopPro(const uint8_t* head, size_t size) {
 // small adapter here that takes the Input.
 const Row kReaders[] = {
     {L"JPEG", L".jpg .jpeg .jpe", IsJpeg, Bytes<Jpeg::Read>, true, "TOJPG"},
-    {L"PNG", L".png", IsPng, ReadWithWic, false, "TOPNG"},
+    {L"PNG", L".png", IsPng, Bytes<Png::Read>, true, "TOPNG"},
     {L"GIF", L".gif", IsGif, Bytes<Gif::Read>, true, "TOGIF"},
-    {L"TIFF", L".tif .tiff", IsTiff, ReadWithWic, false, "TOTIFF"},
+    {L"TIFF", L".tif .tiff", IsTiff, Bytes<Tiff::Read>, true, "TOTIFF"},
     // A bare DIB (no "BM") is taken by its extension; the reader judges its header.
     {L"BMP", L".bmp .dib .rle", IsBmp, ReadBitmap, true, "TOBMP"},
     {L"JPEG 2000", L".jp2", IsJp2, Bytes<Jpeg2000Reader::Read>, true, "TOJPEG2000"},

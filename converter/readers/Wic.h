@@ -1,8 +1,8 @@
 // Reads a picture with Windows Imaging Component: the first frame (of an
 // animated GIF or a multi-page TIFF too) as stored, as straight BGRA, with
 // the orientation its camera tag asks for. The door (Readers.h) decides which
-// files come here: PNG, GIF, TIFF, BMP/DIB/RLE, the PNG images inside
-// icons, and as the last resort whatever codecs the user installed.
+// files come here: GIF, BMP/DIB/RLE, and as the last resort whatever codecs
+// the user installed (HEIC, JPEG XR, camera raw).
 #pragma once
 
 #include <windows.h>

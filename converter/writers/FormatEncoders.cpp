@@ -9,6 +9,7 @@
 #include "converter/metadata/IccProfile.h"
 #include "converter/metadata/JpegMarkers.h"
 #include "converter/metadata/PngChunks.h"
+#include "converter/metadata/TiffTags.h"
 #include "converter/writers/WicEncoders.h"
 #include "converter/writers/Ico.h"
 #include "converter/writers/Jpeg.h"
@@ -18,6 +19,7 @@
 #include "converter/writers/Png.h"
 #include "converter/writers/PostScript.h"
 #include "converter/writers/Rle8.h"
+#include "converter/writers/Tiff.h"
 #include "converter/writers/Wbmp.h"
 #include "converter/writers/WithMetadata.h"
 
@@ -79,6 +81,10 @@ HRESULT ToPng(const EncodeOptions& options, const Image& image, std::vector<uint
         }
         return WithMetadata(options, Written(Png::Write(image, png), out), out, PngChunks::Embed);
     });
+}
+
+HRESULT ToTiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() { return WithMetadata(options, Written(Tiff::Write(image), out), out, TiffTags::Embed); });
 }
 
 HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {

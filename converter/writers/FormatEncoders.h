@@ -10,6 +10,7 @@ namespace FormatEncoders {
 
 HRESULT ToJpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToPng(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+HRESULT ToTiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToRle(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToPcx(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);

@@ -5,7 +5,6 @@
 #include "converter/base/Com.h"
 #include "converter/base/Pixels.h"
 #include "converter/metadata/BmpHeader.h"
-#include "converter/metadata/TiffTags.h"
 #include "converter/writers/Dither.h"
 #include "converter/writers/GifBlocks.h"
 #include "converter/writers/WithMetadata.h"
@@ -172,9 +171,4 @@ HRESULT Bmp(const EncodeOptions& options, const Image& image, std::vector<uint8_
         BmpHeader::SetResolution(out, options.metadata->dpiX, options.metadata->dpiY);
     return hr;
 }
-HRESULT Tiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
-    const HRESULT hr = Encode(options.wic, GUID_ContainerFormatTiff, image, Alpha::WhenTransparent, 0.0f, out);
-    return WithMetadata(options, hr, out, TiffTags::Embed);
-}
-
 }  // namespace WicEncoders

@@ -7,7 +7,6 @@ namespace WicEncoders {
 
 HRESULT Gif(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT Bmp(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
-HRESULT Tiff(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 
 // What becomes of the alpha channel: dropped (24-bit BGR), kept when some
 // pixel is transparent, or always written as 32-bit BGRA (an encoder that
