@@ -22,6 +22,8 @@
 
 #include <string>
 
+#include "installer/OwnFolder.h"
+
 namespace {
 
 constexpr DWORD kFirstWindows11Build = 22000;
@@ -45,22 +47,6 @@ DWORD WindowsBuild() {
         build = build * 10 + static_cast<DWORD>(*c - L'0');
     }
     return build;
-}
-
-std::wstring OwnFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        if (path.size() >= 32768) return std::wstring();
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 // A PowerShell string literal: single quotes, inner ones doubled.

@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/OwnFolder.h"
 #include "settings/AnsiText.h"
 #include "settings/Settings.h"
 
@@ -61,26 +62,6 @@ const std::wstring kSetupKey = kSuiteKey + L"\\" + AnsiText::Widen(Settings::Sec
 // The converter keeps the wizard's last choices here (converter/wizard/WizardChoices.h).
 const std::wstring kWizardKey = kSuiteKey + L"\\Wizard";
 const std::wstring kInstallDirValue = AnsiText::Widen(Settings::InstallDirValue);
-
-// The folder this program lives in, in its long form, without a trailing
-// backslash: the folder the package put transform.exe in.
-std::wstring OwnFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    std::wstring longPath(path.size() + MAX_PATH, L'\0');
-    const DWORD longLength = GetLongPathNameW(path.c_str(), &longPath[0], static_cast<DWORD>(longPath.size()));
-    if (longLength > 0 && longLength < longPath.size()) path.assign(longPath.c_str(), longLength);
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
 
 // The value's type and text; false when the value does not exist.
 bool ReadValue(HKEY key, const std::wstring& name, DWORD& type, std::wstring& text) {
