@@ -51,7 +51,7 @@ have_pkg libspng-dev || need+=(libspng-dev)
 have_pkg libtiff-dev || need+=(libtiff-dev)
 if [ "${NATIVE_32:-1}" != 0 ]; then
     have_pkg g++-multilib || need+=(gcc-multilib g++-multilib)
-    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev; do
+    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev libgif-dev libwebp-dev; do
         have_pkg "$p:i386" || need+=("$p:i386")
     done
 fi
