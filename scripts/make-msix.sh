@@ -3,9 +3,12 @@
 # then osslsigncode). The manifest's Publisher is taken from the signing
 # certificate's subject, as Windows requires.
 #
-#   scripts/make-msix.sh --out FILE [--version A.B.C.D] --pfx FILE [--timestamp URL]
-#   scripts/make-msix.sh --out FILE [--version A.B.C.D] --test-cert DIR
+#   scripts/make-msix.sh --out FILE [--version A.B.C.D] [--name NAME] --pfx FILE [--timestamp URL]
+#   scripts/make-msix.sh --out FILE [--version A.B.C.D] [--name NAME] --test-cert DIR
 #
+#   --name       the package identity's Name (default: the manifest's); each
+#                kind of installation has its own, so that removing one
+#                leaves the other's registration alone
 #   --pfx        the release certificate (PKCS#12, code signing); its password,
 #                if any, in the variable QUENNEL_PFX_PASSWORD
 #   --timestamp  an RFC 3161 time-stamp server, so that the signature
@@ -17,15 +20,16 @@
 #                osslsigncode verify -CAfile DIR/root.pem -in FILE
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-OUT=""; VERSION=""; PFX=""; TEST_DIR=""; TIMESTAMP=""
+OUT=""; VERSION=""; NAME=""; PFX=""; TEST_DIR=""; TIMESTAMP=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --out) OUT="${2:?}"; shift 2 ;;
         --version) VERSION="${2:?}"; shift 2 ;;
+        --name) NAME="${2:?}"; shift 2 ;;
         --pfx) PFX="${2:?}"; shift 2 ;;
         --test-cert) TEST_DIR="${2:?}"; shift 2 ;;
         --timestamp) TIMESTAMP="${2:?}"; shift 2 ;;
-        -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "make-msix: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -71,7 +75,7 @@ fi
 PUBLISHER="$(openssl x509 -in "$CERT" -noout -subject -nameopt RFC2253 | sed 's/^subject=//; s/\([^\\]\),/\1, /g')"
 
 python3 "$ROOT/scripts/msix.py" --manifest "$ROOT/package/AppxManifest.xml" --assets "$ROOT/package/Assets" \
-    --publisher "$PUBLISHER" --version "$VERSION" --out "$WORK/unsigned.msix"
+    --publisher "$PUBLISHER" --version "$VERSION" ${NAME:+--name "$NAME"} --out "$WORK/unsigned.msix"
 TS=()
 [ -z "$TIMESTAMP" ] || TS=(-ts "$TIMESTAMP")
 osslsigncode sign "${SIGN_WITH[@]}" -h sha256 "${TS[@]}" -in "$WORK/unsigned.msix" -out "$WORK/signed.msix" >/dev/null

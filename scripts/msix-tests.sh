@@ -2,7 +2,10 @@
 # The sparse package from outside: built and signed with a certificate made
 # here, verified by osslsigncode against that test root, its zip, block map,
 # content types and manifest checked by an independent script
-# (tests/package/check-msix.py), and a package changed after signing refused.
+# (tests/package/check-msix.py), its manifest against the documented schema
+# rules of every element it uses (tests/package/check-manifest.py, which must
+# refuse a class identifier in braces), the per-user package's own identity,
+# and a package changed after signing refused.
 #
 #   scripts/msix-tests.sh [--module build/x86_64/bin/QuennelMenu.dll]
 set -euo pipefail
@@ -19,7 +22,7 @@ check() {  # description, command...
 }
 refused() { ! "$@"; }
 
-CLSID="$(sed -n 's/.*Clsid="\({[0-9A-F-]*}\)".*/\1/p' "$ROOT/package/AppxManifest.xml" | head -1)"
+CLSID="$(sed -n 's/.*Clsid="\([0-9A-Fa-f-]*\)".*/\1/p' "$ROOT/package/AppxManifest.xml" | head -1)"
 PUBLISHER="CN=Vardel Software Test, O=Vardel Software, C=DE"  # the subject make-msix.sh gives its test signer
 
 "$ROOT/scripts/make-msix.sh" --out "$WORK/VardelQuennel.msix" --version 1.2.3.4 --test-cert "$WORK/cert" >/dev/null
@@ -31,6 +34,19 @@ module_arg=()
 [ -f "$MODULE" ] && module_arg=("$MODULE") || echo "note: $MODULE not built; the module's class identifier is not checked"
 check "plain zip, block map, content types and manifest (independent check)" \
     python3 "$ROOT/tests/package/check-msix.py" "$WORK/VardelQuennel.msix" "$PUBLISHER" "$CLSID" "${module_arg[@]}"
+check "the manifest follows the documented schema rules (check-manifest.py)" \
+    python3 "$ROOT/tests/package/check-manifest.py" "$WORK/VardelQuennel.msix"
+sed 's/Clsid="\([0-9A-Fa-f-]*\)"/Clsid="{\1}"/' "$ROOT/package/AppxManifest.xml" >"$WORK/braces.xml"
+check "a class identifier in braces is refused by the schema check" \
+    bash -c "python3 '$ROOT/tests/package/check-manifest.py' '$WORK/braces.xml' | grep -q 'Verb Clsid: .{$CLSID}. does not match'"
+check "and by the package check, which compares the class as written" \
+    bash -c "! python3 '$ROOT/tests/package/check-msix.py' '$WORK/VardelQuennel.msix' '$PUBLISHER' '{$CLSID}'"
+"$ROOT/scripts/make-msix.sh" --out "$WORK/VardelQuennelUser.msix" --version 1.2.3.4 --name VardelSoftware.QuennelUser \
+    --test-cert "$WORK/cert" >/dev/null
+check "the per-user package has its own identity and still follows the rules" \
+    bash -c "unzip -p '$WORK/VardelQuennelUser.msix' AppxManifest.xml | grep -q '<Identity Name=\"VardelSoftware.QuennelUser\"' &&
+             python3 '$ROOT/tests/package/check-manifest.py' '$WORK/VardelQuennelUser.msix' &&
+             osslsigncode verify -CAfile '$WORK/cert/root.pem' -in '$WORK/VardelQuennelUser.msix' | grep -qx 'Signature verification: ok'"
 check "the version given is the package's" \
     bash -c "unzip -p '$WORK/VardelQuennel.msix' AppxManifest.xml | grep -q 'Version=\"1.2.3.4\"'"
 check "a publisher other than the signer's is found" \

@@ -2,10 +2,12 @@
 """Builds the unsigned sparse package (.msix) for Windows 11's first context
 menu from package/AppxManifest.xml and package/Assets.
 
-    msix.py --manifest FILE --assets DIR --publisher "CN=..." --version A.B.C.D --out FILE
+    msix.py --manifest FILE --assets DIR --publisher "CN=..." --version A.B.C.D [--name NAME] --out FILE
 
 An .msix is a zip archive with three parts of its own beside the payload:
-  AppxManifest.xml     the manifest, here with Publisher and Version set
+  AppxManifest.xml     the manifest, here with Publisher and Version set (and
+                       the identity's Name, which differs between the
+                       per-machine and the per-user installation)
   AppxBlockMap.xml     for every other file (the manifest included) its size,
                        the size of its zip local header, and the SHA-256 of
                        each 64 KiB block of its contents, Base64
@@ -35,16 +37,18 @@ def xml_escape(text):
             .replace('"', "&quot;"))
 
 
-def set_identity(manifest, publisher, version):
-    """Sets Publisher and Version of the Identity element, nothing else."""
+def set_identity(manifest, publisher, version, name=None):
+    """Sets Publisher and Version (and Name, when given) of the Identity
+    element, nothing else."""
     identity = re.search(r"<Identity\b[^>]*/>", manifest)
     if not identity:
         sys.exit("msix: the manifest has no <Identity .../>")
     element = identity.group(0)
-    for name, value in (("Publisher", publisher), ("Version", version)):
-        element, count = re.subn(r'\b%s="[^"]*"' % name, '%s="%s"' % (name, xml_escape(value)), element)
+    values = [("Publisher", publisher), ("Version", version)] + ([("Name", name)] if name else [])
+    for attribute, value in values:
+        element, count = re.subn(r'\b%s="[^"]*"' % attribute, '%s="%s"' % (attribute, xml_escape(value)), element)
         if count != 1:
-            sys.exit("msix: Identity has no %s attribute" % name)
+            sys.exit("msix: Identity has no %s attribute" % attribute)
     return manifest[:identity.start()] + element + manifest[identity.end():]
 
 
@@ -120,6 +124,7 @@ def main():
     parser.add_argument("--assets", required=True)
     parser.add_argument("--publisher", required=True)
     parser.add_argument("--version", required=True)
+    parser.add_argument("--name")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
     if not re.fullmatch(r"\d+\.\d+\.\d+\.\d+", args.version):
@@ -134,7 +139,7 @@ def main():
             with open(full, "rb") as f:
                 payload.append((relative.replace(os.sep, "/"), f.read()))
     with open(args.manifest, encoding="utf-8") as f:
-        manifest = set_identity(f.read(), args.publisher, args.version).encode("utf-8")
+        manifest = set_identity(f.read(), args.publisher, args.version, args.name).encode("utf-8")
     files = payload + [("AppxManifest.xml", manifest)]
     entries = files + [("AppxBlockMap.xml", block_map(files)), ("[Content_Types].xml", content_types(files))]
     write_zip(args.out, entries)

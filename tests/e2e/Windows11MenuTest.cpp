@@ -64,12 +64,13 @@ std::wstring ManifestClsid() {
     text << file.rdbuf();
     const std::string manifest = text.str();
     std::smatch verb, server;
-    static const std::regex verbClsid(R"re(<desktop5:Verb [^>]*Clsid="(\{[0-9A-Fa-f-]{36}\})")re");
+    // Both in the form the manifest schema documents, without braces.
+    static const std::regex verbClsid(R"re(<desktop5:Verb [^>]*Clsid="([0-9A-Fa-f-]{36})")re");
     static const std::regex serverClsid(R"re(<com:Class [^>]*Id="([0-9A-Fa-f-]{36})")re");
     if (!std::regex_search(manifest, verb, verbClsid) || !std::regex_search(manifest, server, serverClsid)) return L"";
     // The verb and the COM server must name one class.
-    if (verb[1].str() != "{" + server[1].str() + "}") return L"";
-    return WideFromAnsi(verb[1].str());
+    if (verb[1].str() != server[1].str()) return L"";
+    return WideFromAnsi("{" + verb[1].str() + "}");
 }
 
 class Windows11Menu : public ShellHostFixture {

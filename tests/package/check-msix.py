@@ -11,7 +11,8 @@ and XML parser (nothing of scripts/msix.py):
 - [Content_Types].xml gives every part a type;
 - the manifest: AllowExternalContent, Publisher as expected, the context-menu
   verbs for "*" and "Directory" and the COM server naming one class, the
-  module's, served by QuennelMenu.dll;
+  module's, served by QuennelMenu.dll, each written exactly as MODULE_CLSID
+  (the documented form, without braces);
 - MODULE, when given, holds that class identifier (its 16 bytes).
 Prints one line per finding and exits 1 on any."""
 import base64
@@ -21,7 +22,9 @@ import sys
 import xml.etree.ElementTree as ET
 import zipfile
 
-package, publisher, module_clsid = sys.argv[1], sys.argv[2], sys.argv[3].strip("{}").upper()
+# The class as the manifest must write it, xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx:
+# compared as written, so that a brace or another form is a finding.
+package, publisher, module_clsid = sys.argv[1], sys.argv[2], sys.argv[3]
 faults = []
 
 raw = open(package, "rb").read()
@@ -83,11 +86,11 @@ if external is None or external.text != "true":
 menus = manifest.find(".//%sExtension[@Category='windows.fileExplorerContextMenus']/%sFileExplorerContextMenus"
                       % (D4, D4))
 verbs = {} if menus is None else {
-    t.get("Type"): [v.get("Clsid").strip("{}").upper() for v in t.findall(D5 + "Verb")]
+    t.get("Type"): [v.get("Clsid") for v in t.findall(D5 + "Verb")]
     for t in menus.findall(D5 + "ItemType")}
 if verbs != {"*": [module_clsid], "Directory": [module_clsid]}:
     faults.append("context-menu verbs %s, expected the module's class for * and Directory" % verbs)
-classes = [(c.get("Id").upper(), c.get("Path")) for c in
+classes = [(c.get("Id"), c.get("Path")) for c in
            manifest.iterfind(".//%sExtension[@Category='windows.comServer']//%sClass" % (COM, COM))]
 if classes != [(module_clsid, "QuennelMenu.dll")]:
     faults.append("COM server classes %s" % classes)
@@ -95,11 +98,11 @@ if classes != [(module_clsid, "QuennelMenu.dll")]:
 if len(sys.argv) > 4:
     import uuid
     if uuid.UUID(module_clsid).bytes_le not in open(sys.argv[4], "rb").read():
-        faults.append("%s does not hold the class {%s}" % (sys.argv[4], module_clsid))
+        faults.append("%s does not hold the class %s" % (sys.argv[4], module_clsid))
 
 for fault in faults:
     print("check-msix: " + fault)
 if not faults:
-    print("check-msix: %s: %d files in the block map, hashes match, manifest names {%s}"
+    print("check-msix: %s: %d files in the block map, hashes match, manifest names %s"
           % (package, len(listed), module_clsid))
 sys.exit(1 if faults else 0)
