@@ -5,8 +5,16 @@
 //                                                  VardelQuennel.msix beside this program,
 //                                                  with this program's folder as its
 //                                                  external location (QuennelMenu.dll)
-//   QuennelPackageSetup.exe /unregister            the current user's registration
-//   QuennelPackageSetup.exe /unregister /allusers  every user's (administrators only)
+//   QuennelPackageSetup.exe /unregister            the current user's registration of the
+//                                                  per-machine installation's package
+//   QuennelPackageSetup.exe /unregister /allusers  the same for every user (administrators)
+//   QuennelPackageSetup.exe /unregister /peruser   the current user's registration of the
+//                                                  per-user installation's package
+//
+// Each kind of installation ships a package of its own identity (the
+// per-machine one VardelSoftware.Quennel, the per-user one
+// VardelSoftware.QuennelUser): a user may have both, and removing one must
+// not take the registration the other still needs.
 //
 // Only on Windows 11, build 22000 and later, read from CurrentBuildNumber:
 // Windows Installer's VersionNT says 603 on Windows 10 and 11 alike. Older
@@ -28,8 +36,24 @@ namespace {
 
 constexpr DWORD kFirstWindows11Build = 22000;
 constexpr DWORD kPowerShellTimeoutMs = 120000;
-const wchar_t kPackageName[] = L"VardelSoftware.Quennel";
+const wchar_t kMachinePackageName[] = L"VardelSoftware.Quennel";
+const wchar_t kUserPackageName[] = L"VardelSoftware.QuennelUser";
 const wchar_t kPackageFile[] = L"VardelQuennel.msix";
+
+// The scripts are fixed text: the folder, the package's path and its name
+// reach PowerShell only as the values of these environment variables, which
+// it never parses as code, whatever quote, backtick or dollar sign an
+// install folder holds.
+const wchar_t kPackagePathVariable[] = L"QUENNEL_PACKAGE";
+const wchar_t kFolderVariable[] = L"QUENNEL_FOLDER";
+const wchar_t kNameVariable[] = L"QUENNEL_PACKAGE_NAME";
+// -ForceUpdateFromAnyVersion: an upgrade of the installation may carry the
+// same package version with a new module.
+const wchar_t kRegisterScript[] =
+    L"Add-AppxPackage -Path $env:QUENNEL_PACKAGE -ExternalLocation $env:QUENNEL_FOLDER -ForceUpdateFromAnyVersion";
+const wchar_t kUnregisterScript[] = L"Get-AppxPackage -Name $env:QUENNEL_PACKAGE_NAME | Remove-AppxPackage";
+const wchar_t kUnregisterAllScript[] =
+    L"Get-AppxPackage -AllUsers -Name $env:QUENNEL_PACKAGE_NAME | Remove-AppxPackage -AllUsers";
 
 enum ExitCode { kDone = 0, kUsage = 1, kSkipped = 10, kFailed = 11 };
 
@@ -49,18 +73,8 @@ DWORD WindowsBuild() {
     return build;
 }
 
-// A PowerShell string literal: single quotes, inner ones doubled.
-std::wstring Quoted(const std::wstring& text) {
-    std::wstring quoted = L"'";
-    for (wchar_t c : text) {
-        quoted += c;
-        if (c == L'\'' || c == L'\x2018' || c == L'\x2019') quoted += c;
-    }
-    return quoted + L"'";
-}
-
-// -EncodedCommand takes the script as Base64 of its UTF-16LE text, so no
-// path in it needs the command line's quoting.
+// -EncodedCommand takes the script as Base64 of its UTF-16LE text: the
+// command line holds nothing but fixed switches and Base64 digits.
 std::wstring Base64(const std::wstring& text) {
     static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string bytes;
@@ -83,7 +97,8 @@ std::wstring Base64(const std::wstring& text) {
 }
 
 // Runs the script in the system's Windows PowerShell, hidden, and waits for
-// it a bounded time: an installation must not hang on it.
+// it a bounded time: an installation must not hang on it. The child
+// inherits this process's environment, where the values were put.
 int RunPowerShell(const std::wstring& script) {
     wchar_t system[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
@@ -114,16 +129,15 @@ int Register() {
     if (folder.empty()) return kFailed;
     const std::wstring package = folder + L"\\" + kPackageFile;
     if (GetFileAttributesW(package.c_str()) == INVALID_FILE_ATTRIBUTES) return kFailed;
-    // -ForceUpdateFromAnyVersion: an upgrade of the installation may carry
-    // the same package version with a new module.
-    return RunPowerShell(L"Add-AppxPackage -Path " + Quoted(package) + L" -ExternalLocation " + Quoted(folder) +
-                         L" -ForceUpdateFromAnyVersion");
+    if (!SetEnvironmentVariableW(kPackagePathVariable, package.c_str()) ||
+        !SetEnvironmentVariableW(kFolderVariable, folder.c_str()))
+        return kFailed;
+    return RunPowerShell(kRegisterScript);
 }
 
-int Unregister(bool allUsers) {
-    const std::wstring scope = allUsers ? L" -AllUsers" : L"";
-    return RunPowerShell(L"Get-AppxPackage" + scope + L" -Name " + Quoted(kPackageName) +
-                         L" | Remove-AppxPackage" + scope);
+int Unregister(const wchar_t* name, bool allUsers) {
+    if (!SetEnvironmentVariableW(kNameVariable, name)) return kFailed;
+    return RunPowerShell(allUsers ? kUnregisterAllScript : kUnregisterScript);
 }
 
 }  // namespace
@@ -136,9 +150,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     const std::wstring scope = argc >= 3 ? argv[2] : L"";
     LocalFree(argv);
     const bool registering = lstrcmpiW(verb.c_str(), L"/register") == 0 && argc == 2;
-    const bool unregistering = lstrcmpiW(verb.c_str(), L"/unregister") == 0 &&
-                               (argc == 2 || (argc == 3 && lstrcmpiW(scope.c_str(), L"/allusers") == 0));
+    const bool allUsers = argc == 3 && lstrcmpiW(scope.c_str(), L"/allusers") == 0;
+    const bool perUser = argc == 3 && lstrcmpiW(scope.c_str(), L"/peruser") == 0;
+    const bool unregistering = lstrcmpiW(verb.c_str(), L"/unregister") == 0 && (argc == 2 || allUsers || perUser);
     if (!registering && !unregistering) return kUsage;
     if (WindowsBuild() < kFirstWindows11Build) return kSkipped;
-    return registering ? Register() : Unregister(argc == 3);
+    if (registering) return Register();
+    return Unregister(perUser ? kUserPackageName : kMachinePackageName, allUsers);
 }

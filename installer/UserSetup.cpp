@@ -15,8 +15,9 @@
 //   QuennelUserSetup.exe /remove         takes back what the first form wrote: INSTDIR_P1
 //                                        when it still names this folder (handed to
 //                                        the installation that stays, if one does),
-//                                        the user's Active Setup record, and keys left
-//                                        empty
+//                                        the user's Active Setup records (of this step
+//                                        and of the Windows 11 package's), and keys
+//                                        left empty
 //   QuennelUserSetup.exe /remove /all    also the resize presets and the wizard's
 //                                        remembered choices
 //   /users                               with the first two forms: the same for each
@@ -52,9 +53,13 @@ namespace {
 const wchar_t kClassServerKey[] =
     L"Software\\Classes\\CLSID\\{5B1C9E47-2D83-4A6F-9E10-7C4D2B8A63F1}\\InprocServer32";
 
-// The Active Setup component of the per-machine packages (installer/Quennel.wxs).
-const wchar_t kActiveSetupKey[] =
-    L"Software\\Microsoft\\Active Setup\\Installed Components\\{8E3D5A21-6C4B-4F7E-B2A9-1D0C7E5F9A36}";
+// The Active Setup components of the per-machine packages: this step
+// (installer/ActiveSetup.wxi) and the registration of Windows 11's package
+// (installer/Windows11MenuFiles.wxi).
+const wchar_t* const kActiveSetupKeys[] = {
+    L"Software\\Microsoft\\Active Setup\\Installed Components\\{8E3D5A21-6C4B-4F7E-B2A9-1D0C7E5F9A36}",
+    L"Software\\Microsoft\\Active Setup\\Installed Components\\{4A3979EC-4484-4FE4-A327-1F12DC22EFE5}",
+};
 
 const std::wstring kSuiteKey = AnsiText::Widen(Settings::KeyPath);           // Software\Vardel Software\Brindlework
 const std::wstring kVendorKey = kSuiteKey.substr(0, kSuiteKey.find_last_of(L'\\'));  // Software\Vardel Software
@@ -272,10 +277,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     bool failed = false;
     for (HKEY root : roots) {
         failed |= remove ? !RemoveSettings(root, folder, all) : !SetInstallDir(root, folder);
-        // The shell's record that this user ran the step, in every hive whose
-        // settings were taken: without it, a later installation runs the step
-        // for the user again.
-        if (remove) failed |= !Deleted(RegDeleteKeyW(root, kActiveSetupKey));
+        // The shell's records that this user ran the steps, in every hive
+        // whose settings were taken: without them, a later installation of
+        // the same version runs the steps for the user again.
+        if (remove)
+            for (const wchar_t* record : kActiveSetupKeys) failed |= !Deleted(RegDeleteKeyW(root, record));
     }
     CloseRoots(roots);
     return failed ? 2 : 0;

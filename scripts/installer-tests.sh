@@ -14,15 +14,25 @@
 #     REMOVESETTINGS=1 after the wizard was used leaves no key of ours; the
 #     x86 package refuses to install. Windows 11's menu: the module and the
 #     signed sparse package are installed, and the step that registers the
-#     package does nothing, as Wine reports a build before 22000.
+#     package does nothing, as Wine reports a build before 22000; the module
+#     is registered as a class and as the static verb on HEIC, AVIF, JPEG XL
+#     and camera raw (installer/StaticVerbExtensions.txt), and both go with
+#     the package, as do every user's Active Setup records of both steps.
 #   The same prefix, the per-user x64 package: it installs without writing
 #     anything of its own below HKEY_LOCAL_MACHINE (only Windows Installer's
 #     records of the product), registers in the user's classes what regsvr32
 #     registers in the machine's, sets INSTDIR_P1, upgrades an older version,
 #     a 64-bit program converts a picture through it, and its removal leaves
 #     nothing, also with Windows 11 pretended (CurrentBuildNumber 22631):
-#     the package registration is tried (Wine's PowerShell is a stub that
-#     does nothing), and installation and removal still leave no trace.
+#     the package registration is tried, with a sparse package of the
+#     per-user identity, and installation and removal still leave no trace;
+#     the static verb is written into the user's classes.
+#   The package step as PowerShell sees it (a recording stand-in replaces
+#     Wine's, tests/package/RecordingPowerShell.cpp): the per-machine
+#     package installed into a folder named with ' ‚ ‛ ` and $, as Windows 11;
+#     each call carries the folder exactly and runs fixed text only
+#     (tests/package/check-package-step.py), and each kind of installation
+#     removes its own identity alone.
 #   32-bit Windows (a 32-bit prefix), the x86 package: install, registration
 #     against regsvr32, a conversion, removal without a trace.
 #
@@ -90,6 +100,10 @@ INSTALL_PATH='Program Files/Vardel Software'   # below drive_c
 
 CURRENT_VERSION='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion'
 WINDOWS11_FILES="QuennelMenu.dll VardelQuennel.msix QuennelPackageSetup.exe"
+MENU_CLSID='{B1DF1B31-F10C-4575-BE9E-643EB1BA1475}'
+AS_PACKAGE_STEP='{4A3979EC-4484-4FE4-A327-1F12DC22EFE5}'
+# The recording stand-in for PowerShell, built for the test.
+x86_64-w64-mingw32-g++-posix -municode -static -Os -s -o "$WORK/powershell.exe" tests/package/RecordingPowerShell.cpp
 
 failures=0
 pass() { echo "  ok    $*"; }
@@ -171,7 +185,35 @@ changes() {  # before after
 registration() {  # snapshot
     grep -i -e "\\\\Classes\\\\\\(Wow6432Node\\\\\\)\\{0,1\\}CLSID\\\\$CLSID" \
             -e '\\Classes\\\(Wow6432Node\\\)\{0,1\}\(\*\|Folder\)\\shellex' \
-            -e '\\Shell Extensions\\Approved\]' "$1" || true
+            -e '\\Shell Extensions\\Approved\]' "$1" | grep -v -i -F "$MENU_CLSID" || true
+}
+
+# What the packages write for the Windows 11 module beside its files: its
+# class, and the static verb on every extension of the list, as reg export
+# shows them.
+static_verb_expected() {  # classes key as exported, the module's Windows path
+    local module="${2//\\/\\\\}" extension key
+    grep -v -e '^#' -e '^[[:space:]]*$' installer/StaticVerbExtensions.txt | while read -r extension; do
+        key="[$1\\SystemFileAssociations\\$extension\\shell\\VardelQuennel]"
+        printf '%s\t"%s"="%s"\n' "$key" MUIVerb 'Grafikformat ändern' "$key" ExplorerCommandHandler "$MENU_CLSID" \
+            "$key" SubCommands '' "$key" MultiSelectModel Player "$key" Icon "$module,-101"
+    done
+    key="[$1\\CLSID\\$MENU_CLSID\\InprocServer32]"
+    printf '%s\t@="%s"\n%s\t"ThreadingModel"="Apartment"\n' "$key" "$module" "$key"
+}
+static_verb_written() {  # snapshot, classes key as exported, the module's Windows path
+    local missing
+    missing="$(static_verb_expected "$2" "$3" | grep -F -x -i -v -f "$1")"
+    [ -z "$missing" ] || { echo "    missing:"; echo "$missing" | head -12 | sed 's/^/    | /'; return 1; }
+}
+
+# The recorded calls of the stand-in for PowerShell, emptied.
+POWERSHELL_DIR='drive_c/windows/system32/WindowsPowerShell/v1.0'
+powershell_calls() { echo "$WINEPREFIX/$POWERSHELL_DIR/calls.txt"; }
+recording_powershell() {
+    mkdir -p "$WINEPREFIX/$POWERSHELL_DIR"
+    cp "$WORK/powershell.exe" "$WINEPREFIX/$POWERSHELL_DIR/powershell.exe"
+    : >"$(powershell_calls)"
 }
 
 # The registration's values in the 64-bit view below one root, without the
@@ -294,6 +336,7 @@ wine_prefix_start "$WORK/win64"
 elapsed $start
 add_foreign_entries "$WINE64" reg
 add_foreign_entries wine reg
+recording_powershell
 # A second user logged on, and a service account: Wine's reg cannot load a
 # hive file, but a key made below HKEY_USERS is what a loaded hive looks
 # like to a program that lists HKEY_USERS.
@@ -322,6 +365,8 @@ check "\"Apps & features\" lists it: $(reg_value "$UNINSTALL_KEY" DisplayName) $
     test "$(reg_value "$UNINSTALL_KEY" DisplayName)" = "Vardel Quennel Grafikformat ändern" -a \
          "$(reg_value "$UNINSTALL_KEY" DisplayVersion)" = "$VERSION" -a "$(reg_value "$UNINSTALL_KEY" Publisher)" = "Vardel Software"
 check "the installing user has INSTDIR_P1 = $INSTALL_DIR" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
+check "the Windows 11 module is a class and the static verb on $(grep -c '^\.' installer/StaticVerbExtensions.txt) extensions (HKCR)" \
+    static_verb_written "$WORK/win64-installed.txt" 'HKEY_LOCAL_MACHINE\Software\Classes' "$INSTALL_DIR\QuennelMenu.dll"
 check "so has the second user logged on, at once" test "$(reg_value "$SECOND_SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR"
 check "the service account's hive gets nothing" key_missing 'HKU\S-1-5-19\Software\Vardel Software'
 
@@ -364,9 +409,14 @@ check "they have INSTDIR_P1 = $(reg_value "$SETUP_KEY" INSTDIR_P1), their preset
     test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$INSTALL_DIR" -a "$(reg_value "$SETUP_KEY" SIZEX6)" = 640
 
 section "Removal: msiexec /x /qn"
-# The second user ran the step at a logon: the shell's record of it.
+# The second user ran both steps at a logon, the installing user the package
+# step too: the shell's records of them.
 SECOND_ACTIVE_SETUP="$SECOND_USER\\Software\\Microsoft\\Active Setup\\Installed Components\\$ACTIVE_SETUP"
-"$WINE64" reg add "$SECOND_ACTIVE_SETUP" /v Version /d "${VERSION//./,}" /f >/dev/null
+SECOND_PACKAGE_STEP="$SECOND_USER\\Software\\Microsoft\\Active Setup\\Installed Components\\$AS_PACKAGE_STEP"
+OWN_PACKAGE_STEP="HKCU\\Software\\Microsoft\\Active Setup\\Installed Components\\$AS_PACKAGE_STEP"
+for record in "$SECOND_ACTIVE_SETUP" "$SECOND_PACKAGE_STEP" "$OWN_PACKAGE_STEP"; do
+    "$WINE64" reg add "$record" /v Version /d "${VERSION//./,}" /f >/dev/null
+done
 start=$SECONDS
 status="$(msiexec_status "$WINE64" /x "$PRODUCT" /qn)"
 check "msiexec /x /qn removes it (exit code $status)" test "$status" = 0
@@ -387,7 +437,9 @@ check "the registry is as before, both views, but for the user's presets" \
 check "no file or folder of the package is left (Program Files, Windows\\Installer)" \
     diff "$WORK/win64-files-before.txt" <(grep -v -e '^./Bilder' "$WORK/win64-files-removed.txt")
 check "the second user's INSTDIR_P1 is gone, with the keys it was in" key_missing "$SECOND_USER\\Software\\Vardel Software"
-check "and so is their Active Setup record (a new installation runs the step for them again)" key_missing "$SECOND_ACTIVE_SETUP"
+check "and so are their Active Setup records of both steps (a new installation runs them for them again)" \
+    bash -c "! '$WINE64' reg query '$SECOND_ACTIVE_SETUP' >/dev/null 2>&1 && ! '$WINE64' reg query '$SECOND_PACKAGE_STEP' >/dev/null 2>&1"
+check "the installing user's record of the package step is gone too" key_missing "$OWN_PACKAGE_STEP"
 
 section "Upgrade: $(basename "$PKG64_OLD"), then $(basename "$PKG64")"
 start=$SECONDS
@@ -459,9 +511,16 @@ USER_PATH="$(winepath -u "$USER_DIR")"
 for f in QuennelExt.dll transform.exe QuennelUserSetup.exe $WINDOWS11_FILES; do
     check "installed %LOCALAPPDATA%\\Programs\\Vardel Software\\Brindlework\\$f" test -f "$USER_PATH/$f"
 done
+# Only what follows is judged: Wine's msiexec runs the older version's
+# removal steps on an upgrade, as if UPGRADINGPRODUCTCODE were not set.
+: >"$(powershell_calls)"
 setup_status="$(package_setup "$USER_PATH" /register)"
 check "as Windows 11 the registration step is tried (exit code $setup_status, not 10: skipped)" \
     test "$setup_status" != 10 -a "$setup_status" != 1
+check "its sparse package has the per-user identity" \
+    bash -c "unzip -p '$USER_PATH/VardelQuennel.msix' AppxManifest.xml | grep -q '<Identity Name=\"VardelSoftware.QuennelUser\"'"
+check "the Windows 11 module is a class and the static verb in the user's classes" \
+    static_verb_written "$WORK/user-installed.txt" 'HKEY_CURRENT_USER\Software\Classes' "$USER_DIR\QuennelMenu.dll"
 check "QuennelExt.dll is the x86_64 build" cmp -s "$USER_PATH/QuennelExt.dll" "$BUILD_DIR/x86_64/bin/QuennelExt.dll"
 check "nothing in Program Files" test -z "$(changes "$WORK/user-files-before.txt" "$WORK/user-files-installed.txt" | grep '^. ./Program Files')"
 check "the user has INSTDIR_P1 = $USER_DIR" test "$(reg_value "$SETUP_KEY" INSTDIR_P1)" = "$USER_DIR"
@@ -480,6 +539,10 @@ check "the registry is exactly as before, both views" test ! -s "$WORK/user-remo
 [ -s "$WORK/user-removed.diff" ] && cat "$WORK/user-removed.diff"
 check "no file or folder of the package is left (the user's programs, Windows\\Installer)" \
     diff <(grep -v -e '^./Bilder' "$WORK/user-files-before.txt") <(grep -v -e '^./Bilder' "$WORK/user-files-removed.txt")
+# The step run by hand, then the removal of the per-user identity alone.
+check "PowerShell got the folder exactly and removed the per-user identity alone" \
+    python3 tests/package/check-package-step.py "$(powershell_calls)" "$USER_DIR" VardelSoftware.QuennelUser \
+        register unregister
 "$WINE64" reg add "$CURRENT_VERSION" /v CurrentBuildNumber /d "$WINDOWS_BUILD" /f >/dev/null
 
 section "Both packages for one user: either removal leaves the other working"
@@ -508,6 +571,35 @@ snapshot "$WORK/both-removed.txt"
 changes "$WORK/win64-before.txt" "$WORK/both-removed.txt" >"$WORK/both-removed.diff"
 check "the registry is exactly as before, both views" test ! -s "$WORK/both-removed.diff"
 [ -s "$WORK/both-removed.diff" ] && cat "$WORK/both-removed.diff"
+
+section "Windows 11's package step, an install folder named with ' ‚ ‛ \` and \$"
+# No blank: Wine's msiexec passes a property's value from its command line
+# as it stands.
+ODD_DIR='C:\Q'"'"'‚‛`$(Remove-Item)$env:TEMP;‘x’'
+"$WINE64" reg add "$CURRENT_VERSION" /v CurrentBuildNumber /d 22631 /f >/dev/null
+: >"$(powershell_calls)"
+status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG64")" /qn "INSTALLDIR=$ODD_DIR\\")"
+check "the per-machine package installs there (exit code $status)" \
+    test "$status" = 0 -a -f "$(winepath -u "$ODD_DIR")/QuennelPackageSetup.exe"
+# Read from the export (UTF-16): reg query prints in the OEM code page,
+# which has no ‚ or ‛.
+snapshot "$WORK/odd-installed.txt"
+odd_escaped="${ODD_DIR//\\/\\\\}"
+check "other users' logon step names it" grep -q -i -F -x \
+    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Active Setup\\Installed Components\\$AS_PACKAGE_STEP]	\"StubPath\"=\"\\\"$odd_escaped\\\\QuennelPackageSetup.exe\\\" /register\"" \
+    "$WORK/odd-installed.txt"
+# INSTALLDIR again: Wine's msiexec resolves the folder from the package's
+# default on removal, where Windows takes the installed one.
+status="$(msiexec_status "$WINE64" /x "$PRODUCT" /qn "INSTALLDIR=$ODD_DIR\\")"
+check "and goes (exit code $status)" test "$status" = 0 -a ! -e "$(winepath -u "$ODD_DIR")"
+check "PowerShell got the folder exactly, as a value, and ran fixed text only; the removal named the per-machine identity" \
+    python3 tests/package/check-package-step.py "$(powershell_calls)" "$ODD_DIR" VardelSoftware.Quennel \
+        register unregister unregister-all
+"$WINE64" reg add "$CURRENT_VERSION" /v CurrentBuildNumber /d "$WINDOWS_BUILD" /f >/dev/null
+snapshot "$WORK/odd-removed.txt"
+changes "$WORK/win64-before.txt" "$WORK/odd-removed.txt" >"$WORK/odd-removed.diff"
+check "the registry is exactly as before, both views" test ! -s "$WORK/odd-removed.diff"
+[ -s "$WORK/odd-removed.diff" ] && cat "$WORK/odd-removed.diff"
 
 section "The registration against regsvr32's, both modules in the same places"
 mkdir -p "$WINEPREFIX/drive_c/$INSTALL_PATH/Brindlework/x86"

@@ -80,16 +80,50 @@ else
     scripts/make-msix.sh --out "$MSIX" --version "$VERSION" --test-cert "$BUILD_DIR/x86_64/package/test-cert" >/dev/null
 fi
 
+# The per-user installation's package: the same, with an identity of its own.
+MSIX_USER="$(realpath -m --relative-to="$ROOT" "$OUT")/VardelQuennel-$VERSION-user.msix"
+if [ -n "$PFX" ]; then
+    scripts/make-msix.sh --out "$MSIX_USER" --version "$VERSION" --name VardelSoftware.QuennelUser --pfx "$PFX" \
+        ${TIMESTAMP:+--timestamp "$TIMESTAMP"} >/dev/null
+else
+    scripts/make-msix.sh --out "$MSIX_USER" --version "$VERSION" --name VardelSoftware.QuennelUser \
+        --test-cert "$BUILD_DIR/x86_64/package/test-cert" >/dev/null
+fi
+
+# The static verb of the Windows 11 module, one key per extension of
+# installer/StaticVerbExtensions.txt (wixl has no loops), written in the
+# packages' code page. Below SystemFileAssociations, so that it shows
+# whichever program owns the extension. ExplorerCommandHandler names the
+# class, which asks GetFlags for the sub-commands (an empty SubCommands marks
+# the verb as a cascade); Player: any number of selected items, one Invoke.
+GENERATED="$(mktemp -d)"
+trap 'rm -rf "$GENERATED"' EXIT
+{
+    printf '<?xml version="1.0" encoding="windows-1252"?>\n'
+    printf '<!-- Made by scripts/package.sh from installer/StaticVerbExtensions.txt. -->\n<Include>\n'
+    grep -v -e '^#' -e '^[[:space:]]*$' installer/StaticVerbExtensions.txt | while read -r extension; do
+        key="\$(var.ClassesKey)SystemFileAssociations\\$extension\\shell\\VardelQuennel"
+        printf '  <RegistryValue Root="$(var.ClassesRoot)" Key="%s" Name="%s" Type="string" Value="%s"/>\n' \
+            "$key" MUIVerb 'Grafikformat ändern' \
+            "$key" ExplorerCommandHandler '{B1DF1B31-F10C-4575-BE9E-643EB1BA1475}' \
+            "$key" SubCommands '' \
+            "$key" MultiSelectModel Player \
+            "$key" Icon '[#QuennelMenu.dll],-101'
+    done
+    printf '</Include>\n'
+} | iconv -f UTF-8 -t CP1252 >"$GENERATED/StaticVerbs.wxi"
+
 mkdir -p "$OUT"
 # Active Setup compares versions written with commas.
 ACTIVE_SETUP_VERSION="${VERSION//./,}"
-build_package() {  # source, wixl architecture, Arch variable, folder of the native programs, name suffix
+build_package() {  # source, wixl architecture, Arch variable, folder of the native programs, name suffix, sparse package
     local file="$OUT/VardelQuennel-$VERSION-$3$5.msi"
     wixl -a "$2" -D Arch="$3" -D Version="$VERSION" -D ActiveSetupVersion="$ACTIVE_SETUP_VERSION" \
-         -D Bin="$4" -D Bin32="$BUILD_DIR/i686/bin" -D Msix="$MSIX" -I installer -o "$file.part" "installer/$1"
+         -D Bin="$4" -D Bin32="$BUILD_DIR/i686/bin" -D Msix="$6" -I installer -I "$GENERATED" \
+         -o "$file.part" "installer/$1"
     mv "$file.part" "$file"
     echo "$file"
 }
-build_package Quennel.wxs x64 x64 "$BUILD_DIR/x86_64/bin" ""
-build_package Quennel.wxs x86 x86 "$BUILD_DIR/i686/bin" ""
-build_package QuennelUser.wxs x64 x64 "$BUILD_DIR/x86_64/bin" -user
+build_package Quennel.wxs x64 x64 "$BUILD_DIR/x86_64/bin" "" "$MSIX"
+build_package Quennel.wxs x86 x86 "$BUILD_DIR/i686/bin" "" "$MSIX"
+build_package QuennelUser.wxs x64 x64 "$BUILD_DIR/x86_64/bin" -user "$MSIX_USER"
