@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "menu11/MenuClass.h"
+#include "settings/ModulePath.h"
 #include "untMain/CommandExecution.h"
 #include "untMain/Presets.h"
 
@@ -119,18 +120,8 @@ public:
         *ppszIcon = nullptr;
         if (offset_ != 0) return E_NOTIMPL;
         try {
-            std::wstring path(MAX_PATH, L'\0');
-            for (;;) {
-                const DWORD length =
-                    GetModuleFileNameW(MenuModule::Instance(), &path[0], static_cast<DWORD>(path.size()));
-                if (length == 0) return HRESULT_FROM_WIN32(GetLastError());
-                if (length < path.size()) {
-                    path.resize(length);
-                    break;
-                }
-                if (path.size() >= 32768) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-                path.resize(path.size() * 2);
-            }
+            std::wstring path;
+            if (!ModulePath(MenuModule::Instance(), path)) return HRESULT_FROM_WIN32(GetLastError());
             return TaskCopy(path + L",-" + std::to_wstring(IDI_MENU), ppszIcon);
         } catch (...) {
             return Fenced(std::current_exception());

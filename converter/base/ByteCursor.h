@@ -7,6 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// Unsigned fields at a place already checked to hold them: for parsers that
+// bound a whole record first and then pick its fields.
+namespace ByteOrder {
+inline uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+inline uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+inline uint32_t Be32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+}  // namespace ByteOrder
+
 class ByteCursor {
 public:
     ByteCursor(const uint8_t* data, size_t size, size_t at = 0)

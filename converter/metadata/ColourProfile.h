@@ -14,8 +14,6 @@ namespace ColourProfile {
 enum class Layout {
     Bgra,          // RGB: blue, green, red, alpha
     GreyInBgra,    // grey: the same value in blue, green and red, then alpha
-    Cmyk,          // cyan, magenta, yellow, black; 0 is no ink
-    CmykInverted,  // the same with 255 for no ink (Adobe's CMYK JPEGs)
 };
 
 // Converts the pixels in place from the profile `icc` into sRGB BGRA. Alpha
@@ -49,10 +47,37 @@ struct Chromaticities {
 // make one of them (primaries that span no colour space).
 std::vector<uint8_t> FromGamma(double gamma, const Chromaticities& primaries);
 
-// CMYK samples (4 bytes a pixel, 0 = no ink, `image.width` * `image.height`
-// of them) into the picture's blue, green and red through the CMYK profile
-// `icc` into sRGB, alpha as it is. False, and the picture untouched, when
-// the profile is not a CMYK profile Little CMS can use.
-bool CmykToSrgb(const uint8_t* cmyk, const std::vector<uint8_t>& icc, Image& image);
+// CMYK inks into sRGB: through the file's own CMYK profile when it has one
+// Little CMS can use, else through the fallback profile (FallbackCmyk), so
+// that every reader of CMYK shows it alike.
+class CmykToSrgb {
+public:
+    // `inverted`: 255 is no ink (Adobe's CMYK JPEGs, Photoshop); else 0 is.
+    CmykToSrgb(const std::vector<uint8_t>& icc, bool inverted);
+    ~CmykToSrgb();
+    CmykToSrgb(const CmykToSrgb&) = delete;
+    CmykToSrgb& operator=(const CmykToSrgb&) = delete;
+
+    // False when not even the fallback could be used (Little CMS found no memory).
+    bool Ok() const { return transform_ != nullptr; }
+    // Whether the file's own profile is the one used.
+    bool OwnProfile() const { return own_; }
+    // `count` pixels of four ink bytes into the blue, green and red of
+    // `bgra`; its alpha bytes stay as they are. `cmyk` may be `bgra`.
+    void Convert(const uint8_t* cmyk, uint8_t* bgra, uint32_t count) const;
+    // The picture's own four bytes a pixel, holding inks, into opaque sRGB.
+    void ConvertInPlace(Image& image) const;
+
+private:
+    void* transform_ = nullptr;
+    bool own_ = false;
+};
+
+// The CMYK profile for inks whose file names none: ink amounts taken as
+// they are, each colour what its ink and the black leave of sRGB's white
+// (red = (1 - cyan) (1 - black), ...), which is how ImageMagick, Pillow and
+// Windows' own decoders show CMYK without a profile. Made once by Little CMS
+// as a lookup table; empty when it found no memory.
+const std::vector<uint8_t>& FallbackCmyk();
 
 }  // namespace ColourProfile

@@ -94,7 +94,8 @@ bool Says(const std::vector<uint8_t>& out, const TiffIfd::Structure& source, uin
 std::vector<uint8_t> ForResult(const std::vector<uint8_t>& block, uint32_t width, uint32_t height, bool turned) {
     TiffIfd::Structure tiff;
     if (!TiffIfd::Read(block.data(), block.size(), tiff)) return {};
-    if (tiff.cutShort) return Rebuilt(std::move(tiff), width, height, turned);
+    // Edited in place only where its entries are where a classic block has them.
+    if (tiff.cutShort || tiff.bigTiff) return Rebuilt(std::move(tiff), width, height, turned);
     std::vector<uint8_t> out = block;
     if (turned) SetEntry(out, TiffIfd::Find(tiff.first, ExifOrientation::Tag), 1, tiff.bigEndian);
     Put(out, tiff.nextLinkAt, 0, 4, tiff.bigEndian);

@@ -1,4 +1,5 @@
 #include "converter/metadata/IccProfile.h"
+#include "converter/base/ByteCursor.h"
 
 #include <cstring>
 
@@ -9,7 +10,7 @@ constexpr size_t HeaderBytes = 128;
 // More tags than any real profile holds; a larger count is damage.
 constexpr uint32_t MaxTags = 1000;
 
-uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+using ByteOrder::Be32;
 
 bool Is(const uint8_t* p, const char* signature) { return std::memcmp(p, signature, 4) == 0; }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "converter/metadata/IccProfile.h"
+#include "converter/base/ByteCursor.h"
 
 namespace Jp2Boxes {
 namespace {
@@ -14,7 +15,7 @@ struct Box {
     char type[4] = {};
 };
 
-uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+using ByteOrder::Be32;
 
 // The box at `at` within [at, end); false when it does not fit.
 bool BoxAt(const std::vector<uint8_t>& bytes, size_t at, size_t end, Box& box) {
@@ -42,7 +43,7 @@ void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 }  // namespace
 
 std::vector<uint8_t> WithProfile(const std::vector<uint8_t>& jp2, const std::vector<uint8_t>& icc) {
-    if (icc.empty() || icc.size() > 0x7FFF0000u) return {};
+    if (icc.empty() || icc.size() > 0x7FFF0000u || !IccProfile::QualifiesRestricted(icc)) return {};
     Box header;
     bool found = false;
     for (size_t at = 0; !found && at < jp2.size(); at += header.size)
@@ -60,10 +61,9 @@ std::vector<uint8_t> WithProfile(const std::vector<uint8_t>& jp2, const std::vec
     std::vector<uint8_t> box(11 + icc.size());
     Put32(box, 0, static_cast<uint32_t>(box.size()));
     std::memcpy(&box[4], "colr", 4);
-    const bool restricted = IccProfile::QualifiesRestricted(icc);
-    box[8] = restricted ? 2 : 3;  // method: restricted or any ICC profile
-    box[9] = 0;                   // precedence
-    box[10] = restricted ? 0 : 1;  // approximation: 0 in JP2's own methods, 1 (exact) in the extended one
+    box[8] = 2;   // method: restricted ICC profile
+    box[9] = 0;   // precedence
+    box[10] = 0;  // approximation: 0 in JP2's own methods
     std::memcpy(&box[11], icc.data(), icc.size());
 
     std::vector<uint8_t> out(jp2.begin(), jp2.begin() + colour.start);

@@ -9,9 +9,10 @@
 namespace Jp2Boxes {
 
 // `jp2` with its header box's colour box ('colr') replaced by one that
-// carries `icc`: method 2 (restricted ICC) when the profile is of the kind
-// the JP2 rules allow there, else method 3 (any ICC, from the extended
-// format). Empty when `jp2` has no header box with a colour box.
+// carries `icc` by method 2 (restricted ICC). Empty when `jp2` has no header
+// box with a colour box, or the profile is not of the kind a plain JP2 file
+// may carry (IccProfile::QualifiesRestricted): the pipeline converts the
+// pixels of such a picture into sRGB instead.
 std::vector<uint8_t> WithProfile(const std::vector<uint8_t>& jp2, const std::vector<uint8_t>& icc);
 
 }  // namespace Jp2Boxes

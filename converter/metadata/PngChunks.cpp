@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "converter/metadata/IccProfile.h"
+#include "converter/base/ByteCursor.h"
 
 namespace PngChunks {
 namespace {
@@ -15,7 +16,7 @@ const char kXmpKeyword[] = "XML:com.adobe.xmp";  // with its zero: 18 bytes
 // A chunk's length field allows 2^31 - 1 bytes.
 constexpr size_t MaxChunk = 0x7FFFFFFF;
 
-uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+using ByteOrder::Be32;
 
 struct Chunk {
     size_t start;  // of the length field

@@ -18,7 +18,8 @@ constexpr uint64_t MaxValueBytes = uint64_t{64} << 20;
 // Bytes of one value of the type, and of the unit swapped between byte
 // orders (a RATIONAL is two LONGs); 0 for a type TIFF does not define.
 size_t TypeSize(uint16_t type) {
-    static const uint8_t sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    // BigTIFF adds LONG8, SLONG8 and IFD8 (16 to 18).
+    static const uint8_t sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
     return type < sizeof sizes ? sizes[type] : 0;
 }
 size_t UnitSize(uint16_t type) {
@@ -39,7 +40,8 @@ struct Reader {
     const ReadAt& readAt;
     uint64_t size;
     bool bigEndian;
-    std::set<uint32_t> seen;  // directories read: a pointer back to one is a loop
+    bool bigTiff;  // BigTIFF: 8-byte offsets and counts, 20-byte entries
+    std::set<uint64_t> seen;  // directories read: a pointer back to one is a loop
     // What the values copied may take in all: as much as the bytes read,
     // and at most 16 MiB. Values of a sound structure do not overlap; a
     // crafted one whose entries all name the whole block would otherwise
@@ -49,57 +51,75 @@ struct Reader {
     bool Bytes(uint64_t at, uint8_t* into, size_t n) const {
         return at <= size && size - at >= n && (n == 0 || readAt(at, into, n) == n);
     }
-    bool U16(uint64_t at, uint32_t& v) const {
-        uint8_t b[2];
-        if (!Bytes(at, b, 2)) return false;
-        v = bigEndian ? (uint32_t{b[0]} << 8 | b[1]) : (uint32_t{b[1]} << 8 | b[0]);
-        return true;
+    // An unsigned number of `n` bytes (2, 4 or 8) in the file's order.
+    uint64_t Of(const uint8_t* b, int n) const {
+        uint64_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | b[bigEndian ? i : n - 1 - i];
+        return v;
     }
-    static uint32_t U32Of(const uint8_t* b, bool bigEndian) {
-        return bigEndian ? (uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3])
-                         : (uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0]);
-    }
-    bool U32(uint64_t at, uint32_t& v) const {
-        uint8_t b[4];
-        if (!Bytes(at, b, 4)) return false;
-        v = U32Of(b, bigEndian);
+    bool Number(uint64_t at, int n, uint64_t& v) const {
+        uint8_t b[8];
+        if (!Bytes(at, b, static_cast<size_t>(n))) return false;
+        v = Of(b, n);
         return true;
     }
 
     // The directory at `offset`. One cut short by the end of the bytes is
     // read as far as its entries are whole (`cutShort` set), as viewers do:
     // the block still says what they show.
-    bool Directory(uint32_t offset, int depth, TiffIfd::Directory& out, Structure* top) {
-        uint32_t count = 0;
-        if (!seen.insert(offset).second || !U16(offset, count) || count > MaxEntries) return false;
-        const uint64_t tableAt = uint64_t{offset} + 2;
-        const uint64_t room = size - tableAt;  // U16 above: tableAt <= size
-        uint32_t whole = count;
-        if (room < uint64_t{count} * 12 + 4) {
-            whole = static_cast<uint32_t>(std::min<uint64_t>(count, room / 12));
+    bool Directory(uint64_t offset, int depth, TiffIfd::Directory& out, Structure* top) {
+        const int countBytes = bigTiff ? 8 : 2, fieldBytes = bigTiff ? 8 : 4;
+        const uint64_t entryBytes = bigTiff ? 20 : 12;
+        uint64_t count = 0;
+        if (!seen.insert(offset).second || !Number(offset, countBytes, count) || count > MaxEntries) return false;
+        const uint64_t tableAt = offset + countBytes;
+        const uint64_t room = size - tableAt;  // Number above: tableAt <= size
+        uint64_t whole = count;
+        if (room < count * entryBytes + fieldBytes) {
+            whole = std::min<uint64_t>(count, room / entryBytes);
             if (top) top->cutShort = true;
         } else if (top) {
-            top->nextLinkAt = tableAt + uint64_t{count} * 12;
+            top->nextLinkAt = tableAt + count * entryBytes;
         }
-        std::vector<uint8_t> table(size_t{whole} * 12);
+        std::vector<uint8_t> table(static_cast<size_t>(whole * entryBytes));
         if (!Bytes(tableAt, table.data(), table.size())) return false;
-        for (uint32_t i = 0; i < whole; ++i) {
-            const uint8_t* e = table.data() + size_t{i} * 12;
-            const uint32_t tag = bigEndian ? (uint32_t{e[0]} << 8 | e[1]) : (uint32_t{e[1]} << 8 | e[0]);
-            const uint32_t type = bigEndian ? (uint32_t{e[2]} << 8 | e[3]) : (uint32_t{e[3]} << 8 | e[2]);
-            const uint32_t values = U32Of(e + 4, bigEndian);
+        for (uint64_t i = 0; i < whole; ++i) {
+            const uint8_t* e = table.data() + i * entryBytes;
+            const uint8_t* field = e + 4 + fieldBytes;  // the value, or where it lies
+            const uint32_t tag = static_cast<uint32_t>(Of(e, 2));
+            const uint32_t type = static_cast<uint32_t>(Of(e + 2, 2));
+            const uint64_t values = Of(e + 4, fieldBytes);
             const size_t typeSize = TypeSize(static_cast<uint16_t>(type));
-            if (typeSize == 0 || values > size / typeSize) continue;
+            if (typeSize == 0 || values > size / typeSize || values > UINT32_MAX) continue;
+            const uint64_t bytes = uint64_t{typeSize} * values;
+            if (IsPointer(static_cast<uint16_t>(tag))) {
+                // Read here, whatever its width; kept as a LONG, which is
+                // how a result's directory names it.
+                if ((type != 4 && type != 13 && type != 16 && type != 18) || values != 1 || depth >= MaxDepth)
+                    continue;
+                Entry entry;
+                entry.tag = static_cast<uint16_t>(tag);
+                entry.type = 4;
+                entry.count = 1;
+                entry.entryAt = tableAt + i * entryBytes;
+                entry.at = entry.entryAt + 4 + fieldBytes;
+                const uint64_t pointer = Of(field, static_cast<int>(typeSize));
+                for (int b = 0; b < 4; ++b) entry.value.push_back(static_cast<uint8_t>(pointer >> (8 * b)));
+                if (!Directory(pointer, depth + 1, entry.directory, nullptr))
+                    continue;  // a pointer to nothing readable: left out with what it points to
+                out.push_back(std::move(entry));
+                continue;
+            }
+            // A classic TIFF's directory has no place for BigTIFF's 8-byte numbers.
+            if (type >= 16 || bytes > MaxValueBytes) continue;
             Entry entry;
             entry.tag = static_cast<uint16_t>(tag);
             entry.type = static_cast<uint16_t>(type);
-            entry.count = values;
-            entry.entryAt = tableAt + uint64_t{i} * 12;
-            const uint64_t bytes = uint64_t{typeSize} * values;
-            if (bytes > MaxValueBytes) continue;
-            entry.at = entry.entryAt + 8;
-            if (bytes > 4) {
-                const uint32_t pointer = U32Of(e + 8, bigEndian);
+            entry.count = static_cast<uint32_t>(values);
+            entry.entryAt = tableAt + i * entryBytes;
+            entry.at = entry.entryAt + 4 + fieldBytes;
+            if (bytes > static_cast<uint64_t>(fieldBytes)) {
+                const uint64_t pointer = Of(field, fieldBytes);
                 if (pointer > size || size - pointer < bytes) continue;
                 entry.at = pointer;
             }
@@ -108,11 +128,6 @@ struct Reader {
             entry.value.resize(static_cast<size_t>(bytes));
             if (!Bytes(entry.at, entry.value.data(), entry.value.size())) continue;
             if (bigEndian) Swap(entry.value, entry.type);
-            if (IsPointer(entry.tag)) {
-                if ((type != 4 && type != 13) || values != 1 || depth >= MaxDepth ||
-                    !Directory(U32Of(e + 8, bigEndian), depth + 1, entry.directory, nullptr))
-                    continue;  // a pointer to nothing readable: left out with what it points to
-            }
             out.push_back(std::move(entry));
         }
         return true;
@@ -137,10 +152,21 @@ bool Read(const ReadAt& readAt, uint64_t size, Structure& out) {
     uint8_t header[8];
     if (size < 8 || readAt(0, header, sizeof header) != sizeof header) return false;
     if (!((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) return false;
-    Reader reader{readAt, size, header[0] == 'M', {}};
-    uint32_t magic = 0, first = 0;
-    if (!reader.U16(2, magic) || magic != 42 || !reader.U32(4, first)) return false;
+    Reader reader{readAt, size, header[0] == 'M', false, {}};
+    const uint64_t magic = reader.Of(header + 2, 2);
+    uint64_t first = 0;
+    if (magic == 42) {
+        first = reader.Of(header + 4, 4);
+    } else if (magic == 43) {
+        // BigTIFF: the offsets' size (8), a zero, then the first directory's 8-byte offset.
+        if (reader.Of(header + 4, 2) != 8 || reader.Of(header + 6, 2) != 0 || !reader.Number(8, 8, first))
+            return false;
+        reader.bigTiff = true;
+    } else {
+        return false;
+    }
     out.bigEndian = reader.bigEndian;
+    out.bigTiff = reader.bigTiff;
     return reader.Directory(first, 0, out.first, &out);
 }
 

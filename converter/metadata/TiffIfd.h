@@ -1,5 +1,5 @@
-// The directories (IFDs) of a TIFF structure: a TIFF file's first page or an
-// Exif block, which is one. Read into a tree, bounded: a directory is read
+// The directories (IFDs) of a TIFF structure: a TIFF file's first page (of a
+// classic TIFF or a BigTIFF) or an Exif block, which is one. Read into a tree, bounded: a directory is read
 // once however the file's pointers loop, at most a few levels deep, and every
 // value must lie inside the bytes. Written back whole in either byte order,
 // so tags can move from an Exif block into a TIFF file and back. Pure: no
@@ -31,6 +31,7 @@ using Directory = std::vector<Entry>;
 
 struct Structure {
     bool bigEndian = false;
+    bool bigTiff = false;     // read from a BigTIFF file (its entries as a classic directory holds them)
     Directory first;
     bool cutShort = false;    // the bytes end inside the first directory (or before its link to the next)
     uint64_t nextLinkAt = 0;  // where it names the next (a thumbnail, a page); 0: cut short

@@ -104,7 +104,7 @@ bool Read(const uint8_t* data, size_t size, Metadata& out) {
 
 std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& metadata) {
     TiffIfd::Structure page;
-    if (!TiffIfd::Read(tiff.data(), tiff.size(), page)) return {};
+    if (!TiffIfd::Read(tiff.data(), tiff.size(), page) || page.bigTiff) return {};
     TiffIfd::Directory first = page.first;
     TiffIfd::Structure exif;
     if (!metadata.exif.empty() && TiffIfd::Read(metadata.exif.data(), metadata.exif.size(), exif)) {

@@ -1,5 +1,7 @@
 #include "converter/pipeline/Formats.h"
 
+#include "converter/metadata/IccProfile.h"
+
 #include "converter/writers/WicEncoders.h"
 #include "converter/writers/FormatEncoders.h"
 #include "converter/writers/Jpeg2000Encoder.h"
@@ -50,9 +52,9 @@ const FormatInfo* ByContainer(const GUID& container) {
     return format && format->encode ? format : nullptr;
 }
 
-bool KeepsProfile(const FormatInfo& format) {
-    return format.token == "TOJPG" || format.token == "TOJPEG2000" || format.token == "TOTIFF" ||
-           format.token == "TOPNG";
+bool KeepsProfile(const FormatInfo& format, const std::vector<uint8_t>& icc) {
+    if (format.token == "TOJPEG2000") return IccProfile::QualifiesRestricted(icc);
+    return format.token == "TOJPG" || format.token == "TOTIFF" || format.token == "TOPNG";
 }
 
 }  // namespace Formats

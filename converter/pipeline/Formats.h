@@ -31,8 +31,12 @@ const FormatInfo* ByToken(std::string_view token);
 // The format whose results a WIC container of that GUID matches, for keeping a
 // source's format; nullptr when no writable format does.
 const FormatInfo* ByContainer(const GUID& container);
-// True when the format's files carry an ICC colour profile; the pixels of the
-// others are converted into sRGB, which is what a viewer assumes without one.
-bool KeepsProfile(const FormatInfo& format);
+// True when the format's files carry the ICC colour profile `icc`; the
+// pixels of the others are converted into sRGB, which is what a viewer
+// assumes without one. A JP2 file labels only the profiles its own colour
+// methods know (a grey or three-colour matrix profile): the general ICC
+// method belongs to the extended file format, which OpenJPEG and the readers
+// built on it ignore, showing the pixels as sRGB.
+bool KeepsProfile(const FormatInfo& format, const std::vector<uint8_t>& icc);
 
 }  // namespace Formats

@@ -131,7 +131,7 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         // A format without a profile is shown as sRGB: its pixels become sRGB.
         // A profile of another colour space than the pixels never goes on.
         Metadata& metadata = picture.decoded.metadata;
-        ColourProfile::ForResult(image, metadata.icc, Formats::KeepsProfile(*format));
+        ColourProfile::ForResult(image, metadata.icc, Formats::KeepsProfile(*format, metadata.icc));
         if (!format->keepsAlpha) Pixels::FlattenOntoWhite(image);
         EncodeOptions options;
         options.wic = wic;

@@ -5,6 +5,7 @@
 
 #include "converter/base/CheckedSize.h"
 #include "converter/readers/ByteSource.h"
+#include "converter/base/ByteCursor.h"
 
 namespace Bmp {
 namespace {
@@ -36,8 +37,8 @@ const wchar_t* const kOs2Rle24 = L"Die OS/2-Bitmap ist mit RLE24 komprimiert; di
 const wchar_t* const kCompression = L"Die Bitmap ist auf eine unbekannte Art komprimiert.";
 const wchar_t* const kDepth = L"Die Bitmap hat eine Farbtiefe, die nicht gelesen wird.";
 
-uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+using ByteOrder::Le16;
+using ByteOrder::Le32;
 
 struct Header {
     uint32_t bytes = 0;  // the information header's own length

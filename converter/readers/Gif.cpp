@@ -9,12 +9,13 @@
 
 #include "converter/base/CheckedSize.h"
 #include "converter/readers/ByteSource.h"
+#include "converter/base/ByteCursor.h"
 
 namespace Gif {
 
 namespace {
 
-uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+using ByteOrder::Le16;
 
 constexpr size_t HeaderBytes = 13;  // signature, version, logical screen descriptor
 constexpr size_t DescriptorBytes = 10;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "converter/readers/ByteSource.h"
+#include "converter/base/ByteCursor.h"
 
 namespace IcoCur {
 
@@ -14,11 +15,9 @@ constexpr size_t EntryBytes = 16;
 constexpr size_t InfoHeaderBytes = 40;  // BITMAPINFOHEADER
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
+using ByteOrder::Be32;
+using ByteOrder::Le16;
+using ByteOrder::Le32;
 
 // An image's size and colour depth as its own header gives them; false
 // when the header is cut short or makes no sense.

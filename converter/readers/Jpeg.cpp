@@ -156,26 +156,6 @@ ReadResult Failure(const Session& session) {
     return {ReadStatus::Damaged};
 }
 
-// CMYK as Windows' imaging component shows it: each colour times the black,
-// no colour management. Adobe's writers (the APP14 marker) store the inks
-// inverted, as most CMYK JPEGs in the wild are.
-void CmykToBgra(Image& image, bool inverted) {
-    uint8_t* p = image.bgra.data();
-    for (size_t i = 0, n = image.bgra.size() / 4; i < n; ++i, p += 4) {
-        uint32_t c = p[0], m = p[1], y = p[2], k = p[3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
-        }
-        p[0] = static_cast<uint8_t>((y * k + 127) / 255);
-        p[1] = static_cast<uint8_t>((m * k + 127) / 255);
-        p[2] = static_cast<uint8_t>((c * k + 127) / 255);
-        p[3] = 255;
-    }
-}
-
 bool StartsWith(const jpeg_saved_marker_ptr marker, const char* prefix, size_t length) {
     return marker->data_length >= length && std::memcmp(marker->data, prefix, length) == 0;
 }
@@ -267,9 +247,14 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         if (cinfo.out_color_space == JCS_CMYK) {
             // Through the file's own profile when it has a CMYK one: the
             // pixels are sRGB then, and the profile has said what it had to.
-            const auto layout = cinfo.saw_Adobe_marker ? ColourProfile::Layout::CmykInverted
-                                                       : ColourProfile::Layout::Cmyk;
-            if (!ColourProfile::ToSrgb(image, layout, out.metadata.icc)) CmykToBgra(image, cinfo.saw_Adobe_marker);
+            // Adobe's writers (the APP14 marker) store the inks inverted, as
+            // most CMYK JPEGs in the wild are.
+            const ColourProfile::CmykToSrgb inks(out.metadata.icc, cinfo.saw_Adobe_marker);
+            if (!inks.Ok()) {
+                out = Decoded();
+                return {ReadStatus::OutOfMemory};
+            }
+            inks.ConvertInPlace(image);
             out.metadata.icc.clear();  // whatever it was, it described the inks
         }
         return {ReadStatus::Ok};

@@ -11,6 +11,7 @@
 #include "converter/base/Geometry.h"
 #include "converter/base/OpenJpegObjects.h"
 #include "converter/base/CheckedSize.h"
+#include "converter/metadata/ColourProfile.h"
 #include "converter/readers/ByteSource.h"
 
 namespace Jpeg2000Reader {
@@ -114,7 +115,8 @@ uint8_t Clamp(double v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 
 
 // One band of the picture, the reference grid's rows [bandTop, bandBottom),
 // into its rows of `out` (sized for the whole picture).
-ReadResult Convert(const opj_image_t& image, const Plan& plan, uint64_t bandTop, uint64_t bandBottom, Image& out) {
+ReadResult Convert(const opj_image_t& image, const Plan& plan, uint64_t bandTop, uint64_t bandBottom,
+                   const ColourProfile::CmykToSrgb* inks, Image& out) {
     // Colour channels in order, and the one the channel definition names
     // opacity; a bare code stream has no such box: a second or fourth
     // component beside grey or RGB is taken as alpha.
@@ -131,7 +133,7 @@ ReadResult Convert(const opj_image_t& image, const Plan& plan, uint64_t bandTop,
             colour.push_back(c);
         }
     }
-    const bool cmyk = image.color_space == OPJ_CLRSPC_CMYK && colour.size() >= 4;
+    const bool cmyk = inks && image.color_space == OPJ_CLRSPC_CMYK && colour.size() >= 4;
     if (alpha < 0 && !cmyk && (colour.size() == 2 || colour.size() == 4)) {
         alpha = static_cast<int>(colour.back());
         colour.pop_back();
@@ -162,10 +164,11 @@ ReadResult Convert(const opj_image_t& image, const Plan& plan, uint64_t bandTop,
             if (grey) {
                 r = g = b = channels[0].At(x, row);
             } else if (cmyk) {
-                const int k = 255 - channels[3].At(x, row);
-                r = static_cast<uint8_t>((255 - channels[0].At(x, row)) * k / 255);
-                g = static_cast<uint8_t>((255 - channels[1].At(x, row)) * k / 255);
-                b = static_cast<uint8_t>((255 - channels[2].At(x, row)) * k / 255);
+                const uint8_t ink[4] = {channels[0].At(x, row), channels[1].At(x, row), channels[2].At(x, row),
+                                        channels[3].At(x, row)};
+                inks->Convert(ink, pixel, 1);
+                pixel[3] = alpha >= 0 ? channels[alphaAt].At(x, row) : 255;
+                continue;
             } else if (ycc) {
                 const double l = channels[0].At(x, row), cb = channels[1].At(x, row) - 128.0,
                              cr = channels[2].At(x, row) - 128.0;
@@ -235,9 +238,11 @@ ReadResult ReadWithin(const uint8_t* data, size_t size, const ReadRequest& reque
     uint32_t levels = 1;
     uint64_t tileWidth = header.x1, tileHeight = header.y1, tileTop = 0;
     bool oneTile = true;
+    uint64_t tiles = 1;
     if (opj_codestream_info_v2_t* info = opj_get_cstr_info(objects->codec)) {
         if (info->m_default_tile_info.tccp_info) levels = info->m_default_tile_info.tccp_info[0].numresolutions;
-        oneTile = uint64_t{info->tw} * info->th <= 1;
+        tiles = uint64_t{info->tw} * info->th;
+        oneTile = tiles <= 1;
         if (info->tdx > 0 && info->tdy > 0) {
             tileWidth = info->tdx;
             tileHeight = info->tdy;
@@ -300,13 +305,18 @@ ReadResult ReadWithin(const uint8_t* data, size_t size, const ReadRequest& reque
         plan.bandRows = units * unitReference;
     }
     plan.codecBytes = uint64_t{rowBytes} * (bandRows + 1) + tileBytes;
-    result = ByteSource::Allocate(out.image, width, height, request, plan.codecBytes + size);
+    // Beside the band: the codec's copy of the compressed bytes, and what
+    // reading the header took, a coding record of every tile and component
+    // (OpenJPEG 2.5's own structures: 5.6 KB a tile and 1 KB a component of it).
+    const uint64_t headerBytes = tiles * (uint64_t{6} * 1024 + uint64_t{header.numcomps} * 1152);
+    result = ByteSource::Allocate(out.image, width, height, request, plan.codecBytes + size + headerBytes);
     if (!result.Ok()) return result;
     if (plan.reduce > 0) out.full = {static_cast<uint32_t>(fullWidth), static_cast<uint32_t>(fullHeight)};
 
     // Band by band down the reference grid; band edges on a tile's edge
     // when there are several tiles.
     const uint64_t origin = oneTile ? 0 : tileTop;
+    std::unique_ptr<ColourProfile::CmykToSrgb> inks;
     for (uint64_t top = plan.y0; top < plan.y1;) {
         uint64_t bottom = plan.y1;
         if (plan.bandRows != 0) {
@@ -329,15 +339,21 @@ ReadResult ReadWithin(const uint8_t* data, size_t size, const ReadRequest& reque
         if (!opj_decode(objects->codec, objects->stream, objects->image) ||
             (whole && !opj_end_decompress(objects->codec, objects->stream)))
             return {ReadStatus::Damaged};
-        result = Convert(*objects->image, plan, top, bottom, out.image);
-        if (!result.Ok()) return result;
         const opj_image_t& image = *objects->image;
         // An embedded ICC profile (its signature "acsp" at byte 36), carried on.
         if (out.metadata.icc.empty() && image.icc_profile_buf && image.icc_profile_len > 40 &&
             std::memcmp(image.icc_profile_buf + 36, "acsp", 4) == 0)
             out.metadata.icc.assign(image.icc_profile_buf, image.icc_profile_buf + image.icc_profile_len);
+        // CMYK inks through that profile, as a CMYK JPEG's and TIFF's.
+        if (image.color_space == OPJ_CLRSPC_CMYK && !inks) {
+            inks = std::make_unique<ColourProfile::CmykToSrgb>(out.metadata.icc, false);
+            if (!inks->Ok()) return {ReadStatus::OutOfMemory};
+        }
+        result = Convert(image, plan, top, bottom, inks.get(), out.image);
+        if (!result.Ok()) return result;
         top = bottom;
     }
+    if (inks) out.metadata.icc.clear();  // it described the inks, not the sRGB pixels
     out.orientation = 1;
     return {};
 }

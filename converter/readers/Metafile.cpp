@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "converter/readers/ByteSource.h"
+#include "converter/base/ByteCursor.h"
 
 namespace Metafile {
 
@@ -21,8 +22,8 @@ constexpr UINT EmfHeaderBytes = 88;  // the first version's header, up to szlMil
 constexpr double Dpi = 96;
 constexpr double HundredthsOfMmPerInch = 2540;
 
-uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+using ByteOrder::Le16;
+using ByteOrder::Le32;
 int32_t Signed16(const uint8_t* p) { return static_cast<int16_t>(Le16(p)); }
 
 struct Enhanced {

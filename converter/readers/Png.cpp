@@ -2,6 +2,7 @@
 
 #include <spng.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -116,7 +117,12 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     if (error) return FromError(error);
     if (expected != bytes) return Fail(ReadStatus::Damaged);
 
-    const ReadResult allocated = ByteSource::Allocate(out.image, ihdr.width, ihdr.height, request);
+    // Beside the picture libspng holds two rows (up to 8 bytes a pixel and
+    // the filter byte), zlib's state and window, and copies of the
+    // ancillary chunks: at most the file, at most its chunk cache.
+    const uint64_t decoderBytes = 2 * (uint64_t{ihdr.width} * 8 + 1) + (uint64_t{64} << 10) +
+                                  std::min<uint64_t>(size, 2 * uint64_t{MaxChunkBytes});
+    const ReadResult allocated = ByteSource::Allocate(out.image, ihdr.width, ihdr.height, request, decoderBytes);
     if (!allocated.Ok()) return allocated;
     error = spng_decode_image(ctx, out.image.bgra.data(), bytes, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
     if (error) {

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "converter/base/ByteCursor.h"
 #include "converter/base/CheckedSize.h"
+#include "converter/metadata/ColourProfile.h"
+#include "converter/metadata/ExifOrientation.h"
 #include "converter/readers/ByteSource.h"
 
 namespace Psd {
@@ -289,6 +292,13 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
     if (!c.Ok() || resourcesLength > c.Left()) return Fail(ReadStatus::Damaged);
     if (!ReadResources(c.Here(), resourcesLength, h, metadata)) return Fail(ReadStatus::Damaged);
     c.Skip(resourcesLength);
+    // A CMYK document's inks go through its own profile, as a CMYK JPEG's
+    // and TIFF's do; the result's pixels are sRGB and keep no such profile.
+    std::unique_ptr<ColourProfile::CmykToSrgb> inks;
+    if (h.mode == Cmyk) {
+        inks = std::make_unique<ColourProfile::CmykToSrgb>(metadata.icc, true);
+        if (!inks->Ok()) return Fail(ReadStatus::OutOfMemory);  // Little CMS found no memory
+    }
     KeepFittingProfile(metadata);
 
     // Layers and masks: only the sign of the layer count matters here. A
@@ -444,9 +454,13 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
                 continue;
             }
             if (h.mode == Cmyk) {
-                // Stored as 65535 for no ink: without a profile, each colour
-                // is what its ink leaves times what black leaves.
-                for (int i = 0; i < 3; ++i) v[i] = static_cast<uint32_t>((uint64_t{v[i]} * v[3] + 32767) / 65535);
+                // Stored as 65535 for no ink: the inks through the profile,
+                // then the white a transparent document was blended onto out.
+                const uint8_t ink[4] = {To8(v[0]), To8(v[1]), To8(v[2]), To8(v[3])};
+                inks->Convert(ink, px, 1);
+                for (int i = 0; i < 3; ++i) px[i] = To8(Unblend(px[i] * 257u, alpha));
+                px[3] = To8(alpha);
+                continue;
             }
             if (h.mode == Lab) {
                 for (int i = 0; i < 3; ++i) v[i] = rgb[size_t{x} * 3 + i];
@@ -460,7 +474,10 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
             px[3] = To8(alpha);
         }
     }
-    out.orientation = 1;
+    // The Exif block's orientation turns the picture as a JPEG's does: the
+    // result then stands upright and says 1, never carrying an orientation
+    // over pixels it does not describe.
+    out.orientation = metadata.exif.empty() ? 1 : ExifOrientation::FromTiff(metadata.exif.data(), metadata.exif.size());
     out.metadata = std::move(metadata);
     return ReadResult{};
 }

@@ -95,17 +95,6 @@ void TakeMetadata(Input& input, const Wic::Opened& opened, Decoded& out) {
         out.orientation = ExifOrientation::FromTiff(out.metadata.exif.data(), out.metadata.exif.size());
 }
 
-ReadResult ReadWithWic(Input& input, const ReadRequest& request, Decoded& out) {
-    Wic::Opened opened;
-    HRESULT hr = Wic::Open(input.wic, input.path, opened);
-    if (SUCCEEDED(hr)) {
-        input.container = opened.container;
-        hr = Wic::Read(input.wic, opened, request, out);
-        if (SUCCEEDED(hr)) TakeMetadata(input, opened, out);
-    }
-    return FromPlatform(input, hr);
-}
-
 // The largest image of an icon or cursor, a bitmap or a PNG.
 ReadResult ReadIcon(Input& input, const ReadRequest& request, Decoded& out) {
     IcoCur::Choice choice;
@@ -246,8 +235,6 @@ const Row kReaders[] = {
 // Whatever else the platform decodes: HEIC, JPEG XR, camera raw ...
 const Row kInstalledCodecs = {L"Windows", L"", nullptr, ReadWithInstalledCodecs, false, nullptr};
 
-bool IsOwnReader(const Row& row) { return row.read != ReadWithWic; }
-
 // Whether `extension` is one of the space-separated `list`.
 bool Listed(const wchar_t* list, const std::wstring& extension) {
     if (extension.empty()) return false;
@@ -264,7 +251,7 @@ bool Listed(const wchar_t* list, const std::wstring& extension) {
 
 bool ClaimedByOwnReader(const std::wstring& extension) {
     for (const Row& row : kReaders)
-        if (IsOwnReader(row) && Listed(row.extensions, extension)) return true;
+        if (Listed(row.extensions, extension)) return true;
     return false;
 }
 
@@ -369,6 +356,13 @@ std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const
         if (Listed(row.extensions, extension)) add(&row);
     if (!ClaimedByOwnReader(extension)) add(&kInstalledCodecs);
 
+    // The file held in memory is held while a reader of bytes decodes: its
+    // size goes into what the picture asks of the budget.
+    ReadRequest withFile = request;
+    if (request.admit)
+        withFile.admit = [&request, &file](PixelSize decoded, uint64_t decoderBytes) {
+            return request.admit(decoded, decoderBytes + file.Bytes().size());
+        };
     Input input{wic, path};
     for (const Row* row : order) {
         if (row->wholeFile) {
@@ -379,7 +373,7 @@ std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const
         }
         input.failure = S_OK;
         picture.decoded = Decoded();
-        const ReadResult result = row->read(input, request, picture.decoded);
+        const ReadResult result = row->read(input, row->wholeFile ? withFile : request, picture.decoded);
         if (result.status == ReadStatus::NotThisFormat) continue;
         if (!result.Ok()) {
             picture.decoded = Decoded();

@@ -9,7 +9,7 @@
 #include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/TiffTags.h"
 #include "converter/readers/ByteSource.h"
-#include "converter/readers/TiffMemory.h"
+#include "converter/base/TiffMemory.h"
 
 namespace Tiff {
 
@@ -279,20 +279,19 @@ void Unpremultiply(Image& image) {
     }
 }
 
-// Inks to colours without colour management, as ImageMagick shows CMYK:
-// each colour is what its ink and the black leave.
-void InksToBgra(const std::vector<uint8_t>& inks, Image& image) {
-    uint8_t* p = image.bgra.data();
-    for (size_t i = 0, n = image.bgra.size(); i < n; i += 4) {
-        const uint32_t k = 255 - inks[i + 3];
-        p[i + 0] = static_cast<uint8_t>(((255 - inks[i + 2]) * k + 127) / 255);
-        p[i + 1] = static_cast<uint8_t>(((255 - inks[i + 1]) * k + 127) / 255);
-        p[i + 2] = static_cast<uint8_t>(((255 - inks[i + 0]) * k + 127) / 255);
-    }
+// What libtiff and we hold beside the picture while decoding: the strip or
+// tile a read decodes into and libtiff's copy of its compressed bytes, each
+// at most a decoded strip's (tile's) size; 0 when the header's sizes overflow.
+uint64_t StripBytes(TIFF* tiff) {
+    const tmsize_t one = TIFFIsTiled(tiff) ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
+    return one > 0 ? uint64_t{2} * static_cast<uint64_t>(one) : 0;
 }
 
 ReadResult ReadOwnSamples(TIFF* tiff, const Layout& layout, const ReadRequest& request, Decoded& out) {
-    ReadResult result = ByteSource::Allocate(out.image, layout.width, layout.height, request);
+    // CMYK is read into inks of four bytes a pixel beside the picture.
+    const uint64_t inkBytes = layout.cmyk ? uint64_t{layout.width} * layout.height * 4 : 0;
+    ReadResult result =
+        ByteSource::Allocate(out.image, layout.width, layout.height, request, StripBytes(tiff) + inkBytes);
     if (!result.Ok()) return result;
     std::vector<uint8_t> inks;
     if (layout.cmyk) inks.assign(out.image.bgra.size(), 0);
@@ -305,7 +304,10 @@ ReadResult ReadOwnSamples(TIFF* tiff, const Layout& layout, const ReadRequest& r
     }
     if (layout.cmyk) {
         // The profile describes inks; once they are sRGB colours it no longer fits the pixels.
-        if (!ColourProfile::CmykToSrgb(inks.data(), out.metadata.icc, out.image)) InksToBgra(inks, out.image);
+        const ColourProfile::CmykToSrgb toSrgb(out.metadata.icc, false);
+        if (!toSrgb.Ok()) return Fail(ReadStatus::OutOfMemory);
+        for (uint32_t y = 0; y < layout.height; ++y)
+            toSrgb.Convert(inks.data() + size_t{y} * out.image.Stride(), out.image.Row(y), layout.width);
         out.metadata.icc.clear();
     }
     if (layout.associated) Unpremultiply(out.image);
@@ -323,7 +325,7 @@ ReadResult ReadRgba(TIFF* tiff, const Layout& layout, const ReadRequest& request
     TIFFRGBAImage rgba;
     if (!TIFFRGBAImageBegin(&rgba, tiff, 1, message)) return Fail(ReadStatus::Unsupported);
     rgba.req_orientation = ORIENTATION_TOPLEFT;
-    ReadResult result = ByteSource::Allocate(out.image, layout.width, layout.height, request);
+    ReadResult result = ByteSource::Allocate(out.image, layout.width, layout.height, request, StripBytes(tiff));
     if (result.Ok() &&
         !TIFFRGBAImageGet(&rgba, reinterpret_cast<uint32_t*>(out.image.bgra.data()), layout.width, layout.height))
         result = Fail(ReadStatus::Damaged);

@@ -64,10 +64,16 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
         uint64_t(first.x_offset) + uint64_t(first.width) > width ||
         uint64_t(first.y_offset) + uint64_t(first.height) > height)
         return Fail(ReadStatus::Damaged);
-    result = ByteSource::Allocate(out.image, width, height, request);
+    // Beside the canvas: the frame's own picture when it covers only part
+    // of the canvas, and libwebp's working memory: a lossless frame's whole
+    // ARGB picture, a lossy one's alpha plane and row caches; five bytes a
+    // frame pixel cover either.
+    const bool part = uint32_t(first.width) != width || uint32_t(first.height) != height;
+    const uint64_t framePixels = uint64_t(first.width) * uint64_t(first.height);
+    result = ByteSource::Allocate(out.image, width, height, request, framePixels * (part ? 9 : 5));
     if (!result.Ok()) return result;
 
-    if (uint32_t(first.width) == width && uint32_t(first.height) == height) {
+    if (!part) {
         if (!DecodeInto(first.fragment, out.image)) return Fail(ReadStatus::Damaged);
     } else {
         // An animation's first frame covers part of the canvas; the rest is

@@ -70,20 +70,6 @@ HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened) 
     return S_OK;
 }
 
-HRESULT OpenMemory(IWICImagingFactory* wic, const uint8_t* data, size_t size, Opened& opened) {
-    if (size > MAXDWORD) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-    ComPtr<IWICStream> stream;
-    HRESULT hr = wic->CreateStream(stream.Put());
-    if (FAILED(hr)) return hr;
-    // WIC only reads through the stream; its signature lacks the const.
-    hr = stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
-    if (FAILED(hr)) return hr;
-    ComPtr<IWICBitmapDecoder> decoder;
-    hr = wic->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put());
-    if (FAILED(hr)) return hr;
-    return OpenFirstFrame(decoder.Get(), opened);
-}
-
 HRESULT Read(IWICImagingFactory* wic, Opened& opened, const ReadRequest& request, Decoded& out) {
     const PixelSize own = opened.stored;
     // The platform's decoder may hold the whole frame as well, up to 8 bytes

@@ -1,8 +1,8 @@
 // Reads a picture with Windows Imaging Component: the first frame (of an
 // animated GIF or a multi-page TIFF too) as stored, as straight BGRA, with
-// the orientation its camera tag asks for. The door (Readers.h) decides which
-// files come here: GIF, BMP/DIB/RLE, and as the last resort whatever codecs
-// the user installed (HEIC, JPEG XR, camera raw).
+// the orientation its camera tag asks for. The door (Readers.h) sends only
+// what none of our own readers claims: whatever codecs the user installed
+// (HEIC, JPEG XR, camera raw).
 #pragma once
 
 #include <windows.h>
@@ -42,10 +42,6 @@ struct Opened {
 // Failure codes: the file's (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...
 // as HRESULTs) or WIC's (WINCODEC_ERR_COMPONENTNOTFOUND: no decoder knows it).
 HRESULT Open(IWICImagingFactory* wic, const std::wstring& path, Opened& opened);
-
-// The same for a picture held in memory (a PNG inside an icon); the bytes
-// must outlive `opened`. No orientation is read.
-HRESULT OpenMemory(IWICImagingFactory* wic, const uint8_t* data, size_t size, Opened& opened);
 
 // The frame's pixels as stored, and its orientation. E_OUTOFMEMORY,
 // WINCODEC_ERR_* for a damaged or truncated file,

@@ -15,6 +15,7 @@
 #include "converter/base/LongPaths.h"
 #include "converter/base/Texts.h"
 #include "converter/run/WorkerProtocol.h"
+#include "settings/ModulePath.h"
 
 namespace Workers {
 
@@ -250,9 +251,8 @@ uint64_t MemoryBudget() {
 }
 
 std::wstring OwnPath() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    path.resize(length < path.size() ? length : 0);
+    std::wstring path;
+    ModulePath(nullptr, path);
     return path;
 }
 

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "converter/metadata/IccProfile.h"
 #include "converter/metadata/Jp2Boxes.h"
 #include "converter/writers/Jpeg2000.h"
 
@@ -24,7 +25,9 @@ HRESULT Encode(const Image& image, Jpeg2000::Container container, std::vector<ui
 
 HRESULT ToJp2(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     HRESULT hr = Encode(image, Jpeg2000::Container::Jp2, out);
-    if (SUCCEEDED(hr) && options.metadata && !options.metadata->icc.empty()) {
+    // Only a profile a plain JP2 file can label: the pipeline made the
+    // pixels of any other picture sRGB.
+    if (SUCCEEDED(hr) && options.metadata && IccProfile::QualifiesRestricted(options.metadata->icc)) {
         try {
             std::vector<uint8_t> with = Jp2Boxes::WithProfile(out, options.metadata->icc);
             if (with.empty()) return WINCODEC_ERR_BADIMAGE;  // the codec's own file is always readable

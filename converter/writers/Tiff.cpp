@@ -1,7 +1,7 @@
 #include "converter/writers/Tiff.h"
 
 #include "converter/base/Pixels.h"
-#include "converter/readers/TiffMemory.h"
+#include "converter/base/TiffMemory.h"
 
 namespace Tiff {
 

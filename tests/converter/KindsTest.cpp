@@ -353,8 +353,10 @@ const Kind kKinds[] = {
     {L"pix.pix", false, "-depth 8", "rgb:", kFirstImage, 0, AliasPixFromRgb, nullptr},
     // Photoshop's merged picture: RGB run-length encoded, CMYK raw (as true
     // colour: ImageMagick cannot read back the indexed files it writes).
+    // CMYK without a profile goes through the converter's fallback CMYK
+    // profile, ImageMagick's formula within a level.
     {L"psd.psd", false, "-type truecolor -compress rle", "psd:", kFirstImage, 0, nullptr, nullptr},
-    {L"pdd.pdd", false, "-colorspace cmyk -compress none", "psd:", kFirstImage, 0, nullptr, nullptr},
+    {L"pdd.pdd", false, "-colorspace cmyk -compress none", "psd:", kFirstImage, 48, nullptr, nullptr},
     // Photo CD's base picture: chroma at half size and the colour sums
     // rounded differently, so within a step.
     {L"pcd.pcd", false, "-resize 768x512!", "pcd:", nullptr, 45, nullptr, nullptr},

@@ -123,6 +123,32 @@ TEST_F(MetadataTest, PhotoKeepsCameraDatePlaceProfileAndResolution) {
     }
 }
 
+TEST_F(MetadataTest, BigTiffSaysWhatAClassicTiffSays) {
+    // Made by libtiff's tiffcp (camera tags, resolution, orientation) and by
+    // ImageMagick (XMP): BigTIFF files, as both tools tell.
+    MakePicture(At(L"classic.tif"), "-seed 3 -size 60x40 plasma:fractal -density 300 -units PixelsPerInch "
+                                    "-orient RightTop");
+    ASSERT_EQ(Host("exiftool -q -overwrite_original -Make=Qca -Model=Q1 -XMP-dc:Title=Hallo " +
+                   Unix(At(L"classic.tif"))).exitCode, 0u);
+    ASSERT_EQ(Host("tiffcp -8 " + Unix(At(L"classic.tif")) + " " + Unix(At(L"camera.tif"))).exitCode, 0u);
+    ASSERT_EQ(Host("exiftool -xmp -b " + Unix(At(L"classic.tif")) + " > " + Unix(At(L"packet.xmp"))).exitCode, 0u);
+    ASSERT_EQ(Host("convert " + Unix(At(L"classic.tif")) + " -profile " + Unix(At(L"packet.xmp")) + " TIFF64:" +
+                   Unix(At(L"packet.tif"))).exitCode, 0u);
+    for (const wchar_t* name : {L"camera.tif", L"packet.tif"})
+        ASSERT_EQ(Bytes(At(name)).substr(0, 4), std::string("II+\0", 4)) << Unix(At(name));
+    ASSERT_EQ(Convert({At(L"camera.tif"), At(L"packet.tif")}, "TOJPG").exitCode, 0u);
+    // Turned upright by the orientation, saying 1 (or nothing) afterwards.
+    EXPECT_EQ(Tags(At(L"camera.jpg"), "${Make}|${Model}"), (std::vector<std::string>{"Qca", "Q1"}));
+    EXPECT_NEAR(std::atof(Host("identify -units PixelsPerInch -format '%x' " + Unix(At(L"camera.jpg"))).out.c_str()),
+                300, 0.5);
+    for (const wchar_t* name : {L"camera.jpg", L"packet.jpg"}) {
+        EXPECT_EQ(Identify(At(name)), "JPEG 40x60") << Unix(At(name));
+        const std::string orientation = Tags(At(name), "${Orientation}")[0];
+        EXPECT_TRUE(orientation == "1" || orientation == "-") << orientation;
+    }
+    EXPECT_EQ(Tags(At(L"packet.jpg"), "${XMP-dc:Title}")[0], "Hallo");
+}
+
 TEST_F(MetadataTest, GifKeepsTransparencyAsOnePaletteEntry) {
     // A transparent GIF to GIF, and reduced by a preset that keeps GIF: seen
     // on magenta, the results look like the source, not like it on white.
@@ -287,6 +313,18 @@ TEST_F(MetadataTest, ProfilesMatchThePixelsTheyDescribe) {
         const double psnr = std::wstring(name).find(L".jpg") != std::wstring::npos ? 27.0 : 30.0;
         EXPECT_GE(Compare(At(L"cmyk-shown.png"), At(L"result-shown.png"), "PSNR"), psnr);
     }
+    // The same inks in a Photoshop file, through its own profile too; its
+    // Exif orientation (6: turned right) turns the result, which says 1.
+    MakePicture(At(L"ink.psd"), Unix(At(L"rgb.png")) + " -profile " + srgb_ + " -profile " + ghostscript +
+                                    "default_cmyk.icc");
+    ASSERT_EQ(Host("exiftool -q -overwrite_original -n -Orientation=6 " + Unix(At(L"ink.psd"))).exitCode, 0u);
+    ASSERT_EQ(Tags(At(L"ink.psd"), "${ColorSpaceData}|${Orientation}"), (std::vector<std::string>{"CMYK", "6"}));
+    ASSERT_EQ(Convert({At(L"ink.psd")}, "TOJPG").exitCode, 0u);
+    EXPECT_EQ(Identify(At(L"ink.jpg")), "JPEG 60x90");
+    const std::vector<std::string> ink = Tags(At(L"ink.jpg"), "${ColorSpaceData}|${Orientation}");
+    EXPECT_TRUE(ink[1] == "1" || ink[1] == "-") << "an orientation left over turned pixels: " << ink[1];
+    MakePicture(At(L"ink-shown.png"), Unix(At(L"ink.psd")) + " -profile " + srgb_ + " -rotate 90 -depth 8 -alpha off");
+    EXPECT_GE(Compare(At(L"ink-shown.png"), At(L"ink.jpg"), "PSNR"), 27.0);
 
     // Grey with a grey profile: converted through it, grey still, no profile.
     const std::wstring linear = At(L"linear-grey.icc");
@@ -314,8 +352,10 @@ TEST_F(MetadataTest, ProfilesMatchThePixelsTheyDescribe) {
     Shown(At(L"wide-grey (2).png"), At(L"wide-result-shown.png"));
     EXPECT_GE(Compare(At(L"wide-grey-shown.png"), At(L"wide-result-shown.png"), "PSNR"), 35.0);
 
-    // JP2's restricted label for a matrix profile; the general one for a
-    // profile of another device class.
+    // JP2's restricted label for a matrix profile. A profile a plain JP2
+    // file cannot label (here: of a printer) goes, its pixels made sRGB:
+    // OpenJPEG's and ImageMagick's readings of the result show the colours
+    // the source shows.
     MakePicture(At(L"wide.png"), Unix(At(L"rgb.png")) + " -profile " + proPhoto_);
     const std::string wideProfile = Bytes(At(L"icc\\usr\\share\\color\\icc\\colord\\ProPhotoRGB.icc"));
     ASSERT_GT(wideProfile.size(), 128u);
@@ -323,14 +363,23 @@ TEST_F(MetadataTest, ProfilesMatchThePixelsTheyDescribe) {
     printer.replace(12, 4, "prtr");
     ASSERT_TRUE(WriteNewFile(At(L"printer.icc"), printer));
     MakePicture(At(L"print.png"), Unix(At(L"rgb.png")) + " -profile " + Unix(At(L"printer.icc")));
+    Shown(At(L"print.png"), At(L"print-shown.png"));
+    ASSERT_LT(Compare(At(L"print-shown.png"), At(L"rgb.png"), "PSNR"), 30.0) << "the profile must matter";
     for (const bool matrix : {true, false}) {
         const std::wstring name = matrix ? L"wide" : L"print";
         ASSERT_EQ(Convert({At(name + L".png")}, "TOJPEG2000").exitCode, 0u);
         const std::string jp2 = Bytes(At(name + L".jp2"));
         const size_t colr = jp2.find("colr");
         ASSERT_NE(colr, std::string::npos);
-        EXPECT_EQ(jp2[colr + 4], matrix ? 2 : 3) << "the colour box's method";
-        const std::string& profile = matrix ? wideProfile : printer;
-        EXPECT_EQ(jp2.compare(colr + 7, profile.size(), profile), 0) << "the profile follows";
+        if (matrix) {
+            EXPECT_EQ(jp2[colr + 4], 2) << "the colour box's method";
+            EXPECT_EQ(jp2.compare(colr + 7, wideProfile.size(), wideProfile), 0) << "the profile follows";
+            continue;
+        }
+        EXPECT_EQ(jp2[colr + 4], 1) << "an enumerated colour space, no profile";
+        ASSERT_EQ(Host("opj_decompress -quiet -i " + Unix(At(L"print.jp2")) + " -o " + Unix(At(L"print-opj.png"))).exitCode, 0u);
+        EXPECT_GE(Compare(At(L"print-shown.png"), At(L"print-opj.png"), "PSNR"), 35.0) << "as OpenJPEG shows it";
+        MakePicture(At(L"print-im.png"), Unix(At(L"print.jp2")) + " -depth 8");
+        EXPECT_GE(Compare(At(L"print-shown.png"), At(L"print-im.png"), "PSNR"), 35.0) << "as ImageMagick shows it";
     }
 }

@@ -323,6 +323,33 @@ TEST_F(SafetyTest, ACrashingOrHangingCodecCostsOnlyItsPicture) {
     EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
 }
 
+// The test build caps each worker's memory as the job does on Windows
+// (tests/support/seams): pictures whose conversion fits convert side by
+// side; one whose conversion needs more than a worker may hold is tried
+// again alone and then skipped with its reason, and the run goes on.
+TEST_F(SafetyTest, TheJobsMemoryCapCostsOnlyThePictureBeyondIt) {
+    std::vector<std::wstring> list;
+    for (const wchar_t* name : {L"fits1.png", L"fits2.tif", L"fits3.jp2", L"fits4.png"}) {
+        MakePicture(At(name), "-seed 9 -size 900x700 plasma:fractal -depth 8" +
+                                  std::string(name[5] == 't' ? " -colorspace CMYK" : ""));
+        list.push_back(At(name));
+    }
+    // 9 megapixels: with its turned copy and the resampler's rows far more
+    // than the 96 MiB a worker may hold here.
+    MakePicture(At(L"beyond.png"), "-size 3000x3000 xc:teal");
+    list.insert(list.begin() + 2, At(L"beyond.png"));
+    WriteList(list);
+    const ProcessResult run = RunConverter({ListPath(), L"TOJPG"}, {{L"QUENNEL_TEST_WORKER_MEMORY", L"96"}});
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.err.find("4 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("beyond.png: Nicht genügend Arbeitsspeicher."), std::string::npos) << run.err;
+    for (const wchar_t* name : {L"fits1.jpg", L"fits2.jpg", L"fits3.jpg", L"fits4.jpg"})
+        EXPECT_EQ(Identify(At(name)), "JPEG 900x700") << Utf8FromWide(name);
+    EXPECT_FALSE(FileExists(At(L"beyond.jpg")));
+    EXPECT_TRUE(NoTemporaryLeft(Names(Dir())));
+}
+
 TEST_F(SafetyTest, KilledProcessesLeaveNoWorkerAndNoTemporaryFile) {
     MakePicture(At(L"p0.png"), "-seed 7 -size 1600x1200 plasma:fractal -depth 8");
     std::vector<std::wstring> list{At(L"p0.png")};

@@ -139,14 +139,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         GifBlocks::SetTransparent(gif, 0);
         Jp2Boxes::WithProfile(bytes, {1, 2, 3});
         Exif::ForResult(bytes, 3, 4, data[0] & 8);
-        // The bytes as a profile into a JP2 file: labelled restricted (2)
-        // exactly when the profile qualifies, read back from the box.
+        // The bytes as a profile into a JP2 file: carried, labelled
+        // restricted (2), exactly when the profile qualifies, read back from
+        // the box; refused otherwise.
         if (bytes.empty()) return 0;
         const std::vector<uint8_t> jp2 = Jp2Boxes::WithProfile(kJp2, bytes);
+        if (!IccProfile::QualifiesRestricted(bytes)) {
+            if (!jp2.empty()) Fail("JP2: a profile it may not label");
+            return 0;
+        }
         const size_t colr = 12 + 20 + 8 + 22;  // signature, file type, header box header, image header
         if (jp2.size() < colr + 11 + bytes.size() || std::memcmp(&jp2[colr + 4], "colr", 4) != 0)
             Fail("JP2: no colour box");
-        if (jp2[colr + 8] != (IccProfile::QualifiesRestricted(bytes) ? 2 : 3)) Fail("JP2: wrong method");
+        if (jp2[colr + 8] != 2) Fail("JP2: wrong method");
         if (!std::equal(bytes.begin(), bytes.end(), jp2.begin() + colr + 11)) Fail("JP2: profile differs");
     }
     return 0;

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/ExifOrientation.h"
 #include "converter/base/Geometry.h"
 #include "converter/run/ListText.h"
@@ -280,4 +281,31 @@ TEST(ExifOrientationTest, FindsTheTagInEitherByteOrderAndRefusesBrokenBlocks) {
     EXPECT_EQ(readTiff(loop), 8);
     EXPECT_EQ(readTiff(farDirectory), 1);
     EXPECT_EQ(readTiff("II+\0"), 1);  // BigTIFF: not read
+}
+
+// CMYK without a profile of its own: the fallback profile Little CMS uses
+// must give ImageMagick's and Pillow's formula (each colour what its ink and
+// the black leave), within a level, for 0-is-no-ink and inverted inks alike,
+// and leave the alpha bytes alone.
+TEST(ColourProfileTest, CmykWithoutAProfileGivesWhatTheInksLeaveOfWhite) {
+    ASSERT_FALSE(ColourProfile::FallbackCmyk().empty());
+    for (const bool inverted : {false, true}) {
+        const ColourProfile::CmykToSrgb inks({}, inverted);
+        ASSERT_TRUE(inks.Ok());
+        EXPECT_FALSE(inks.OwnProfile());
+        std::srand(11);
+        int worst = 0;
+        for (int i = 0; i < 20000; ++i) {
+            uint8_t ink[4], pixel[4] = {0, 0, 0, 77};
+            for (uint8_t& v : ink) v = static_cast<uint8_t>(i < 16 ? ((i >> (&v - ink)) & 1) * 255 : std::rand() & 255);
+            inks.Convert(ink, pixel, 1);
+            ASSERT_EQ(pixel[3], 77);
+            const auto amount = [&](int k) { return inverted ? 255 - ink[k] : ink[k]; };
+            for (int c = 0; c < 3; ++c) {
+                const int expected = ((255 - amount(c)) * (255 - amount(3)) + 127) / 255;
+                worst = std::max(worst, std::abs(expected - pixel[2 - c]));
+            }
+        }
+        EXPECT_LE(worst, 1) << (inverted ? "inverted" : "0 is no ink");
+    }
 }

@@ -13,8 +13,15 @@
 //    "crash=<name>;hang=<name>;crash-once=<name>". crash-once crashes the
 //    first worker that opens the picture and leaves "<name>.crashed" beside
 //    it as the proof; later workers read the picture as usual.
+// 3. QUENNEL_TEST_WORKER_MEMORY (MiB), read in the worker mode only: the
+//    job's memory cap per worker, enforced as Windows enforces it (Wine
+//    enforces none and reports none): every allocation of the program's C
+//    runtime (ours, libstdc++'s and the codecs') beyond the cap fails, and
+//    the job reports the cap as its process memory limit.
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cwchar>
 #include <string>
 
@@ -159,10 +166,86 @@ DWORD WINAPI CheckedGetLongPathNameW(LPCWSTR path, LPWSTR out, DWORD size) {
 }
 
 template <class Function>
-void Patch(const char* name, Function replacement) {
+void Patch(const char* name, Function replacement, const char* dll = "KERNEL32.dll") {
     // Kept for the life of the process: never restored.
-    auto* patch = new ImportPatch(GetModuleHandleW(nullptr), "KERNEL32.dll", name, reinterpret_cast<void*>(replacement));
+    auto* patch = new ImportPatch(GetModuleHandleW(nullptr), dll, name, reinterpret_cast<void*>(replacement));
     if (patch->Applied()) g_original<Function> = reinterpret_cast<Function>(patch->Original());
+}
+
+// 3. The memory cap. What the C runtime holds is counted by its own block
+// sizes (_msize), so a block freed counts out exactly what it counted in.
+uint64_t g_cap = 0;
+std::atomic<int64_t> g_held{0};
+using MallocType = void*(__cdecl*)(size_t);
+using CallocType = void*(__cdecl*)(size_t, size_t);
+using ReallocType = void*(__cdecl*)(void*, size_t);
+using FreeType = void(__cdecl*)(void*);
+using MsizeType = size_t(__cdecl*)(void*);
+MsizeType g_msize = nullptr;
+
+bool Take(uint64_t bytes) {
+    if (g_held.fetch_add(static_cast<int64_t>(bytes)) + static_cast<int64_t>(bytes) <= static_cast<int64_t>(g_cap))
+        return true;
+    g_held.fetch_sub(static_cast<int64_t>(bytes));
+    return false;
+}
+void __cdecl CappedFree(void* block) {
+    if (block) g_held.fetch_sub(static_cast<int64_t>(g_msize(block)));
+    g_original<FreeType>(block);
+}
+void* __cdecl CappedMalloc(size_t size) {
+    if (!Take(size)) return nullptr;
+    void* block = g_original<MallocType>(size);
+    g_held.fetch_add(block ? static_cast<int64_t>(g_msize(block)) - static_cast<int64_t>(size)
+                           : -static_cast<int64_t>(size));
+    return block;
+}
+void* __cdecl CappedCalloc(size_t count, size_t size) {
+    if (size != 0 && count > SIZE_MAX / size) return nullptr;
+    if (!Take(count * size)) return nullptr;
+    void* block = g_original<CallocType>(count, size);
+    g_held.fetch_add(block ? static_cast<int64_t>(g_msize(block)) - static_cast<int64_t>(count * size)
+                           : -static_cast<int64_t>(count * size));
+    return block;
+}
+void* __cdecl CappedRealloc(void* block, size_t size) {
+    const size_t was = block ? g_msize(block) : 0;
+    if (size > was && !Take(size - was)) return nullptr;
+    void* moved = g_original<ReallocType>(block, size);
+    if (size > was) g_held.fetch_sub(static_cast<int64_t>(size - was));
+    if (moved || size == 0) {
+        g_held.fetch_sub(static_cast<int64_t>(was));
+        if (moved) g_held.fetch_add(static_cast<int64_t>(g_msize(moved)));
+    }
+    return moved;
+}
+
+using QueryJobType = BOOL(WINAPI*)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
+BOOL WINAPI CappedQueryJob(HANDLE job, JOBOBJECTINFOCLASS kind, LPVOID info, DWORD size, LPDWORD returned) {
+    const BOOL ok = g_original<QueryJobType>(job, kind, info, size, returned);
+    if (kind == JobObjectExtendedLimitInformation && info && size >= sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION)) {
+        auto* limits = static_cast<JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
+        if (!ok) *limits = {};
+        limits->BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+        limits->ProcessMemoryLimit = static_cast<SIZE_T>(g_cap);
+        return TRUE;
+    }
+    return ok;
+}
+
+void CapMemory() {
+    wchar_t value[32];
+    const DWORD length = GetEnvironmentVariableW(L"QUENNEL_TEST_WORKER_MEMORY", value, 32);
+    if (length == 0 || length >= 32) return;
+    g_cap = std::wcstoull(value, nullptr, 10) << 20;
+    g_msize = reinterpret_cast<MsizeType>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "_msize")));
+    if (g_cap == 0 || !g_msize) return;
+    Patch("QueryInformationJobObject", &CappedQueryJob);
+    Patch("malloc", &CappedMalloc, "msvcrt.dll");
+    Patch("calloc", &CappedCalloc, "msvcrt.dll");
+    Patch("realloc", &CappedRealloc, "msvcrt.dll");
+    Patch("free", &CappedFree, "msvcrt.dll");
 }
 
 struct Install {
@@ -179,6 +262,7 @@ struct Install {
         Patch("DeleteFileW", &CheckedDeleteFileW);
         Patch("MoveFileExW", &CheckedMoveFileExW);
         Patch("GetLongPathNameW", &CheckedGetLongPathNameW);
+        if (g_worker) CapMemory();
     }
 } g_install;
 

@@ -1,4 +1,4 @@
-#include "converter/readers/TiffMemory.h"
+#include "converter/base/TiffMemory.h"
 
 #include <cstdio>
 #include <cstring>
