@@ -181,7 +181,17 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
                               heif_image_handle_get_chroma_bits_per_pixel(handle.get()));
     result = ByteSource::CheckSize(uint64_t(width), uint64_t(height), request);
     if (!result.Ok()) return result;
-    const uint64_t pixels = uint64_t(width) * uint64_t(height);
+    // libheif decodes the coded size (the "ispe" box) before it crops: a
+    // small crop of a huge picture costs the huge one. That size, too, must
+    // be within the cap, and its planes are what the decoder holds.
+    const int codedWidth = heif_image_handle_get_ispe_width(handle.get());
+    const int codedHeight = heif_image_handle_get_ispe_height(handle.get());
+    uint64_t pixels = uint64_t(width) * uint64_t(height);
+    if (codedWidth > 0 && codedHeight > 0) {
+        result = ByteSource::CheckSize(uint64_t(codedWidth), uint64_t(codedHeight), request);
+        if (!result.Ok()) return result;
+        pixels = std::max(pixels, uint64_t(codedWidth) * uint64_t(codedHeight));
+    }
     result = ByteSource::Admit(uint64_t(width), uint64_t(height), DecoderBytes(pixels, bits, alpha), request);
     if (!result.Ok()) return result;
 
