@@ -48,6 +48,14 @@ declare -A sha256=(
     # The PNG reader
     [libspng=0.7.3-3 libspng_0.7.3.orig.tar.gz]=a50cadbe808ffda1a7fab17d145f52a23b163f34b3eb3696c7ecb5a52340fc1d
     [libspng=0.7.3-3 libspng_0.7.3-3.debian.tar.xz]=d24b992ef0839350dda99083a0c62a0bb1e403800ba9e9dfcf57754ba297d187
+    # HEIF/HEIC and AVIF: libheif with libde265 (HEVC) and dav1d (AV1). The
+    # newest security versions' files are missing on the mirror; these are not.
+    [libheif=1.15.1-1+deb12u1 libheif_1.15.1.orig.tar.gz]=28d5a376fe7954d2d03453f983aaa0b7486f475c27c7806bda31df9102325556
+    [libheif=1.15.1-1+deb12u1 libheif_1.15.1-1+deb12u1.debian.tar.xz]=f3a042fce4231e8feddd032bf93b808a6db96614c20888b78d1042a15e378817
+    [libde265=1.0.11-1+deb12u2 libde265_1.0.11.orig.tar.gz]=2f8f12cabbdb15e53532b7c1eb964d4e15d444db1be802505e6ac97a25035bab
+    [libde265=1.0.11-1+deb12u2 libde265_1.0.11-1+deb12u2.debian.tar.xz]=81de2919da09690f2fb80383fcc68cda397bfed878a010061627f7794e278f4b
+    [dav1d=1.0.0-2+deb12u1 dav1d_1.0.0.orig.tar.xz]=51737db7e4897e599684f873a4725176dd3c779e639411d7c4fce134bb5ebb82
+    [dav1d=1.0.0-2+deb12u1 dav1d_1.0.0-2+deb12u1.debian.tar.xz]=ae53e2bda2a18275cc66570194fced9b9681df2b3b8e041586a26a59d69a727e
 )
 files=()
 for key in "${!sha256[@]}"; do

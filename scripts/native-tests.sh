@@ -49,11 +49,14 @@ have_pkg python3-pil || need+=(python3-pil)
 # The PNG and TIFF readers and the TIFF writer: libspng, libtiff.
 have_pkg libspng-dev || need+=(libspng-dev)
 have_pkg libtiff-dev || need+=(libtiff-dev)
+# The HEIF reader: libheif.
+have_pkg libheif-dev || need+=(libheif-dev)
 if [ "${NATIVE_32:-1}" != 0 ]; then
     have_pkg g++-multilib || need+=(gcc-multilib g++-multilib)
     for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev libgif-dev libwebp-dev; do
         have_pkg "$p:i386" || need+=("$p:i386")
     done
+    have_pkg libheif-dev:i386 || need+=(libheif-dev:i386)
 fi
 if [ ${#need[@]} -gt 0 ]; then
     SUDO=""

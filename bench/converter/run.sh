@@ -26,14 +26,15 @@
 #                   series, alternating with this one, and the ratio
 #   --exe EXE       the transform.exe to time instead of the build's own
 #                   (which is then not built)
-#   --tasks LIST    which of png, jpg, rs (the 800x600 preset) to run (default all)
+#   --tasks LIST    which of png, jpg, rs (the 800x600 preset), heic (12-megapixel
+#                   HEIC photos to JPEG against vips copy) to run (default all)
 #   --single N      runs of one picture to take the median of (default 5; 0: none)
 #
 # The pictures are made once below build/bench-converter/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
-ARCH=x86_64 PHOTOS="8 32" MP=12 SINGLE=5 SCALE="10 100 1000" TASKS="png jpg rs" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
+ARCH=x86_64 PHOTOS="8 32" MP=12 SINGLE=5 SCALE="10 100 1000" TASKS="png jpg rs heic" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) ARCH="$2"; shift 2 ;;
@@ -49,7 +50,7 @@ while [ $# -gt 0 ]; do
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
-scripts/setup.sh imagemagick time libvips-tools
+scripts/setup.sh imagemagick time libvips-tools libheif-examples
 [ -n "$OWN_EXE" ] || QUENNEL_ARCHS="$ARCH" scripts/build.sh >/dev/null
 source scripts/wine-prefix.sh
 trap wine_prefix_stop EXIT
@@ -73,7 +74,9 @@ make_set() {
 }
 
 # A fresh copy of the set's sources in "$2" (results of earlier runs gone).
-stage() { rm -rf "$2"; mkdir -p "$2"; cp "$1"/photo*.jpg "$2/"; }
+# The sources are JPEGs but for the HEIC run (SOURCE_EXT=heic).
+SOURCE_EXT=jpg
+stage() { rm -rf "$2"; mkdir -p "$2"; cp "$1"/photo*."$SOURCE_EXT" "$2/"; }
 
 # Prints "seconds peak-KiB cpu-seconds" of the command; the peak is that of
 # its largest process (ImageMagick runs one a core at a time), the CPU time
@@ -117,7 +120,7 @@ ours() {  # dir token [exe]
     local folder f
     folder="$(winepath -w "$1")"
     : > "$list"
-    for f in "$1"/photo*.jpg; do printf '%s\\%s\r\n' "$folder" "${f##*/}" >> "$list"; done
+    for f in "$1"/photo*."$SOURCE_EXT"; do printf '%s\\%s\r\n' "$folder" "${f##*/}" >> "$list"; done
     local listArg
     listArg="$(winepath -w "$list")"
     echo 0 > "$WORK/peak.txt"
@@ -162,7 +165,7 @@ peer() {  # dir peer kind
         vips:rs) each='vipsthumbnail "$1" -s 800x600 -o "%s-p.jpg[Q=90]"' ;;
         *) echo "- 0 0"; return ;;
     esac
-    VIPS_CONCURRENCY=1 measure sh -c "ls '$1'/photo*.jpg | xargs -P $CORES -I{} sh -c '$each' _ {}"
+    VIPS_CONCURRENCY=1 measure sh -c "ls '$1'/photo*.$SOURCE_EXT | xargs -P $CORES -I{} sh -c '$each' _ {}"
 }
 
 pngbytes() { cat "$1"/*.png 2>/dev/null | wc -c || true; }
@@ -220,6 +223,33 @@ for photos in $PHOTOS; do
 done
 rm -rf "$WORK/run"
 echo
+if [[ " $TASKS " == *" heic "* ]]; then
+    # Phone photos: HEIC (HEVC, heif-enc with x265 at quality 90) to JPEG
+    # against vips copy of the same files, which reads them through the
+    # host's libheif 1.15.1 too. One photo encoded once, copied.
+    photos=${PHOTOS%% *}
+    SET="$WORK/heic-$photos-$W"
+    if [ ! -f "$SET/.complete" ]; then
+        rm -rf "$SET"; mkdir -p "$SET"
+        convert -seed 1 -size "${W}x${H}" plasma:fractal -blur 0x1.5 "$SET/base.png"
+        heif-enc -q 90 -o "$SET/base.heic" "$SET/base.png" >/dev/null
+        for ((i = 0; i < photos; i++)); do cp "$SET/base.heic" "$SET/photo$(printf %04d "$i").heic"; done
+        rm -f "$SET"/base.*
+        touch "$SET/.complete"
+    fi
+    SOURCE_EXT=heic
+    echo "$photos photos of ${W}x${H} (HEIC) to JPEG"
+    printf '%-8s %8s %8s %10s %9s %9s\n' task ours_s vips_s ours/vips ours_MiB vips_MiB
+    stage "$SET" "$WORK/run"; read -r ot om oc < <(ours "$WORK/run" TOJPG)
+    converted=$(ls "$WORK/run"/*.jpg 2>/dev/null | wc -l)
+    stage "$SET" "$WORK/run"; read -r vt vm vc < <(peer "$WORK/run" vips jpg)
+    awk -v ot="$ot" -v vt="$vt" -v om="$om" -v vm="$vm" 'BEGIN{
+        printf "%-8s %8.2f %8.2f %10.2f %9.0f %9.0f\n", "heic", ot, vt, ot / vt, om / 1024, vm / 1024}'
+    echo "  ours converted $converted of $photos"
+    SOURCE_EXT=jpg
+    rm -rf "$WORK/run"
+    echo
+fi
 fi
 
 if [ "$SINGLE" -gt 0 ]; then

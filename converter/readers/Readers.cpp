@@ -15,6 +15,7 @@
 #include "converter/readers/G3Fax.h"
 #include "converter/readers/Gif.h"
 #include "converter/readers/HaloCut.h"
+#include "converter/readers/Heif.h"
 #include "converter/readers/IcoCur.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Jpeg2000.h"
@@ -230,9 +231,11 @@ const Row kReaders[] = {
     {L"Fax", L".fax .g3f", nullptr, Bytes<G3Fax::Read>, true, nullptr},
     {L"Fax", L".g3n", nullptr, Bytes<G3Fax::ReadNormal>, true, nullptr},
     {L"WebP", L".webp", Webp::IsWebp, Bytes<Webp::Read>, true, nullptr},
+    // HEIC and AVIF, told apart by libheif from the file's brands; no writer of ours.
+    {L"HEIF", L".heic .heif .hif .avif", Heif::IsHeif, Bytes<Heif::Read>, true, nullptr},
 };
 
-// Whatever else the platform decodes: HEIC, JPEG XR, camera raw ...
+// Whatever else the platform decodes: JPEG XR, camera raw ...
 const Row kInstalledCodecs = {L"Windows", L"", nullptr, ReadWithInstalledCodecs, false, nullptr};
 
 // Whether `extension` is one of the space-separated `list`.
