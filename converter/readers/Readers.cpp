@@ -18,6 +18,7 @@
 #include "converter/readers/IcoCur.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Jpeg2000.h"
+#include "converter/readers/Jxl.h"
 #include "converter/readers/Metafile.h"
 #include "converter/readers/Netpbm.h"
 #include "converter/readers/Pcx.h"
@@ -241,6 +242,7 @@ const Row kReaders[] = {
     {L"Fax", L".fax .g3f", nullptr, Bytes<G3Fax::Read>, true, nullptr},
     {L"Fax", L".g3n", nullptr, Bytes<G3Fax::ReadNormal>, true, nullptr},
     {L"WebP", L".webp", Webp::IsWebp, Bytes<Webp::Read>, true, nullptr},
+    {L"JPEG XL", L".jxl", Jxl::IsJxl, Bytes<Jxl::Read>, true, nullptr},
 };
 
 // Whatever else the platform decodes: HEIC, JPEG XR, camera raw ...
