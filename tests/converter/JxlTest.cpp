@@ -60,10 +60,11 @@ TEST_F(JxlTest, TurnedPhotoIsTurnedOnceAndItsExifSaysSo) {
         EXPECT_EQ(Identify(result), orientation >= 5 ? "JPEG 43x61" : "JPEG 61x43");
         const ProcessResult tags = Host("exiftool -s3 -n -Orientation -Make -XMP-dc:Title " + Unix(result));
         EXPECT_EQ(tags.out, "1\nQuennel\nQuennel\n") << tags.err;
-        // The pixels as djxl turns them: the same picture, once more a JPEG.
+        // The pixels as djxl turns them: the same picture, once more a JPEG
+        // (about 30 dB on this noisy plasma; turned otherwise, some 10).
         const std::wstring reference = At(L"reference" + std::to_wstring(orientation) + L".png");
         ASSERT_EQ(Host("djxl " + Unix(sources[orientation - 1]) + " " + Unix(reference)).exitCode, 0u);
-        EXPECT_GT(Compare(result, reference, "PSNR"), 30);
+        EXPECT_GT(Compare(result, reference, "PSNR"), 25);
     }
 }
 
