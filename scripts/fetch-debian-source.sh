@@ -56,6 +56,18 @@ declare -A sha256=(
     [libde265=1.0.11-1+deb12u2 libde265_1.0.11-1+deb12u2.debian.tar.xz]=81de2919da09690f2fb80383fcc68cda397bfed878a010061627f7794e278f4b
     [dav1d=1.0.0-2+deb12u1 dav1d_1.0.0.orig.tar.xz]=51737db7e4897e599684f873a4725176dd3c779e639411d7c4fce134bb5ebb82
     [dav1d=1.0.0-2+deb12u1 dav1d_1.0.0-2+deb12u1.debian.tar.xz]=ae53e2bda2a18275cc66570194fced9b9681df2b3b8e041586a26a59d69a727e
+    # The JPEG XL reader: libjxl's decoder on highway (SIMD) and brotli (boxes).
+    # brotli 1.0.9-2+deb12u1's files are not on the mirror; its fix concerns
+    # the Python binding's decompression, not the C decoder built here.
+    [jpeg-xl=0.7.0-10+deb12u1 jpeg-xl_0.7.0.orig.tar.gz]=3114bba1fabb36f6f4adc2632717209aa6f84077bc4e93b420e0d63fa0455c5e
+    [jpeg-xl=0.7.0-10+deb12u1 jpeg-xl_0.7.0-10+deb12u1.debian.tar.xz]=146c624d9e6909a5d0779427157a4928e727d9aa422811d433c2081699b0cac5
+    [highway=1.0.3-3+deb12u1 highway_1.0.3.orig.tar.gz]=566fc77315878473d9a6bd815f7de78c73734acdcb745c3dde8579560ac5440e
+    [highway=1.0.3-3+deb12u1 highway_1.0.3-3+deb12u1.debian.tar.xz]=798af33a087d0e7877ebecc5eb9d87ea92eefd4ca1d059db4db7583711871f40
+    [brotli=1.0.9-2 brotli_1.0.9.orig.tar.gz]=f9e8d81d0405ba66d181529af42a3354f838c939095ff99930da6aa9cdf6fe46
+    [brotli=1.0.9-2 brotli_1.0.9-2.debian.tar.xz]=ab81b1db852c8d01e0fa5b0b650bb486f32a232b35336828423af50af6fecca0
+    # Not linked in: its JPEG XL test pictures judge the JPEG XL reader (tests/converter/jxlpictures.py).
+    [kimageformats=5.103.0-2 kimageformats_5.103.0.orig.tar.xz]=dd7dc417aacc9dfe74745e4dfd9750129051c36502fa1cd18b92c4035d721e7e
+    [kimageformats=5.103.0-2 kimageformats_5.103.0-2.debian.tar.xz]=41e56364054e7ce2346a6ee20c900a048807a5c76537c2241e985daa52bd193f
 )
 files=()
 for key in "${!sha256[@]}"; do

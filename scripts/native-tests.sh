@@ -42,6 +42,8 @@ have_pkg libdeflate-dev || need+=(libdeflate-dev)
 have_pkg libpng-dev || need+=(libpng-dev)
 have_pkg libgif-dev || need+=(libgif-dev)
 have_pkg libwebp-dev || need+=(libwebp-dev)
+# The JPEG XL reader: the host's libjxl (the Debian version the Windows build compiles).
+have_pkg libjxl-dev || need+=(libjxl-dev)
 # Little CMS for the Photoshop reader's Lab documents (the Debian version the
 # Windows build compiles); Pillow judges the readers beside ImageMagick.
 have_pkg liblcms2-dev || need+=(liblcms2-dev)
@@ -53,7 +55,7 @@ have_pkg libtiff-dev || need+=(libtiff-dev)
 have_pkg libheif-dev || need+=(libheif-dev)
 if [ "${NATIVE_32:-1}" != 0 ]; then
     have_pkg g++-multilib || need+=(gcc-multilib g++-multilib)
-    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev libgif-dev libwebp-dev; do
+    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev libgif-dev libwebp-dev libjxl-dev; do
         have_pkg "$p:i386" || need+=("$p:i386")
     done
     have_pkg libheif-dev:i386 || need+=(libheif-dev:i386)
@@ -132,6 +134,6 @@ run_pass() {
 run_pass "$build" "" "$seconds" "."
 if [ "${NATIVE_32:-1}" != 0 ]; then
     echo
-    run_pass "${build}32" "-m32" "$(( (seconds + 1) / 2 ))" "readers|resample|metadata|codecs"
+    run_pass "${build}32" "-m32" "$(( (seconds + 1) / 2 ))" "readers|resample|metadata|codecs|jxl"
 fi
 finish

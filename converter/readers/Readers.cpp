@@ -19,6 +19,7 @@
 #include "converter/readers/IcoCur.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Jpeg2000.h"
+#include "converter/readers/Jxl.h"
 #include "converter/readers/Metafile.h"
 #include "converter/readers/Netpbm.h"
 #include "converter/readers/Pcx.h"
@@ -233,6 +234,7 @@ const Row kReaders[] = {
     {L"WebP", L".webp", Webp::IsWebp, Bytes<Webp::Read>, true, nullptr},
     // HEIC and AVIF, told apart by libheif from the file's brands; no writer of ours.
     {L"HEIF", L".heic .heif .hif .avif", Heif::IsHeif, Bytes<Heif::Read>, true, nullptr},
+    {L"JPEG XL", L".jxl", Jxl::IsJxl, Bytes<Jxl::Read>, true, nullptr},
 };
 
 // Whatever else the platform decodes: JPEG XR, camera raw ...
