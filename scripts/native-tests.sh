@@ -42,6 +42,7 @@ have_pkg libdeflate-dev || need+=(libdeflate-dev)
 have_pkg libpng-dev || need+=(libpng-dev)
 have_pkg libgif-dev || need+=(libgif-dev)
 have_pkg libwebp-dev || need+=(libwebp-dev)
+have_pkg libraw-dev || need+=(libraw-dev)
 # Little CMS for the Photoshop reader's Lab documents (the Debian version the
 # Windows build compiles); Pillow judges the readers beside ImageMagick.
 have_pkg liblcms2-dev || need+=(liblcms2-dev)
@@ -51,7 +52,7 @@ have_pkg libspng-dev || need+=(libspng-dev)
 have_pkg libtiff-dev || need+=(libtiff-dev)
 if [ "${NATIVE_32:-1}" != 0 ]; then
     have_pkg g++-multilib || need+=(gcc-multilib g++-multilib)
-    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev libgif-dev libwebp-dev; do
+    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev libgif-dev libwebp-dev libraw-dev; do
         have_pkg "$p:i386" || need+=("$p:i386")
     done
 fi
