@@ -32,3 +32,24 @@ endforeach()
 codec_library(quennel_webpdec ${LIBWEBP_SOURCES})
 target_include_directories(quennel_webpdec SYSTEM PUBLIC ${LIBWEBP_SOURCE}/src)
 target_include_directories(quennel_webpdec PRIVATE ${LIBWEBP_SOURCE})
+
+# libwebp's encoder for the wizard's WebP results (libwebp's own files for
+# it as its makefile lists them, with the sharp RGB-to-YUV conversion its
+# picture import links), on the decoder's shared parts above.
+set(LIBWEBP_ENC_DSP cost cost_sse2 enc enc_sse2 enc_sse41 lossless_enc lossless_enc_sse2 lossless_enc_sse41
+  ssim ssim_sse2)
+set(LIBWEBP_ENC_UTILS bit_writer_utils huffman_encode_utils quant_levels_utils)
+file(GLOB LIBWEBP_ENC_SOURCES ${LIBWEBP_SOURCE}/src/enc/*.c)
+foreach(name ${LIBWEBP_ENC_DSP})
+  list(APPEND LIBWEBP_ENC_SOURCES ${LIBWEBP_SOURCE}/src/dsp/${name}.c)
+endforeach()
+foreach(name ${LIBWEBP_ENC_UTILS})
+  list(APPEND LIBWEBP_ENC_SOURCES ${LIBWEBP_SOURCE}/src/utils/${name}.c)
+endforeach()
+foreach(name sharpyuv sharpyuv_csp sharpyuv_dsp sharpyuv_gamma sharpyuv_sse2)
+  list(APPEND LIBWEBP_ENC_SOURCES ${LIBWEBP_SOURCE}/sharpyuv/${name}.c)
+endforeach()
+codec_library(quennel_webpenc ${LIBWEBP_ENC_SOURCES})
+target_include_directories(quennel_webpenc SYSTEM PUBLIC ${LIBWEBP_SOURCE}/src)
+target_include_directories(quennel_webpenc PRIVATE ${LIBWEBP_SOURCE})
+target_link_libraries(quennel_webpenc PUBLIC quennel_webpdec)

@@ -38,6 +38,9 @@ declare -A sha256=(
     [giflib=5.2.1-2.5+deb12u1 giflib_5.2.1-2.5+deb12u1.debian.tar.xz]=efa4369de943f7918c2b0b049a125268937ab12039ea6ed01d34ab2125def0df
     [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4.orig.tar.gz]=7bf5a8a28cc69bcfa8cb214f2c3095703c6b73ac5fba4d5480c205331d9494df
     [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4-0.2+deb12u1.debian.tar.xz]=69cdba4dfe2e1b34d55fa80c1b29c31cacd40dd183812d6bcca7e508a2f7afcd
+    # Camera raw
+    [libraw=0.20.2-2.1+deb12u1 libraw_0.20.2.orig.tar.gz]=02df7d403b34602b769bb38e5bf7d4258e075eeefbe980b6832e6e1491989d60
+    [libraw=0.20.2-2.1+deb12u1 libraw_0.20.2-2.1+deb12u1.debian.tar.xz]=10832bae2ba5e786062ca6851b27832d47319301d7b9fe2eed01b7520e6e5381
     # Not linked in: their test pictures are the picture corpus (tests/corpus).
     [libpng1.6=1.6.39-2+deb12u5 libpng1.6_1.6.39.orig.tar.gz]=a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441
     [libpng1.6=1.6.39-2+deb12u5 libpng1.6_1.6.39-2+deb12u5.debian.tar.xz]=ab14906eda9fddf14cbb1e589b9ba7439c22e233dc3c5e3cf9356c9625565a82

@@ -44,6 +44,7 @@ have_pkg libgif-dev || need+=(libgif-dev)
 have_pkg libwebp-dev || need+=(libwebp-dev)
 # The JPEG XL reader: the host's libjxl (the Debian version the Windows build compiles).
 have_pkg libjxl-dev || need+=(libjxl-dev)
+have_pkg libraw-dev || need+=(libraw-dev)
 # Little CMS for the Photoshop reader's Lab documents (the Debian version the
 # Windows build compiles); Pillow judges the readers beside ImageMagick.
 have_pkg liblcms2-dev || need+=(liblcms2-dev)
@@ -55,7 +56,7 @@ have_pkg libtiff-dev || need+=(libtiff-dev)
 have_pkg libheif-dev || need+=(libheif-dev)
 if [ "${NATIVE_32:-1}" != 0 ]; then
     have_pkg g++-multilib || need+=(gcc-multilib g++-multilib)
-    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev libgif-dev libwebp-dev libjxl-dev; do
+    for p in libjpeg62-turbo-dev libdeflate-dev libpng-dev zlib1g-dev libopenjp2-7-dev liblcms2-dev libspng-dev libtiff-dev libgif-dev libwebp-dev libjxl-dev libraw-dev; do
         have_pkg "$p:i386" || need+=("$p:i386")
     done
     have_pkg libheif-dev:i386 || need+=(libheif-dev:i386)

@@ -27,6 +27,9 @@ const std::vector<FormatInfo> kFormats = {
     {"TOWBMP", L".wbmp", L"WBMP", false, FormatEncoders::ToWbmp},
     {"TOPS", L".ps", L"PostScript", false, FormatEncoders::ToPostScript},
     {"TOPDF", L".pdf", L"PDF", false, FormatEncoders::ToPdf},
+    // Offered by the wizard only: the menu's entries are the fourteen above.
+    {"TOWEBP", L".webp", L"WebP", true, FormatEncoders::ToWebp},
+    {"TOWEBPLOSSLESS", L".webp", L"WebP verlustfrei", true, FormatEncoders::ToWebpLossless},
 };
 
 }  // namespace
@@ -54,7 +57,8 @@ const FormatInfo* ByContainer(const GUID& container) {
 
 bool KeepsProfile(const FormatInfo& format, const std::vector<uint8_t>& icc) {
     if (format.token == "TOJPEG2000") return IccProfile::QualifiesRestricted(icc);
-    return format.token == "TOJPG" || format.token == "TOTIFF" || format.token == "TOPNG";
+    return format.token == "TOJPG" || format.token == "TOTIFF" || format.token == "TOPNG" ||
+           format.token == "TOWEBP" || format.token == "TOWEBPLOSSLESS";
 }
 
 }  // namespace Formats

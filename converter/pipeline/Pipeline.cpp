@@ -83,6 +83,12 @@ private:
     PixelSize tooLarge_;
 };
 
+// The kind of a source kept "in its own format" that was written as
+// another, because we write none of its own (empty: none such).
+struct Substitute {
+    std::wstring from, to;
+};
+
 // The writable format of the source's own kind; nullptr when we write none.
 const FormatInfo* SameFormat(const Readers::Picture& picture) {
     const FormatInfo* same = picture.sameToken ? Formats::ByToken(picture.sameToken)
@@ -93,6 +99,7 @@ const FormatInfo* SameFormat(const Readers::Picture& picture) {
 Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
     std::vector<uint8_t> bytes;
     const FormatInfo* format = job.format;
+    Substitute substitute;
     {
         Admission admission(job, admit);
         ReadRequest request;
@@ -108,10 +115,16 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         if (!reason.empty()) return Failed(reason);
 
         if (!format) format = SameFormat(picture);
-        if (!format) format = Formats::ByToken("TOPNG");
+        Image image = std::move(picture.decoded.image);
+        if (!format) {
+            // A kind we do not write (HEIC, raw, TGA ...) kept "in its own
+            // format" becomes JPEG, or PNG where it is transparent, and the
+            // report says so.
+            format = Formats::ByToken(Pixels::HasTransparency(image) ? "TOPNG" : "TOJPG");
+            if (format && picture.kind) substitute = {picture.kind, format->name};
+        }
         if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
 
-        Image image = std::move(picture.decoded.image);
         if (!admission.Asked() && !admission({image.width, image.height}, 0)) {
             if (admission.TooLarge().width != 0) return Failed(TooLargeResult(admission.TooLarge()));
             return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
@@ -153,6 +166,8 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
     const HRESULT hr = Placement::Place(target, bytes, outcome.result);
     if (FAILED(hr)) return Failed(Texts::ReasonForResult(hr));
     outcome.converted = true;
+    outcome.substituteFrom = substitute.from;
+    outcome.substituteTo = substitute.to;
     return outcome;
 }
 

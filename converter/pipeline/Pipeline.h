@@ -34,6 +34,10 @@ struct Outcome {
     bool started = false;  // false: not reached before a cancel
     std::wstring result;   // the result's full path when converted
     std::wstring reason;   // German, when not converted
+    // Kept "in its own format", which we do not write: the source's kind
+    // and the format written instead (L"Kamera-Rohdaten", L"JPEG"); empty
+    // otherwise.
+    std::wstring substituteFrom, substituteTo;
 };
 
 // Asked once a picture's stored size is known, before the memory for

@@ -30,6 +30,7 @@
 #include "converter/readers/PaintShopPro.h"
 #include "converter/readers/PhotoCd.h"
 #include "converter/readers/Psd.h"
+#include "converter/readers/Raw.h"
 #include "converter/readers/Webp.h"
 #include "converter/readers/Wic.h"
 
@@ -208,6 +209,11 @@ const Row kReaders[] = {
     {L"JPEG", L".jpg .jpeg .jpe", IsJpeg, Bytes<Jpeg::Read>, true, "TOJPG"},
     {L"PNG", L".png", IsPng, Bytes<Png::Read>, true, "TOPNG"},
     {L"GIF", L".gif", IsGif, Bytes<Gif::Read>, true, "TOGIF"},
+    // Camera raw before TIFF: most raws start as a TIFF whose first
+    // directory is the camera's small preview. Raws that say so in their
+    // first bytes are taken under any name; a raw extension is decided here
+    // whatever the bytes (ExtensionFirst).
+    {L"Kamera-Rohdaten", Raw::Extensions, Raw::IsRaw, Bytes<Raw::Read>, true, nullptr},
     {L"TIFF", L".tif .tiff", IsTiff, Bytes<Tiff::Read>, true, "TOTIFF"},
     // A bare DIB (no "BM") is taken by its extension; the reader judges its header.
     {L"BMP", L".bmp .dib .rle", IsBmp, ReadBitmap, true, "TOBMP"},
@@ -237,7 +243,18 @@ const Row kReaders[] = {
     {L"JPEG XL", L".jxl", Jxl::IsJxl, Bytes<Jxl::Read>, true, nullptr},
 };
 
-// Whatever else the platform decodes: JPEG XR, camera raw ...
+// Camera raw: its extensions go to the raw reader first, and never on to
+// the TIFF reader, which would take the raw's preview for its picture. A
+// file of another kind under a raw's name (a JPEG) is still read as one.
+const Row& RawRow() {
+    for (const Row& row : kReaders)
+        if (row.extensions == Raw::Extensions) return row;
+    return kReaders[0];
+}
+bool ExtensionFirst(const Row& row) { return row.extensions == Raw::Extensions; }
+bool IsTiffRow(const Row& row) { return row.magic == IsTiff; }
+
+// Whatever else the platform decodes: JPEG XR, ...
 const Row kInstalledCodecs = {L"Windows", L"", nullptr, ReadWithInstalledCodecs, false, nullptr};
 
 // Whether `extension` is one of the space-separated `list`.
@@ -355,8 +372,15 @@ std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const
             if (taken == row) return;
         order.push_back(row);
     };
+    bool rawName = false;
     for (const Row& row : kReaders)
-        if (row.magic && row.magic(file.Bytes().data(), file.Bytes().size())) add(&row);
+        if (ExtensionFirst(row) && Listed(row.extensions, extension)) {
+            add(&row);
+            rawName = true;
+        }
+    for (const Row& row : kReaders)
+        if (row.magic && row.magic(file.Bytes().data(), file.Bytes().size()) && !(rawName && IsTiffRow(row)))
+            add(&row);
     for (const Row& row : kReaders)
         if (Listed(row.extensions, extension)) add(&row);
     if (!ClaimedByOwnReader(extension)) add(&kInstalledCodecs);
@@ -393,6 +417,7 @@ std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const
         picture.container = input.container;
         return {};
     }
+    if (rawName) return Texts::ReasonForRead(ReadStatus::Unsupported, RawRow().name);
     return Texts::ReasonForRead(ReadStatus::NotThisFormat, nullptr);
 }
 

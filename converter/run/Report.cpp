@@ -20,6 +20,15 @@ void WriteError(const std::wstring& text) {
     WriteFile(error, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
+void AddSubstitute(Summary& summary, const Pipeline::Outcome& outcome) {
+    for (Summary::Substituted& kind : summary.substituted)
+        if (kind.from == outcome.substituteFrom && kind.to == outcome.substituteTo) {
+            ++kind.count;
+            return;
+        }
+    summary.substituted.push_back({outcome.substituteFrom, outcome.substituteTo, 1});
+}
+
 }  // namespace
 
 Summary Summarize(const Sources::Collected& collected, const std::vector<Pipeline::Outcome>& outcomes,
@@ -32,6 +41,7 @@ Summary Summarize(const Sources::Collected& collected, const std::vector<Pipelin
         if (outcome.converted) {
             ++summary.converted;
             summary.results.push_back(outcome.result);
+            if (!outcome.substituteTo.empty()) AddSubstitute(summary, outcome);
         } else if (!outcome.started) {
             ++summary.notReached;
         } else {
@@ -45,6 +55,11 @@ Summary Summarize(const Sources::Collected& collected, const std::vector<Pipelin
 std::wstring Text(const Summary& summary, size_t maxProblems) {
     std::wstring text = std::to_wstring(summary.converted) +
                         (summary.converted == 1 ? L" Datei wurde umgewandelt." : L" Dateien wurden umgewandelt.");
+    // "2 Dateien (Kamera-Rohdaten) wurden als JPEG gespeichert: ..."
+    for (const Summary::Substituted& kind : summary.substituted)
+        text += L"\n" + std::to_wstring(kind.count) + (kind.count == 1 ? L" Datei (" : L" Dateien (") + kind.from +
+                (kind.count == 1 ? L") wurde als " : L") wurden als ") + kind.to +
+                L" gespeichert: ihr eigenes Format kann nicht geschrieben werden.";
     if (summary.skipped)
         text += L"\n" + std::to_wstring(summary.skipped) +
                 (summary.skipped == 1 ? L" Datei wurde \u00fcbersprungen:" : L" Dateien wurden \u00fcbersprungen:");

@@ -19,6 +19,13 @@ struct Summary {
     bool cancelled = false;
     std::vector<std::wstring> results;  // full paths
     std::vector<Sources::Problem> problems;
+    // Kept "in their own format", which we do not write: how many of each
+    // kind were written as which format instead, in the order first met.
+    struct Substituted {
+        std::wstring from, to;
+        size_t count = 0;
+    };
+    std::vector<Substituted> substituted;
 };
 
 Summary Summarize(const Sources::Collected& collected, const std::vector<Pipeline::Outcome>& outcomes,

@@ -113,6 +113,8 @@ std::vector<uint8_t> Encode(const DoneMessage& done) {
         .Number(done.outOfMemory ? 1 : 0)
         .Text(done.result)
         .Text(done.reason)
+        .Text(done.substituteFrom)
+        .Text(done.substituteTo)
         .Done();
 }
 
@@ -155,6 +157,8 @@ bool Decode(const std::vector<uint8_t>& body, DoneMessage& done) {
         .Flag(done.outOfMemory)
         .Text(done.result)
         .Text(done.reason)
+        .Text(done.substituteFrom)
+        .Text(done.substituteTo)
         .End();
 }
 

@@ -45,6 +45,7 @@ struct DoneMessage {
     bool outOfMemory = false;  // worth trying again with the memory of all workers
     std::wstring result;       // full path when converted
     std::wstring reason;       // German, when not
+    std::wstring substituteFrom, substituteTo;  // Pipeline::Outcome's
 };
 
 // No message the two sides exchange comes near this; a larger length is a

@@ -158,6 +158,8 @@ int Serve(HANDLE pipe) {
             done.outOfMemory = !outcome.converted && outcome.reason == Texts::ReasonForError(ERROR_OUTOFMEMORY);
             done.result = outcome.result;
             done.reason = outcome.reason;
+            done.substituteFrom = outcome.substituteFrom;
+            done.substituteTo = outcome.substituteTo;
             if (!WriteAll(pipe, Protocol::Encode(done))) break;
         }
     }
@@ -425,6 +427,8 @@ public:
                 outcome.started = done.started;
                 outcome.result = done.result;
                 outcome.reason = done.reason;
+                outcome.substituteFrom = done.substituteFrom;
+                outcome.substituteTo = done.substituteTo;
                 outOfMemory = done.outOfMemory;
                 answered = true;
             } else {

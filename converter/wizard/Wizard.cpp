@@ -71,10 +71,11 @@ std::wstring SelectionText(const std::vector<std::string>& lines) {
     return text + L".";
 }
 
-// The writers that store their pixels as JPEG use the quality; keeping the
-// format may keep JPEG.
+// The writers that store their pixels as JPEG use the quality, and so does
+// lossy WebP; keeping the format may keep JPEG.
 bool UsesQuality(const FormatInfo* format) {
-    return !format || format->token == "TOJPG" || format->token == "TOPS" || format->token == "TOPDF";
+    return !format || format->token == "TOJPG" || format->token == "TOPS" || format->token == "TOPDF" ||
+           format->token == "TOWEBP";
 }
 
 const FormatInfo* FormatAt(LRESULT data) {

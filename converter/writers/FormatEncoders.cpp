@@ -21,6 +21,7 @@
 #include "converter/writers/Rle8.h"
 #include "converter/writers/Tiff.h"
 #include "converter/writers/Wbmp.h"
+#include "converter/writers/Webp.h"
 #include "converter/writers/WithMetadata.h"
 
 namespace FormatEncoders {
@@ -56,6 +57,18 @@ HRESULT PagePixels(const EncodeOptions& options, const Image& image, Page::Pixel
 }
 
 }  // namespace
+
+HRESULT ToWebp(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() {
+        return WithMetadata(options, Written(Webp::Write(image, options.jpegQuality, false), out), out, Webp::Embed);
+    });
+}
+
+HRESULT ToWebpLossless(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
+    return Guarded(out, [&]() {
+        return WithMetadata(options, Written(Webp::Write(image, 100, true), out), out, Webp::Embed);
+    });
+}
 
 HRESULT ToJpeg(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     return Guarded(out, [&]() {

@@ -16,6 +16,9 @@ HRESULT ToPcx(const EncodeOptions& options, const Image& image, std::vector<uint
 HRESULT ToIco(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToWbmp(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToPostScript(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+// WebP, for the wizard: lossy at the JPEG quality, or lossless.
+HRESULT ToWebp(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
+HRESULT ToWebpLossless(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 HRESULT ToPdf(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out);
 
 }  // namespace FormatEncoders

@@ -88,7 +88,8 @@ TEST_F(ConversionTest, ResizePresetsFitNeverEnlargeAndKeepTheFormat) {
     MakePicture(At(L"wide.jpg"), "-size 1000x500 gradient:navy-orange -quality 92");
     MakePicture(At(L"small.png"), "-size 150x40 gradient:green-yellow -depth 8");
     MakePicture(At(L"photo.png"), "-seed 7 -size 1600x1200 plasma:fractal -blur 0x2 -depth 8");
-    MakePicture(At(L"other.tga"), "-size 640x480 gradient:red-blue -depth 8");  // WIC reads, cannot write
+    MakePicture(At(L"other.tga"), "-size 640x480 gradient:red-blue -depth 8");  // we read, cannot write
+    MakePicture(At(L"clear.tga"), "-size 64x48 gradient:'rgba(255,0,0,1)-rgba(0,0,255,0.2)' -depth 8");
     // Decoded at a quarter of its size already (two resolution levels
     // skipped), and still fitted as the whole picture is: 200x100, not 201x100.
     MakePicture(At(L"odd.jp2"), "-size 1001x500 gradient:navy-orange -depth 8");
@@ -96,12 +97,18 @@ TEST_F(ConversionTest, ResizePresetsFitNeverEnlargeAndKeepTheFormat) {
     // The menu's integer rule: "$64" is hexadecimal 100.
     ASSERT_TRUE(WriteSettingText("SIZEX3", "300"));
     ASSERT_TRUE(WriteSettingText("SIZEY3", "$64"));
-    ProcessResult run = Convert({At(L"wide.jpg"), At(L"small.png"), At(L"other.tga"), At(L"odd.jp2")}, "RS_3");
+    ProcessResult run =
+        Convert({At(L"wide.jpg"), At(L"small.png"), At(L"other.tga"), At(L"odd.jp2"), At(L"clear.tga")}, "RS_3");
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(Identify(At(L"wide (300x100).jpg")), "JPEG 200x100");
     EXPECT_EQ(Identify(At(L"small (300x100).png")), "PNG 150x40");
     EXPECT_EQ(Compare(At(L"small.png"), At(L"small (300x100).png"), "AE"), 0.0);
-    EXPECT_EQ(Identify(At(L"other (300x100).png")), "PNG 133x100");
+    // A kind we do not write keeps "its own format" as JPEG, or as PNG where
+    // it is transparent; the report says so.
+    EXPECT_EQ(Identify(At(L"other (300x100).jpg")), "JPEG 133x100");
+    EXPECT_EQ(Identify(At(L"clear (300x100).png")), "PNG 64x48");
+    EXPECT_NE(run.err.find("1 Datei (TGA) wurde als JPEG gespeichert"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("1 Datei (TGA) wurde als PNG gespeichert"), std::string::npos) << run.err;
     EXPECT_EQ(Identify(At(L"odd (300x100).jp2")), "JP2 200x100");
     MakePicture(At(L"odd-reference.png"), Unix(At(L"odd.jp2")) + " -filter Catrom -resize 200x100! -depth 8");
     EXPECT_GE(Compare(At(L"odd-reference.png"), At(L"odd (300x100).jp2"), "PSNR"), 35.0);

@@ -146,9 +146,16 @@ TEST_F(WizardTest, OwnSizeIntoAChosenFolderAndTheChoicesComeBack) {
     EXPECT_FALSE(Enabled(dialog, IDC_WIZARD_FOLDER));
     // Every format of the table, after keeping the format.
     const std::vector<std::wstring> formats = Items(dialog, IDC_WIZARD_FORMAT);
-    ASSERT_EQ(formats.size(), 15u);
+    ASSERT_EQ(formats.size(), 17u);
     EXPECT_EQ(formats[0], L"Format beibehalten");
     EXPECT_EQ(formats[10], L"PNG (.png)");
+    // WebP, lossy at the quality or lossless, after the menu's formats.
+    EXPECT_EQ(formats[15], L"WebP (.webp)");
+    EXPECT_EQ(formats[16], L"WebP verlustfrei (.webp)");
+    Choose(dialog, IDC_WIZARD_FORMAT, L"WebP (.webp)");
+    EXPECT_TRUE(Enabled(dialog, IDC_WIZARD_QUALITY)) << "lossy WebP takes the quality";
+    Choose(dialog, IDC_WIZARD_FORMAT, L"WebP verlustfrei (.webp)");
+    EXPECT_FALSE(Enabled(dialog, IDC_WIZARD_QUALITY)) << "lossless WebP has no quality";
 
     Choose(dialog, IDC_WIZARD_FORMAT, L"PNG (.png)");
     EXPECT_FALSE(Enabled(dialog, IDC_WIZARD_QUALITY)) << "PNG has no quality";
