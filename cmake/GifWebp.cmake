@@ -32,3 +32,8 @@ endforeach()
 codec_library(quennel_webpdec ${LIBWEBP_SOURCES})
 target_include_directories(quennel_webpdec SYSTEM PUBLIC ${LIBWEBP_SOURCE}/src)
 target_include_directories(quennel_webpdec PRIVATE ${LIBWEBP_SOURCE})
+
+# libtiff's WebP codec (cmake/Codecs.cmake) on this decoder; the encoder it
+# also names is left out (cmake/codecs/webp_encoder_absent.c).
+codec_library(quennel_webpenc_absent ${CMAKE_SOURCE_DIR}/cmake/codecs/webp_encoder_absent.c)
+target_link_libraries(quennel_webpenc_absent PUBLIC quennel_webpdec)

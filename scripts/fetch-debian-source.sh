@@ -38,6 +38,9 @@ declare -A sha256=(
     [giflib=5.2.1-2.5+deb12u1 giflib_5.2.1-2.5+deb12u1.debian.tar.xz]=efa4369de943f7918c2b0b049a125268937ab12039ea6ed01d34ab2125def0df
     [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4.orig.tar.gz]=7bf5a8a28cc69bcfa8cb214f2c3095703c6b73ac5fba4d5480c205331d9494df
     [libwebp=1.2.4-0.2+deb12u1 libwebp_1.2.4-0.2+deb12u1.debian.tar.xz]=69cdba4dfe2e1b34d55fa80c1b29c31cacd40dd183812d6bcca7e508a2f7afcd
+    # liblzma's decoder, for LZMA inside TIFF
+    [xz-utils=5.4.1-1+deb12u2 xz-utils_5.4.1.orig.tar.xz]=5d9827aa1875b21c288f78864bb26d2650b436ea8d2cad364e4921eb6266a5a5
+    [xz-utils=5.4.1-1+deb12u2 xz-utils_5.4.1-1+deb12u2.debian.tar.xz]=7e0b1d1448520ea4f88ec05136a88f07564cc4a1abd6dfcf53c1f822a3e4f64f
     # Not linked in: their test pictures are the picture corpus (tests/corpus).
     [libpng1.6=1.6.39-2+deb12u5 libpng1.6_1.6.39.orig.tar.gz]=a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441
     [libpng1.6=1.6.39-2+deb12u5 libpng1.6_1.6.39-2+deb12u5.debian.tar.xz]=ab14906eda9fddf14cbb1e589b9ba7439c22e233dc3c5e3cf9356c9625565a82
