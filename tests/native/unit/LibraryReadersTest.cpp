@@ -2,8 +2,9 @@
 // pictures generated here, whose every value the generator knows: real
 // 16-bit and 12-bit samples (not 8-bit data widened, where cutting and
 // rounding agree), premultiplied 16-bit alpha with faint pixels, a GIF whose
-// transparent colour is index 0, an animated WebP whose first frame covers
-// part of its canvas at an offset, 16-bit bit fields of 5 and of 4 bits.
+// transparent colour is index 0 and one whose LZW starts wider than 8 bits,
+// an animated WebP whose first frame covers part of its canvas at an offset,
+// 16-bit bit fields of 5 and of 4 bits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -192,6 +193,39 @@ TEST(LibraryReaders, GifTransparentColourZero) {
     for (size_t i = 0; i < decoded.image.bgra.size(); i += 4)
         if (decoded.image.bgra[i + 3] == 0) decoded.image.bgra[i] = decoded.image.bgra[i + 1] = decoded.image.bgra[i + 2] = 0;
     ExpectPixels(decoded, expected, w, "GIF, index 0 transparent");
+}
+
+TEST(LibraryReaders, GifWithAMinimumCodeSizeAboveEight) {
+    // Some writers start LZW at 9 to 11 bits, which giflib refuses; ImageMagick
+    // and Pillow read them. Literal codes only (clear, one a pixel, end) are
+    // valid LZW at any code size.
+    const uint32_t w = 13, h = 7, minimum = 9;
+    const uint8_t colours[4][3] = {{200, 10, 10}, {10, 200, 10}, {10, 10, 200}, {250, 250, 250}};
+    Bytes file = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), 0, uint8_t(h), 0, 0x81, 0, 0};
+    for (const auto& c : colours) file.insert(file.end(), c, c + 3);
+    file.insert(file.end(), {0x2C, 0, 0, 0, 0, uint8_t(w), 0, uint8_t(h), 0, 0, uint8_t(minimum)});
+    std::vector<uint32_t> codes = {1u << minimum};
+    Bytes expected;
+    for (uint32_t i = 0; i < w * h; ++i) {
+        const uint32_t index = (i * 7 + i / w) % 4;
+        codes.push_back(index);
+        expected.insert(expected.end(), {colours[index][2], colours[index][1], colours[index][0], 255});
+    }
+    codes.push_back((1u << minimum) + 1);
+    Bytes packed;
+    uint32_t held = 0, have = 0;
+    for (uint32_t code : codes) {
+        held |= code << have;
+        for (have += minimum + 1; have >= 8; have -= 8, held >>= 8) packed.push_back(uint8_t(held));
+    }
+    if (have) packed.push_back(uint8_t(held));
+    for (size_t at = 0; at < packed.size(); at += 255) {
+        const size_t length = std::min<size_t>(255, packed.size() - at);
+        file.push_back(uint8_t(length));
+        file.insert(file.end(), packed.begin() + at, packed.begin() + at + length);
+    }
+    file.insert(file.end(), {0, 0x3B});
+    ExpectPixels(Read(Gif::Read, file), expected, w, "GIF, LZW from 10 bits");
 }
 
 void Put24(Bytes& b, uint32_t v) {
