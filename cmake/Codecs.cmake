@@ -91,11 +91,36 @@ endif()
 target_include_directories(quennel_spng SYSTEM PUBLIC ${LIBSPNG_SOURCE}/spng)
 target_link_libraries(quennel_spng PUBLIC quennel_zlib)
 
+include(${CMAKE_CURRENT_LIST_DIR}/GifWebp.cmake)
+
+# liblzma (xz-utils) for LZMA inside TIFF: LZMA1/2 and delta, no branch
+# filters and no threads. libtiff's codec calls the encoder as well as the
+# decoder, so both are built; its tools, lzip and the threaded coders are not.
+set(XZ_DEBIAN_VERSION "5.4.1-1+deb12u2")
+debian_source(XZ_SOURCE xz-utils ${XZ_DEBIAN_VERSION})
+set(LZMA_DIR ${XZ_SOURCE}/src/liblzma)
+file(GLOB LZMA_SOURCES ${LZMA_DIR}/common/*.c ${LZMA_DIR}/delta/*.c ${LZMA_DIR}/lz/*.c ${LZMA_DIR}/lzma/*.c)
+list(FILTER LZMA_SOURCES EXCLUDE REGEX "(_mt|outqueue|hardware_cputhreads|lzip_decoder|microlzma|string_conversion|tablegen)\\.c$")
+list(APPEND LZMA_SOURCES ${LZMA_DIR}/check/check.c ${LZMA_DIR}/check/crc32_fast.c ${LZMA_DIR}/check/crc32_table.c
+  ${LZMA_DIR}/check/crc64_fast.c ${LZMA_DIR}/check/crc64_table.c ${LZMA_DIR}/check/sha256.c
+  ${LZMA_DIR}/rangecoder/price_table.c ${XZ_SOURCE}/src/common/tuklib_physmem.c)
+codec_library(quennel_lzma ${LZMA_SOURCES})
+target_compile_options(quennel_lzma PRIVATE -std=gnu99)
+target_compile_definitions(quennel_lzma PUBLIC LZMA_API_STATIC)
+target_compile_definitions(quennel_lzma PRIVATE HAVE_STDBOOL_H HAVE__BOOL HAVE_STDINT_H HAVE_INTTYPES_H
+  HAVE_CHECK_CRC32 HAVE_CHECK_CRC64 HAVE_CHECK_SHA256 HAVE_DECODERS HAVE_ENCODERS
+  HAVE_DECODER_LZMA1 HAVE_DECODER_LZMA2 HAVE_DECODER_DELTA HAVE_ENCODER_LZMA1 HAVE_ENCODER_LZMA2 HAVE_ENCODER_DELTA
+  HAVE_MF_HC3 HAVE_MF_HC4 HAVE_MF_BT2 HAVE_MF_BT3 HAVE_MF_BT4 TUKLIB_SYMBOL_PREFIX=lzma_ TUKLIB_PHYSMEM_WINDOWS)
+target_include_directories(quennel_lzma SYSTEM PUBLIC ${LZMA_DIR}/api)
+target_include_directories(quennel_lzma PRIVATE ${LZMA_DIR}/common ${LZMA_DIR}/check ${LZMA_DIR}/delta ${LZMA_DIR}/lz
+  ${LZMA_DIR}/lzma ${LZMA_DIR}/rangecoder ${LZMA_DIR}/simple ${XZ_SOURCE}/src/common)
+
 # libtiff through its own build, which writes its configuration headers; only
 # the library, with the codecs pictures in the wild use (none, CCITT,
 # PackBits, LZW, Deflate through zlib, JPEG and old-style JPEG through
-# libjpeg-turbo, LogLuv, ThunderScan, NeXT). Its other codecs need libraries
-# we do not build.
+# libjpeg-turbo, LZMA through liblzma, WebP through libwebp's decoder (the
+# target quennel_webpdec of cmake/GifWebp.cmake),
+# LogLuv, ThunderScan, NeXT). Its other codecs need libraries we do not build.
 debian_source(TIFF_SOURCE tiff ${TIFF_DEBIAN_VERSION})
 set(TIFF_BUILD ${CMAKE_BINARY_DIR}/_deps/tiff/build)
 set(TIFF_LIBRARY ${TIFF_BUILD}/libtiff/libtiff.a)
@@ -108,19 +133,25 @@ ExternalProject_Add(tiff_build
   CMAKE_ARGS
     -DCMAKE_TOOLCHAIN_FILE=${DEBIAN_SOURCE_TOOLCHAIN}
     -DCMAKE_BUILD_TYPE=Release
-    -DCMAKE_C_FLAGS=-ffunction-sections\ -fdata-sections\ -I${LIBJPEG_TURBO_BUILD}
     -DBUILD_SHARED_LIBS=OFF
     -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dtiff-install=OFF
-    -Dcxx=OFF -Dlibdeflate=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF
+    -Dcxx=OFF -Dlibdeflate=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=ON -Dzstd=OFF -Dwebp=ON
     -Dpixarlog=OFF -Djpeg12=OFF -Dsphinx=OFF
     -DZLIB_INCLUDE_DIR=${ZLIB_SOURCE}
     -DZLIB_LIBRARY=$<TARGET_FILE:quennel_zlib>
     -DJPEG_INCLUDE_DIR=${LIBJPEG_TURBO_SOURCE}
     -DJPEG_LIBRARY=${LIBJPEG_TURBO_LIBRARY}
+    -DLIBLZMA_INCLUDE_DIR=${LZMA_DIR}/api
+    -DLIBLZMA_LIBRARY=$<TARGET_FILE:quennel_lzma>
+    # Known to be there: the checks would link test programs before the library exists.
+    -DLIBLZMA_HAS_AUTO_DECODER=ON -DLIBLZMA_HAS_EASY_ENCODER=ON -DLIBLZMA_HAS_LZMA_PRESET=ON
+    -DWebP_INCLUDE_DIR=${CMAKE_BINARY_DIR}/_deps/libwebp/source/src
+    -DWebP_LIBRARY=$<TARGET_FILE:quennel_webpdec>
+    -DCMAKE_C_FLAGS=-ffunction-sections\ -fdata-sections\ -I${LIBJPEG_TURBO_BUILD}\ -DLZMA_API_STATIC
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target tiff
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${TIFF_LIBRARY}
-  DEPENDS quennel_zlib libjpeg_turbo_build
+  DEPENDS quennel_zlib quennel_lzma quennel_webpdec libjpeg_turbo_build
   LOG_CONFIGURE ON
   LOG_BUILD ON
   LOG_OUTPUT_ON_FAILURE ON)
@@ -129,5 +160,5 @@ add_library(quennel_tiff STATIC IMPORTED GLOBAL)
 set_target_properties(quennel_tiff PROPERTIES
   IMPORTED_LOCATION ${TIFF_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES "${TIFF_SOURCE}/libtiff;${TIFF_BUILD}/libtiff"
-  INTERFACE_LINK_LIBRARIES "quennel_jpeg;quennel_zlib")
+  INTERFACE_LINK_LIBRARIES "quennel_jpeg;quennel_zlib;quennel_lzma;quennel_webpenc")
 add_dependencies(quennel_tiff tiff_build)

@@ -33,7 +33,8 @@ codec_library(quennel_webpdec ${LIBWEBP_SOURCES})
 target_include_directories(quennel_webpdec SYSTEM PUBLIC ${LIBWEBP_SOURCE}/src)
 target_include_directories(quennel_webpdec PRIVATE ${LIBWEBP_SOURCE})
 
-# libwebp's encoder for the wizard's WebP results (libwebp's own files for
+# libwebp's encoder for the wizard's WebP results (and libtiff's WebP codec,
+# which names it) (libwebp's own files for
 # it as its makefile lists them, with the sharp RGB-to-YUV conversion its
 # picture import links), on the decoder's shared parts above.
 set(LIBWEBP_ENC_DSP cost cost_sse2 enc enc_sse2 enc_sse41 lossless_enc lossless_enc_sse2 lossless_enc_sse41

@@ -41,6 +41,9 @@ declare -A sha256=(
     # Camera raw
     [libraw=0.20.2-2.1+deb12u1 libraw_0.20.2.orig.tar.gz]=02df7d403b34602b769bb38e5bf7d4258e075eeefbe980b6832e6e1491989d60
     [libraw=0.20.2-2.1+deb12u1 libraw_0.20.2-2.1+deb12u1.debian.tar.xz]=10832bae2ba5e786062ca6851b27832d47319301d7b9fe2eed01b7520e6e5381
+    # liblzma's decoder, for LZMA inside TIFF
+    [xz-utils=5.4.1-1+deb12u2 xz-utils_5.4.1.orig.tar.xz]=5d9827aa1875b21c288f78864bb26d2650b436ea8d2cad364e4921eb6266a5a5
+    [xz-utils=5.4.1-1+deb12u2 xz-utils_5.4.1-1+deb12u2.debian.tar.xz]=7e0b1d1448520ea4f88ec05136a88f07564cc4a1abd6dfcf53c1f822a3e4f64f
     # Not linked in: their test pictures are the picture corpus (tests/corpus).
     [libpng1.6=1.6.39-2+deb12u5 libpng1.6_1.6.39.orig.tar.gz]=a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441
     [libpng1.6=1.6.39-2+deb12u5 libpng1.6_1.6.39-2+deb12u5.debian.tar.xz]=ab14906eda9fddf14cbb1e589b9ba7439c22e233dc3c5e3cf9356c9625565a82

@@ -165,6 +165,17 @@ struct Channel {
     uint32_t Of(uint32_t value, uint32_t none) const {
         if (max == 0) return none;
         const uint64_t v = (value & mask) >> shift;
+        if (max < 31) {
+            // Fewer than 5 bits (16-bit 4-4-4-4, 2-3-1): ImageMagick, the one
+            // reference reading these, puts the bits at the top of 16 and
+            // repeats that high byte once below, so a 4-bit 15 is 240, not
+            // 255; Pillow refuses them. Followed, so results look the same.
+            uint32_t bits = 0;
+            while (max >> bits) ++bits;
+            uint32_t wide = static_cast<uint32_t>(v) << (16 - bits);
+            wide |= (wide & 0xFF00) >> 8;
+            return (wide + 128) / 257;
+        }
         return static_cast<uint32_t>((v * 255 + max / 2) / max);
     }
 };

@@ -89,6 +89,78 @@ struct Closer {
 // Greys from black to white over the 2^n entries that cover the largest
 // index used: two colours are black and white, 256 are Pillow's greys
 // (index i as grey i). ImageMagick shows such frames black.
+// LZW as GIF codes it, for a minimum code size of 9 to 11, which the format
+// does not allow and giflib refuses, but some writers use and ImageMagick
+// and Pillow read: the sub-blocks from `at` on decoded into `count` indices
+// in stored order (an index past 255 keeps its low byte, as Pillow's does).
+// False when the data end before the last index or a code is impossible.
+bool DecodeWideLzw(const uint8_t* data, size_t size, size_t at, uint32_t minimum, uint8_t* indices, size_t count) {
+    std::vector<uint8_t> codes;
+    while (at < size && data[at] != 0) {
+        const size_t length = data[at];
+        if (size - at - 1 < length) break;
+        codes.insert(codes.end(), data + at + 1, data + at + 1 + length);
+        at += 1 + length;
+    }
+    const uint32_t clear = 1u << minimum, end = clear + 1;
+    std::vector<uint16_t> prefix(4096);
+    std::vector<uint16_t> suffix(4096);
+    std::vector<uint16_t> stack;
+    stack.reserve(4096);
+    uint32_t width = minimum + 1, next = clear + 2, held = 0, have = 0;
+    int previous = -1;
+    uint16_t first = 0;
+    size_t bit = 0, out = 0;
+    const size_t bits = codes.size() * 8;
+    while (out < count) {
+        while (have < width && bit < bits) {
+            held |= uint32_t{codes[bit / 8]} << have;
+            bit += 8;
+            have += 8;
+        }
+        if (have < width) return false;
+        uint32_t code = held & ((1u << width) - 1);
+        held >>= width;
+        have -= width;
+        if (code == clear) {
+            width = minimum + 1;
+            next = clear + 2;
+            previous = -1;
+            continue;
+        }
+        if (code == end) return false;
+        if (previous < 0) {
+            if (code > clear) return false;
+            indices[out++] = static_cast<uint8_t>(code);
+            previous = static_cast<int>(code);
+            first = static_cast<uint16_t>(code);
+            continue;
+        }
+        const uint32_t read = code;
+        if (code > next || (code == next && next >= 4096)) return false;
+        stack.clear();
+        if (code == next) {
+            stack.push_back(first);
+            code = static_cast<uint32_t>(previous);
+        }
+        while (code > clear) {  // every table entry leads back to a literal code
+            stack.push_back(suffix[code]);
+            code = prefix[code];
+        }
+        first = static_cast<uint16_t>(code);
+        stack.push_back(first);
+        for (size_t k = stack.size(); k-- > 0 && out < count;) indices[out++] = static_cast<uint8_t>(stack[k]);
+        if (next < 4096) {
+            prefix[next] = static_cast<uint16_t>(previous);
+            suffix[next] = first;
+            ++next;
+            if (next == (1u << width) && width < 12) ++width;
+        }
+        previous = static_cast<int>(read);
+    }
+    return true;
+}
+
 void DefaultColours(uint32_t largest, uint8_t* table) {
     uint32_t count = 2;
     while (count <= largest) count *= 2;
@@ -136,7 +208,12 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
         }
         if (record == IMAGE_DESC_RECORD_TYPE) break;
     }
-    if (DGifGetImageDesc(gif.gif) == GIF_ERROR) return ByteSource::Fail(ReadStatus::Damaged);
+    // giflib reads the descriptor and colour table, then refuses a minimum
+    // code size above 8 when it has just read it.
+    const bool described = DGifGetImageDesc(gif.gif) != GIF_ERROR;
+    const uint32_t codeSize = memory.at > 0 ? data[memory.at - 1] : 0;
+    const bool wide = !described && codeSize > 8 && codeSize < 12 && gif.gif->Image.Width > 0;
+    if (!described && !wide) return ByteSource::Fail(ReadStatus::Damaged);
     const GifImageDesc& frame = gif.gif->Image;
     // giflib read the same descriptor FirstFrame found.
     if (static_cast<uint32_t>(frame.Width) != layout.width || static_cast<uint32_t>(frame.Height) != layout.height)
@@ -151,13 +228,21 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     result = ByteSource::Allocate(out.image, width, height, request, count);
     if (!result.Ok()) return result;
     std::vector<uint8_t> indices(count);
+    std::vector<uint8_t> stored;
+    if (wide) {
+        stored.resize(count);
+        if (!DecodeWideLzw(data, size, memory.at, codeSize, stored.data(), count))
+            return ByteSource::Fail(ReadStatus::Damaged);
+    }
+    size_t storedRow = 0;
     static const int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
     const int passes = frame.Interlace ? 4 : 1;
     for (int pass = 0; pass < passes; ++pass) {
         const int start = frame.Interlace ? kStart[pass] : 0, step = frame.Interlace ? kStep[pass] : 1;
         for (int y = start; y < frame.Height; y += step) {
-            if (DGifGetLine(gif.gif, indices.data() + size_t(y) * layout.width, frame.Width) == GIF_ERROR)
-                return ByteSource::Fail(ReadStatus::Damaged);
+            uint8_t* row = indices.data() + size_t(y) * layout.width;
+            if (wide) std::memcpy(row, stored.data() + storedRow++ * layout.width, layout.width);
+            else if (DGifGetLine(gif.gif, row, frame.Width) == GIF_ERROR) return ByteSource::Fail(ReadStatus::Damaged);
         }
     }
 

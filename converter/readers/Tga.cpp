@@ -102,12 +102,17 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     // Only 16 and 32 bits (and grey with its second byte) have room for alpha.
     const uint32_t storedBits = kind == Kind::Mapped ? h.mapEntryBits : h.depth;
     const bool room = storedBits == 16 || storedBits == 32;
-    bool alpha = room && (h.descriptor & 0x0F) > 0;
+    // A fourth byte is alpha even when the header counts no alpha bits or
+    // the extension area says "no alpha": writers leave both at 0 over real
+    // alpha, and ImageMagick and Pillow both take the byte. Fourth bytes
+    // that are all zero still mean opaque (below).
+    const bool fourthByte = storedBits == 32;
+    bool alpha = room && ((h.descriptor & 0x0F) > 0 || fourthByte);
     bool premultiplied = false;
     switch (AttributesType(data, size)) {
     case 0:
     case 1:
-    case 2: alpha = false; break;
+    case 2: alpha = fourthByte; break;
     case 3: alpha = room; break;
     case 4: alpha = premultiplied = room; break;
     default: break;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include <lcms2.h>
+
 #include "converter/base/CheckedSize.h"
 #include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/TiffTags.h"
@@ -18,7 +20,7 @@ namespace {
 using ByteSource::Fail;
 
 // What one stored sample becomes in the picture.
-enum class Role : uint8_t { Ignore, Grey, Red, Green, Blue, Cyan, Magenta, Yellow, Black, Alpha };
+enum class Role : uint8_t { Ignore, Grey, Red, Green, Blue, Cyan, Magenta, Yellow, Black, Alpha, LabL, LabA, LabB };
 
 struct Layout {
     uint32_t width = 0, height = 0;
@@ -26,8 +28,14 @@ struct Layout {
     uint16_t photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
     std::vector<Role> roles;  // one a stored sample
     bool cmyk = false;
+    bool lab = false;         // CIE L*a*b* (8 bits), its a* and b* signed unless ICC's form
+    bool labSigned = false;
     bool associated = false;  // the alpha is premultiplied
 };
+
+// Samples of 9 to 15 bits (12-bit scans, mostly): unpacked to 16 bits
+// before they are placed.
+bool Packed(const Layout& layout) { return layout.format == SAMPLEFORMAT_UINT && layout.bits > 8 && layout.bits < 16; }
 
 // libtiff's own allocations (strip buffers, tables) stay below this: a
 // hostile header cannot make it take gigabytes before a pixel is decoded.
@@ -45,7 +53,7 @@ bool OwnSamples(TIFF* tiff, Layout& layout) {
     TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
     if (extraCount >= layout.samples) return false;
     const bool integer = layout.format == SAMPLEFORMAT_UINT &&
-                         (layout.bits == 8 || layout.bits == 16 || layout.bits == 32);
+                         (layout.bits == 8 || layout.bits == 16 || layout.bits == 32 || Packed(layout));
     const bool floating = layout.format == SAMPLEFORMAT_IEEEFP &&
                           (layout.bits == 16 || layout.bits == 32 || layout.bits == 64);
     // More samples than any picture model uses: left to the RGBA
@@ -69,6 +77,15 @@ bool OwnSamples(TIFF* tiff, Layout& layout) {
         layout.cmyk = true;
         break;
     }
+    case PHOTOMETRIC_CIELAB:
+    case PHOTOMETRIC_ICCLAB:
+        // Through Little CMS, as Pillow shows it; libtiff's own conversion
+        // (the RGBA interface) is many levels off. Other depths stay there.
+        if (layout.bits != 8) return false;
+        roles = {Role::LabL, Role::LabA, Role::LabB};
+        layout.lab = true;
+        layout.labSigned = layout.photometric == PHOTOMETRIC_CIELAB;
+        break;
     default:
         return false;
     }
@@ -136,11 +153,44 @@ uint8_t Sample(const uint8_t* at, const Layout& layout) {
 
 // Where the samples of a decoded block go.
 struct Target {
-    const Layout& layout;
-    uint64_t budget;  // the most bytes a strip or tile may take
+    const Layout& layout;  // as placed: packed samples already widened to 16 bits
+    uint16_t fileBits;     // as stored
+    uint64_t budget;       // the most bytes a strip or tile may take
     Image& image;
-    std::vector<uint8_t>& inks;  // 4 bytes a pixel, for CMYK
+    std::vector<uint8_t>& inks;    // 4 bytes a pixel, for CMYK (and L*a*b*)
+    std::vector<uint16_t>& deep;   // B, G, R, A at 16 bits, for premultiplied 16-bit samples
 };
+
+uint16_t Sample16(const uint8_t* at) {
+    uint16_t v;
+    std::memcpy(&v, at, 2);
+    return v;
+}
+
+uint8_t To8(uint32_t v16) { return static_cast<uint8_t>((v16 * 255 + 32767) / 65535); }
+
+// `samples` samples of `bits` (9 to 15) a row, packed from the most
+// significant bit on, each row starting on a byte of its own, as 16-bit
+// samples in host order scaled to the full range.
+void Unpack(const uint8_t* from, size_t fromStride, size_t samples, uint32_t rows, uint16_t bits, uint8_t* to) {
+    const uint32_t most = (1u << bits) - 1;
+    for (uint32_t row = 0; row < rows; ++row) {
+        const uint8_t* p = from + row * fromStride;
+        uint8_t* q = to + row * samples * 2;
+        uint32_t held = 0;
+        int have = 0;
+        for (size_t s = 0; s < samples; ++s) {
+            while (have < bits) {
+                held = (held << 8) | *p++;
+                have += 8;
+            }
+            const uint32_t v = (held >> (have - bits)) & most;
+            have -= bits;
+            const uint16_t wide = static_cast<uint16_t>((v * 65535u + most / 2) / most);
+            std::memcpy(q + s * 2, &wide, 2);
+        }
+    }
+}
 
 // Puts a block's samples (`rows` rows of `columns` pixels at x, y of the
 // picture, each row `stride` bytes, `count` samples a pixel from sample
@@ -166,6 +216,9 @@ void Place(Target& target, const uint8_t* block, size_t stride, uint32_t x, uint
         case Role::Magenta: offset[k] = 1; intoInks[k] = true; break;
         case Role::Yellow: offset[k] = 2; intoInks[k] = true; break;
         case Role::Black: offset[k] = 3; intoInks[k] = true; break;
+        case Role::LabL: offset[k] = 0; intoInks[k] = true; break;
+        case Role::LabA: offset[k] = 1; intoInks[k] = true; break;
+        case Role::LabB: offset[k] = 2; intoInks[k] = true; break;
         case Role::Ignore: break;
         }
     }
@@ -191,9 +244,16 @@ void Place(Target& target, const uint8_t* block, size_t stride, uint32_t x, uint
         const size_t pixel = (static_cast<size_t>(y) + row) * layout.width + x;
         uint8_t* bgra = target.image.bgra.data() + pixel * 4;
         uint8_t* ink = target.inks.empty() ? nullptr : target.inks.data() + pixel * 4;
-        for (uint32_t column = 0; column < columns; ++column, bgra += 4, ink += ink ? 4 : 0) {
+        uint16_t* deep = target.deep.empty() ? nullptr : target.deep.data() + pixel * 4;
+        for (uint32_t column = 0; column < columns; ++column, bgra += 4, ink += ink ? 4 : 0, deep += deep ? 4 : 0) {
             for (uint16_t k = 0; k < used; ++k) {
                 if (offset[k] < 0) continue;
+                if (deep) {
+                    const uint16_t value = Sample16(from + (static_cast<size_t>(column) * count + k) * 2);
+                    if (grey[k]) deep[0] = deep[1] = deep[2] = value;
+                    else deep[offset[k]] = value;
+                    continue;
+                }
                 const uint8_t value = Sample(from + (static_cast<size_t>(column) * count + k) * sampleBytes, layout);
                 if (grey[k]) {
                     bgra[0] = bgra[1] = bgra[2] = value;
@@ -215,13 +275,17 @@ ReadResult ReadStrips(TIFF* tiff, Target& target) {
     const bool planar = layout.planar == PLANARCONFIG_SEPARATE;
     const uint16_t planes = planar ? layout.samples : 1;
     const uint16_t count = planar ? 1 : layout.samples;
-    size_t stride = 0;
-    if (!CheckedSize::Product({layout.width, count, layout.bits / 8u}, stride)) return Fail(ReadStatus::TooLarge);
+    size_t stride = 0, storedStride = 0;
+    if (!CheckedSize::Product({layout.width, count, layout.bits / 8u}, stride) ||
+        !CheckedSize::Product({layout.width, count, target.fileBits}, storedStride))
+        return Fail(ReadStatus::TooLarge);
+    storedStride = storedStride / 8 + (storedStride % 8 != 0);
     const tmsize_t stripSize = TIFFStripSize(tiff);
     size_t needed = 0;
     if (stripSize <= 0 || !CheckedSize::Mul(stride, rowsPerStrip, needed)) return Fail(ReadStatus::Damaged);
     if (needed > target.budget || static_cast<uint64_t>(stripSize) > target.budget) return Fail(ReadStatus::TooLarge);
     std::vector<uint8_t> buffer(std::max<size_t>(needed, static_cast<size_t>(stripSize)));
+    std::vector<uint8_t> wide(storedStride != stride ? needed : 0);
     const uint32_t stripsPerPlane = (layout.height + rowsPerStrip - 1) / rowsPerStrip;
     for (uint16_t plane = 0; plane < planes; ++plane) {
         for (uint32_t s = 0; s < stripsPerPlane; ++s) {
@@ -229,8 +293,9 @@ ReadResult ReadStrips(TIFF* tiff, Target& target) {
             const uint32_t rows = std::min(rowsPerStrip, layout.height - y);
             const uint32_t strip = plane * stripsPerPlane + s;
             const tmsize_t got = TIFFReadEncodedStrip(tiff, strip, buffer.data(), static_cast<tmsize_t>(buffer.size()));
-            if (got < 0 || static_cast<size_t>(got) < stride * rows) return Fail(ReadStatus::Damaged);
-            Place(target, buffer.data(), stride, 0, y, layout.width, rows, plane, count);
+            if (got < 0 || static_cast<size_t>(got) < storedStride * rows) return Fail(ReadStatus::Damaged);
+            if (!wide.empty()) Unpack(buffer.data(), storedStride, size_t{layout.width} * count, rows, target.fileBits, wide.data());
+            Place(target, wide.empty() ? buffer.data() : wide.data(), stride, 0, y, layout.width, rows, plane, count);
         }
     }
     return ReadResult{};
@@ -245,20 +310,25 @@ ReadResult ReadTiles(TIFF* tiff, Target& target) {
     const bool planar = layout.planar == PLANARCONFIG_SEPARATE;
     const uint16_t planes = planar ? layout.samples : 1;
     const uint16_t count = planar ? 1 : layout.samples;
-    size_t stride = 0, needed = 0;
+    size_t stride = 0, needed = 0, storedStride = 0, storedNeeded = 0;
     if (!CheckedSize::Product({tileWidth, count, layout.bits / 8u}, stride) ||
-        !CheckedSize::Mul(stride, tileHeight, needed))
+        !CheckedSize::Mul(stride, tileHeight, needed) ||
+        !CheckedSize::Product({tileWidth, count, target.fileBits}, storedStride))
         return Fail(ReadStatus::TooLarge);
+    storedStride = storedStride / 8 + (storedStride % 8 != 0);
+    if (!CheckedSize::Mul(storedStride, tileHeight, storedNeeded)) return Fail(ReadStatus::TooLarge);
     const tmsize_t tileSize = TIFFTileSize(tiff);
-    if (tileSize <= 0 || static_cast<size_t>(tileSize) < needed) return Fail(ReadStatus::Damaged);
-    if (static_cast<uint64_t>(tileSize) > target.budget) return Fail(ReadStatus::TooLarge);
+    if (tileSize <= 0 || static_cast<size_t>(tileSize) < storedNeeded) return Fail(ReadStatus::Damaged);
+    if (static_cast<uint64_t>(tileSize) > target.budget || needed > target.budget) return Fail(ReadStatus::TooLarge);
     std::vector<uint8_t> buffer(static_cast<size_t>(tileSize));
+    std::vector<uint8_t> wide(storedStride != stride ? needed : 0);
     for (uint16_t plane = 0; plane < planes; ++plane) {
         for (uint32_t y = 0; y < layout.height; y += tileHeight) {
             for (uint32_t x = 0; x < layout.width; x += tileWidth) {
                 const uint32_t tile = TIFFComputeTile(tiff, x, y, 0, plane);
                 if (TIFFReadEncodedTile(tiff, tile, buffer.data(), tileSize) < 0) return Fail(ReadStatus::Damaged);
-                Place(target, buffer.data(), stride, x, y, std::min(tileWidth, layout.width - x),
+                if (!wide.empty()) Unpack(buffer.data(), storedStride, size_t{tileWidth} * count, tileHeight, target.fileBits, wide.data());
+                Place(target, wide.empty() ? buffer.data() : wide.data(), stride, x, y, std::min(tileWidth, layout.width - x),
                       std::min(tileHeight, layout.height - y), plane, count);
                 if (layout.width - x <= tileWidth) break;
             }
@@ -287,17 +357,75 @@ uint64_t StripBytes(TIFF* tiff) {
     return one > 0 ? uint64_t{2} * static_cast<uint64_t>(one) : 0;
 }
 
+// Colour out of premultiplied alpha at the samples' own 16 bits: done after
+// cutting to 8, faint pixels would lose most of their colour.
+void Unpremultiply(const std::vector<uint16_t>& deep, Image& image) {
+    uint8_t* p = image.bgra.data();
+    for (size_t i = 0, n = image.bgra.size(); i < n; i += 4) {
+        const uint32_t a = deep[i + 3];
+        for (int c = 0; c < 3; ++c)
+            p[i + c] = a == 0 ? 0 : To8(std::min<uint32_t>(65535, (deep[i + c] * 65535u + a / 2) / a));
+        p[i + 3] = To8(a);
+    }
+}
+
+// L*a*b* (L, a, b in the first three of four bytes a pixel; a and b signed,
+// or offset by 128 in ICC's form) into sRGB through Little CMS, D50 as both
+// the TIFF and ICC forms define it, alpha as it is.
+bool LabToBgra(std::vector<uint8_t>& lab, bool signedAb, Image& image) {
+    cmsHPROFILE from = cmsCreateLab4Profile(nullptr);
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = nullptr;
+    if (from && to)
+        // Unoptimised: Little CMS's precalculated 8-bit table from L*a*b* is
+        // up to 9 levels off the exact conversion in dark saturated colours.
+        transform = cmsCreateTransform(from, TYPE_Lab_8 | EXTRA_SH(1), to, TYPE_BGRA_8,
+                                       INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    if (from) cmsCloseProfile(from);
+    if (to) cmsCloseProfile(to);
+    if (!transform) return false;
+    if (signedAb)
+        for (size_t i = 0; i < lab.size(); i += 4) lab[i + 1] ^= 0x80, lab[i + 2] ^= 0x80;
+    const size_t stride = size_t{image.width} * 4;
+    std::vector<uint8_t> row(stride);
+    for (uint32_t y = 0; y < image.height; ++y) {
+        cmsDoTransform(transform, lab.data() + y * stride, row.data(), image.width);
+        uint8_t* p = image.Row(y);
+        for (size_t i = 0; i < stride; i += 4) std::memcpy(p + i, row.data() + i, 3);
+    }
+    cmsDeleteTransform(transform);
+    return true;
+}
+
 ReadResult ReadOwnSamples(TIFF* tiff, const Layout& layout, const ReadRequest& request, Decoded& out) {
-    // CMYK is read into inks of four bytes a pixel beside the picture.
-    const uint64_t inkBytes = layout.cmyk ? uint64_t{layout.width} * layout.height * 4 : 0;
+    Layout placed = layout;
+    if (Packed(layout)) placed.bits = 16;
+    const bool deepAlpha = layout.associated && !layout.cmyk && placed.bits == 16 && layout.format == SAMPLEFORMAT_UINT;
+    // CMYK and L*a*b* are read into four bytes a pixel beside the picture,
+    // premultiplied 16-bit samples into eight.
+    const uint64_t pixels = uint64_t{layout.width} * layout.height;
+    const uint64_t besideBytes = (layout.cmyk || layout.lab ? pixels * 4 : 0) + (deepAlpha ? pixels * 8 : 0);
     ReadResult result =
-        ByteSource::Allocate(out.image, layout.width, layout.height, request, StripBytes(tiff) + inkBytes);
+        ByteSource::Allocate(out.image, layout.width, layout.height, request, StripBytes(tiff) + besideBytes);
     if (!result.Ok()) return result;
     std::vector<uint8_t> inks;
-    if (layout.cmyk) inks.assign(out.image.bgra.size(), 0);
-    Target target{layout, Budget(request), out.image, inks};
+    if (layout.cmyk || layout.lab) inks.assign(out.image.bgra.size(), 0);
+    std::vector<uint16_t> deep;
+    if (deepAlpha) deep.assign(out.image.bgra.size(), 0xFFFF);
+    Target target{placed, layout.bits, Budget(request), out.image, inks, deep};
     result = TIFFIsTiled(tiff) ? ReadTiles(tiff, target) : ReadStrips(tiff, target);
     if (!result.Ok()) return result;
+    if (deepAlpha) {
+        if (layout.photometric == PHOTOMETRIC_MINISWHITE)
+            for (size_t i = 0; i < deep.size(); i += 4) deep[i] = deep[i + 1] = deep[i + 2] = 65535 - deep[i];
+        Unpremultiply(deep, out.image);
+        return ReadResult{};
+    }
+    if (layout.lab) {
+        // The profile, if any, describes L*a*b*, not the sRGB pixels made of it.
+        if (!LabToBgra(inks, layout.labSigned, out.image)) return Fail(ReadStatus::OutOfMemory);
+        out.metadata.icc.clear();
+    }
     if (layout.photometric == PHOTOMETRIC_MINISWHITE) {
         uint8_t* p = out.image.bgra.data();
         for (size_t i = 0, n = out.image.bgra.size(); i < n; i += 4) p[i] = p[i + 1] = p[i + 2] = 255 - p[i];
