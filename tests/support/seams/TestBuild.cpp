@@ -13,11 +13,14 @@
 //    "crash=<name>;hang=<name>;crash-once=<name>". crash-once crashes the
 //    first worker that opens the picture and leaves "<name>.crashed" beside
 //    it as the proof; later workers read the picture as usual.
+// 3. QUENNEL_TEST_WHOLE_PICTURES=1: every picture takes the whole-picture
+//    path, none the streamed one, so that tests can compare the two.
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
 
+#include "converter/pipeline/Streaming.h"
 #include "support/ImportPatch.h"
 
 namespace {
@@ -169,6 +172,9 @@ struct Install {
     Install() {
         g_worker = std::wcsstr(GetCommandLineW(), L"--quennel-worker") != nullptr;
         if (g_worker) ReadFault();
+        wchar_t whole[8];
+        if (GetEnvironmentVariableW(L"QUENNEL_TEST_WHOLE_PICTURES", whole, 8) == 1 && whole[0] == L'1')
+            Streaming::Enable(false);
         auto* create = new ImportPatch(GetModuleHandleW(nullptr), "KERNEL32.dll", "CreateFileW",
                                        reinterpret_cast<void*>(&CheckedCreateFileW));
         g_createFile = create->Applied() ? reinterpret_cast<CreateFileWType>(create->Original()) : &CreateFileW;
