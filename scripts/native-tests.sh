@@ -13,7 +13,7 @@
 #
 # The second pass builds the same with -m32 (clang's i386 runtimes, the
 # i386 codec libraries, multilib), runs its unit tests and corpus replays and
-# fuzzes the readers and the resampler for half the time: the x86 package's
+# fuzzes the readers, the resampler and the row path for half the time: the x86 package's
 # converter is 32-bit, and a size product that wraps only there must fail here.
 #
 # Exits non-zero on any failure; its last line reads "native: N passed, N failed".
@@ -135,6 +135,6 @@ run_pass() {
 run_pass "$build" "" "$seconds" "."
 if [ "${NATIVE_32:-1}" != 0 ]; then
     echo
-    run_pass "${build}32" "-m32" "$(( (seconds + 1) / 2 ))" "readers|resample|metadata|codecs|jxl"
+    run_pass "${build}32" "-m32" "$(( (seconds + 1) / 2 ))" "readers|resample|rows|metadata|codecs|jxl"
 fi
 finish

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # ImageMagick and Pillow judge the converter's results from outside; the
 # wizard's test shows its dialog on a virtual X display (Xvfb).
-scripts/setup.sh imagemagick libmagickcore-6.q16-6-extra ghostscript poppler-utils libopenjp2-tools xvfb libimage-exiftool-perl python3-pil libtiff-tools libheif-examples libjxl-tools libraw-bin
+scripts/setup.sh imagemagick libmagickcore-6.q16-6-extra ghostscript poppler-utils libopenjp2-tools xvfb libimage-exiftool-perl python3-pil libtiff-tools libheif-examples libjxl-tools libraw-bin libvips-tools
 # The byte-level rules, built natively under the sanitizers, and the fuzzers
 # for a bounded time.
 native_status=0

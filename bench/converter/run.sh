@@ -29,12 +29,19 @@
 #   --tasks LIST    which of png, jpg, rs (the 800x600 preset), heic (12-megapixel
 #                   HEIC photos to JPEG against vips copy) to run (default all)
 #   --single N      runs of one picture to take the median of (default 5; 0: none)
+#   --large LIST    megapixels of the large single pictures (default "1 10 100 1000";
+#                   "" for none): each to PNG, JPEG, TIFF and the 800x600 preset,
+#                   time per megapixel and peak memory beside libvips and
+#                   ImageMagick (which is left out above 100 megapixels: it
+#                   holds 8 bytes a pixel and pages to disk)
+#   --large-only    only the large pictures
 #
 # The pictures are made once below build/bench-converter/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
 ARCH=x86_64 PHOTOS="8 32" MP=12 SINGLE=5 SCALE="10 100 1000" TASKS="png jpg rs heic" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
+LARGE="1 10 100 1000" LARGE_ONLY=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) ARCH="$2"; shift 2 ;;
@@ -47,6 +54,8 @@ while [ $# -gt 0 ]; do
         -h|--help) sed -n '2,33p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         --tasks) TASKS="$2"; shift 2 ;;
         --single) SINGLE="$2"; shift 2 ;;
+        --large) LARGE="$2"; shift 2 ;;
+        --large-only) LARGE_ONLY=1; shift ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -170,7 +179,7 @@ peer() {  # dir peer kind
 
 pngbytes() { cat "$1"/*.png 2>/dev/null | wc -c || true; }
 
-if [ "$SCALE_ONLY" = 0 ]; then
+if [ "$SCALE_ONLY" = 0 ] && [ "$LARGE_ONLY" = 0 ]; then
 W=$(awk "BEGIN{printf \"%d\", sqrt($MP*1000000*4/3)}"); H=$((W * 3 / 4))
 echo "transform.exe ($ARCH, under Wine) against ImageMagick $(convert -version | sed -n '1s/Version: ImageMagick \([^ ]*\).*/\1/p')" \
      "and libvips $(vips --version | sed 's/vips-//') (native), $CORES cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -252,7 +261,7 @@ if [[ " $TASKS " == *" heic "* ]]; then
 fi
 fi
 
-if [ "$SINGLE" -gt 0 ]; then
+if [ "$LARGE_ONLY" = 0 ] && [ "$SINGLE" -gt 0 ]; then
     # One picture of 1 megapixel to JPEG: the run's fixed cost (starting the
     # supervisor and a worker under Wine) with a small picture's work.
     S="$WORK/scale-1"; make_set "$S" 1 1155 866
@@ -267,6 +276,47 @@ if [ "$SINGLE" -gt 0 ]; then
                n, a[int((n + 1) / 2)], a[1], oc, vt, vc}'
     echo
 fi
+
+# One large picture of M megapixels (3:2, made once by tests/streaming/bigjpeg.py
+# through libvips, which never holds it) to each format and the preset: our
+# worker's peak memory and time per megapixel beside libvips' and ImageMagick's.
+if [ -n "$LARGE" ]; then
+    echo "large pictures, one at a time (peers one process, VIPS_CONCURRENCY=1); s/MP = seconds per megapixel"
+    printf '%-6s %-5s %9s %9s %9s %9s %9s %9s %9s %9s\n' MP task ours_s ours_s/MP ours_MiB vips_s/MP vips_MiB \
+        im_s/MP im_MiB result
+    for mp in $LARGE; do
+        L="$WORK/large-$mp"
+        lw=$(awk "BEGIN{printf \"%d\", sqrt($mp*1000000*3/2)}"); lh=$(awk "BEGIN{printf \"%d\", $mp*1000000/$lw}")
+        if [ ! -f "$L/.complete" ]; then
+            rm -rf "$L"; mkdir -p "$L"
+            python3 "$ROOT/tests/streaming/bigjpeg.py" "$lw" "$lh" "$L/photo0000.jpg" 90
+            touch "$L/.complete"
+        fi
+        for task in png:TOPNG:png jpg:TOJPG:jpg tif:TOTIFF:tif rs:RS_1:jpg; do
+            kind=${task%%:*} rest=${task#*:} token=${rest%%:*} ext=${rest#*:}
+            stage "$L" "$WORK/run"; read -r ot om oc < <(ours "$WORK/run" "$token")
+            made=$(ls "$WORK/run" | grep -v '^photo0000.jpg$' | head -1 || true)
+            case "$kind" in
+                png) v='vips copy "$1" "${1%.jpg}.png"'; i='convert "$1" "${1%.jpg}.png"' ;;
+                jpg) v='vips copy "$1" "${1%.jpg}-p.jpg[Q=90]"'; i='convert "$1" -quality 90 "${1%.jpg}-p.jpg"' ;;
+                tif) v='vips copy "$1" "${1%.jpg}.tif[compression=lzw,predictor=horizontal]"'; i='convert "$1" -compress lzw "${1%.jpg}.tif"' ;;
+                rs) v='vipsthumbnail "$1" -s 800x600 -o "%s-p.jpg[Q=90]"'; i='convert -define jpeg:size=1600x1200 "$1" -filter Catrom -resize 800x600 -quality 90 "${1%.jpg}-p.jpg"' ;;
+            esac
+            stage "$L" "$WORK/run"; read -r vt vm vc < <(VIPS_CONCURRENCY=1 measure sh -c "$v" _ "$WORK/run/photo0000.jpg")
+            if [ "$mp" -le 100 ]; then
+                stage "$L" "$WORK/run"; read -r it im ic < <(measure sh -c "$i" _ "$WORK/run/photo0000.jpg")
+            else
+                it="-" im=0
+            fi
+            awk -v mp="$mp" -v k="$kind" -v ot="$ot" -v om="$om" -v vt="$vt" -v vm="$vm" -v it="$it" -v im="$im" -v r="${made:-none}" 'BEGIN{
+                printf "%-6s %-5s %9.2f %9.4f %9.0f %9.4f %9.0f %9s %9s %9s\n", mp, k, ot, ot / mp, om / 1024, vt / mp, vm / 1024,
+                       it == "-" ? "-" : sprintf("%.4f", it / mp), it == "-" ? "-" : sprintf("%.0f", im / 1024), r}'
+        done
+    done
+    rm -rf "$WORK/run"
+    echo
+fi
+[ "$LARGE_ONLY" = 1 ] && exit 0
 
 echo "per-picture time at growing run sizes (1-megapixel JPEGs to PNG)"
 if [ -z "$AGAINST" ]; then

@@ -14,6 +14,7 @@
 #include "converter/base/CheckedSize.h"
 #include "converter/metadata/ColourProfile.h"
 #include "converter/metadata/SourceMetadata.h"
+#include "converter/pipeline/Streaming.h"
 #include "converter/pipeline/WorkMemory.h"
 #include "converter/readers/Readers.h"
 
@@ -97,6 +98,10 @@ const FormatInfo* SameFormat(const Readers::Picture& picture) {
 }
 
 Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
+    {
+        Outcome streamed;
+        if (Streaming::Convert(job, source, admit, streamed)) return streamed;
+    }
     std::vector<uint8_t> bytes;
     const FormatInfo* format = job.format;
     Substitute substitute;

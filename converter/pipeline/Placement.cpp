@@ -64,20 +64,6 @@ HRESULT CreateTemporary(const std::wstring& folder, HANDLE& file, std::wstring& 
     return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
 }
 
-HRESULT WriteAll(HANDLE file, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) return LastError();
-        if (written == 0) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-        done += written;
-    }
-    // On the disk before the name appears: a power cut must not leave a
-    // result under its final name with nothing in it.
-    return FlushFileBuffers(file) ? S_OK : LastError();
-}
-
 // Renames the open file; an existing name fails the rename instead of being replaced.
 bool RenameTo(HANDLE file, const std::wstring& path) {
     const std::wstring target = LongPaths::ForApi(path);
@@ -108,39 +94,72 @@ void ClearTemporaryMarks(HANDLE file) {
 
 }  // namespace
 
-HRESULT Place(const Target& target, const std::vector<uint8_t>& bytes, std::wstring& placed) {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::wstring temporary;
-    HRESULT hr = CreateTemporary(target.folder, file, temporary);
-    if (FAILED(hr)) return hr;
-    hr = WriteAll(file, bytes);
-    if (SUCCEEDED(hr)) hr = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+HRESULT Pending::Begin(const std::wstring& folder) {
+    Abandon();
+    const HRESULT hr = CreateTemporary(folder, file_, temporary_);
+    if (FAILED(hr)) file_ = INVALID_HANDLE_VALUE;
+    return hr;
+}
+
+HRESULT Pending::Write(const uint8_t* data, size_t size) {
+    if (file_ == INVALID_HANDLE_VALUE) return E_UNEXPECTED;
+    size_t done = 0;
+    while (done < size) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 24));
+        DWORD written = 0;
+        if (!WriteFile(file_, data + done, chunk, &written, nullptr)) return LastError();
+        if (written == 0) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+        done += written;
+    }
+    return S_OK;
+}
+
+void Pending::Abandon() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);  // the mark deletes it
+    file_ = INVALID_HANDLE_VALUE;
+}
+
+HRESULT Pending::Finish(const Target& target, std::wstring& placed) {
+    if (file_ == INVALID_HANDLE_VALUE) return E_UNEXPECTED;
+    // On the disk before the name appears: a power cut must not leave a
+    // result under its final name with nothing in it.
+    HRESULT hr = FlushFileBuffers(file_) ? HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) : LastError();
     for (unsigned attempt = 1; hr == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) && attempt <= MaxAttempts; ++attempt) {
         const std::wstring name = Naming::Candidate(target.stem, target.tag, target.extension, attempt);
         const std::wstring path = target.folder + L"\\" + name;
         // A file marked for deletion cannot be renamed: the mark comes off
         // for the move alone and goes back on when the move fails.
-        if (!MarkForDeletion(file, false)) {
+        if (!MarkForDeletion(file_, false)) {
             hr = LastError();
             break;
         }
-        if (RenameTo(file, path)) {
-            ClearTemporaryMarks(file);
-            CloseHandle(file);
+        if (RenameTo(file_, path)) {
+            ClearTemporaryMarks(file_);
+            CloseHandle(file_);
+            file_ = INVALID_HANDLE_VALUE;
             placed = path;
             return S_OK;
         }
         const DWORD error = GetLastError();
-        if (!MarkForDeletion(file, true)) {
+        if (!MarkForDeletion(file_, true)) {
             // Still under its temporary name, which is ours alone.
-            CloseHandle(file);
-            DeleteFileW(LongPaths::ForApi(temporary).c_str());
+            CloseHandle(file_);
+            file_ = INVALID_HANDLE_VALUE;
+            DeleteFileW(LongPaths::ForApi(temporary_).c_str());
             return HRESULT_FROM_WIN32(error);
         }
         if (NameTaken(error)) continue;
         hr = HRESULT_FROM_WIN32(name.size() > MaxNameLength ? ERROR_FILENAME_EXCED_RANGE : error);
     }
-    CloseHandle(file);  // the mark deletes it
+    Abandon();
+    return hr;
+}
+
+HRESULT Place(const Target& target, const std::vector<uint8_t>& bytes, std::wstring& placed) {
+    Pending pending;
+    HRESULT hr = pending.Begin(target.folder);
+    if (SUCCEEDED(hr)) hr = pending.Write(bytes.data(), bytes.size());
+    if (SUCCEEDED(hr)) hr = pending.Finish(target, placed);
     return hr;
 }
 

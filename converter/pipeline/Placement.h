@@ -33,4 +33,26 @@ struct Target {
 // folder entry may be.
 HRESULT Place(const Target& target, const std::vector<uint8_t>& bytes, std::wstring& placed);
 
+// The same in steps, for a result written as it is made: the temporary
+// file first, its bytes a part at a time, then the move into place. Until
+// Finish succeeds the result exists under its temporary name only, and a
+// Pending dropped (or abandoned) before takes it away.
+class Pending {
+public:
+    Pending() = default;
+    ~Pending() { Abandon(); }
+    Pending(const Pending&) = delete;
+    Pending& operator=(const Pending&) = delete;
+
+    HRESULT Begin(const std::wstring& folder);
+    HRESULT Write(const uint8_t* data, size_t size);
+    // Flushes and moves the file to the first free name, as Place does.
+    HRESULT Finish(const Target& target, std::wstring& placed);
+    void Abandon();
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    std::wstring temporary_;
+};
+
 }  // namespace Placement

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <new>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -40,11 +42,16 @@ struct Session {
     bool created = false;
     JOCTET* icc = nullptr;  // the reassembled profile, malloc'ed by libjpeg
     unsigned int iccSize = 0;
+    // The streamed path's source: the file's bytes a buffer at a time.
+    jpeg_source_mgr source;
+    std::function<size_t(uint8_t*, size_t)> fill;
+    std::vector<JOCTET> input;
 
     Session() {
         std::memset(&cinfo, 0, sizeof cinfo);
         std::memset(&errors, 0, sizeof errors);
         std::memset(&progress, 0, sizeof progress);
+        std::memset(&source, 0, sizeof source);
     }
     ~Session() {
         std::free(icc);
@@ -76,6 +83,39 @@ void OnProgress(j_common_ptr cinfo) {
     }
 }
 
+// The streamed path's source manager, as libjpeg's own file source does it:
+// a file that ends early gets an end marker and a warning (JWRN_JPEG_EOF).
+void InitSource(j_decompress_ptr) {}
+
+boolean FillInput(j_decompress_ptr cinfo) {
+    Session& session = Of(reinterpret_cast<j_common_ptr>(cinfo));
+    static const JOCTET kEnd[2] = {0xFF, JPEG_EOI};
+    size_t got = session.fill(session.input.data(), session.input.size());
+    if (got == 0) {
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        session.input[0] = kEnd[0];
+        session.input[1] = kEnd[1];
+        got = 2;
+    }
+    session.source.next_input_byte = session.input.data();
+    session.source.bytes_in_buffer = got;
+    return TRUE;
+}
+
+void SkipInput(j_decompress_ptr cinfo, long count) {
+    jpeg_source_mgr& source = *cinfo->src;
+    while (count > static_cast<long>(source.bytes_in_buffer)) {
+        count -= static_cast<long>(source.bytes_in_buffer);
+        FillInput(cinfo);
+    }
+    if (count > 0) {
+        source.next_input_byte += count;
+        source.bytes_in_buffer -= static_cast<size_t>(count);
+    }
+}
+
+void TermSource(j_decompress_ptr) {}
+
 // The stages below call into libjpeg, which may jump back to their setjmp:
 // they hold nothing that needs destroying, so the jump skips no destructor.
 
@@ -92,7 +132,16 @@ bool ReadHeader(Session& session, const uint8_t* data, size_t size) {
     cinfo.client_data = &session;  // cleared by the creation
     session.progress.progress_monitor = OnProgress;
     cinfo.progress = &session.progress;
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    if (data) {
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    } else {
+        session.source.init_source = InitSource;
+        session.source.fill_input_buffer = FillInput;
+        session.source.skip_input_data = SkipInput;
+        session.source.resync_to_restart = jpeg_resync_to_restart;
+        session.source.term_source = TermSource;
+        cinfo.src = &session.source;
+    }
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
@@ -147,6 +196,18 @@ bool Decompress(Session& session, uint8_t* pixels, size_t stride) {
     // The rest of the file (trailing markers, garbage) is of no interest.
     jpeg_abort_decompress(&cinfo);
     return true;
+}
+
+bool Start(Session& session) {
+    if (setjmp(session.jump)) return false;
+    jpeg_start_decompress(&session.cinfo);
+    return true;
+}
+
+bool ReadRow(Session& session, uint8_t* row) {
+    if (setjmp(session.jump)) return false;
+    JSAMPROW rows = row;
+    return jpeg_read_scanlines(&session.cinfo, &rows, 1) == 1;
 }
 
 ReadResult Failure(const Session& session) {
@@ -209,13 +270,18 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         if (!ReadHeader(session, data, size)) return Failure(session);
         jpeg_decompress_struct& cinfo = session.cinfo;
         if (cinfo.image_width == 0 || cinfo.image_height == 0) return {ReadStatus::Damaged};
-        if (uint64_t{cinfo.image_width} * cinfo.image_height > request.maxPixels) return {ReadStatus::TooLarge};
 
         out = Decoded();
         TakeMetadata(session, out);
         const unsigned reduction =
             Reduction({cinfo.image_width, cinfo.image_height}, out.orientation, request);
         if (!Prepare(session, reduction)) return Failure(session);
+        // The limit is on what is held: a picture reduced while decoding
+        // counts at its reduced size.
+        if (uint64_t{cinfo.output_width} * cinfo.output_height > request.maxPixels) {
+            out = Decoded();
+            return {ReadStatus::TooLarge};
+        }
 
         // Asked before libjpeg or the picture takes anything large; what
         // was asked caps libjpeg's own memory, which then fails instead of
@@ -263,5 +329,74 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         return {ReadStatus::OutOfMemory};
     }
 }
+
+struct RowReader::State {
+    Session session;
+};
+
+RowReader::RowReader() = default;
+RowReader::~RowReader() = default;
+
+ReadResult RowReader::Open(std::function<size_t(uint8_t*, size_t)> fill, const ReadRequest& request,
+                           Decoded& out) {
+    try {
+        state_.reset(new State());
+        Session& session = state_->session;
+        session.fill = std::move(fill);
+        session.input.resize(size_t{1} << 16);
+        uint8_t magic[3] = {};
+        // The first bytes decide, as for the whole file; they are then read again.
+        if (session.fill(magic, 3) != 3 || magic[0] != 0xFF || magic[1] != 0xD8 || magic[2] != 0xFF) {
+            state_.reset();
+            return {ReadStatus::NotThisFormat};
+        }
+        std::memcpy(session.input.data(), magic, 3);
+        session.source.next_input_byte = session.input.data();
+        session.source.bytes_in_buffer = 3;
+        // ReadHeader sets up the source without touching what is buffered.
+        if (!ReadHeader(session, nullptr, 0)) return Fail(Failure(session));
+        jpeg_decompress_struct& cinfo = session.cinfo;
+        if (cinfo.image_width == 0 || cinfo.image_height == 0) return Fail({ReadStatus::Damaged});
+        out = Decoded();
+        TakeMetadata(session, out);
+        const unsigned reduction = Reduction({cinfo.image_width, cinfo.image_height}, out.orientation, request);
+        if (!Prepare(session, reduction)) return Fail(Failure(session));
+        if (reduction > 1) out.full = {cinfo.image_width, cinfo.image_height};
+        decoderBytes_ = Jpeg::DecoderBytes(cinfo);
+        if (decoderBytes_ == UINT64_MAX) return Fail({ReadStatus::TooLarge});
+        size_ = {cinfo.output_width, cinfo.output_height};
+        cmyk_ = cinfo.out_color_space == JCS_CMYK;
+        grey_ = cinfo.num_components == 1;
+        return {ReadStatus::Ok};
+    } catch (const std::bad_alloc&) {
+        return Fail({ReadStatus::OutOfMemory});
+    }
+}
+
+ReadResult RowReader::Fail(ReadResult result) {
+    state_.reset();
+    return result;
+}
+
+bool RowReader::Begin() {
+    if (!state_) return false;
+    Session& session = state_->session;
+    session.cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(decoderBytes_, LONG_MAX));
+    if (Start(session)) return true;
+    state_.reset();
+    return false;
+}
+
+bool RowReader::Row(uint8_t* bgra) {
+    if (!state_) return false;
+    Session& session = state_->session;
+    if (session.cinfo.output_scanline >= session.cinfo.output_height || !ReadRow(session, bgra)) {
+        state_.reset();
+        return false;
+    }
+    return true;
+}
+
+bool RowReader::Truncated() const { return state_ && state_->session.truncated; }
 
 }  // namespace Jpeg

@@ -6,6 +6,9 @@
 // APP2 chunks) and the JFIF density go into the metadata. Pure: no Windows types.
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include "converter/readers/Reader.h"
 
 namespace Jpeg {
@@ -16,5 +19,40 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
 // orientation: 1, 2, 4 or 8, the largest whose result (each side divided and
 // rounded up) still covers the fit of the upright picture into the box.
 unsigned Reduction(PixelSize stored, int orientation, const ReadRequest& request);
+
+// The streamed path's reader: the file's bytes come from `fill` (which
+// gives up to `size` bytes, 0 at the end), the picture leaves a row at a
+// time, at the same reduction Read would decode it at.
+class RowReader {
+public:
+    RowReader();
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    // Reads the headers: `out` receives the metadata, the orientation and
+    // the stored size when reduced; its picture stays empty.
+    ReadResult Open(std::function<size_t(uint8_t*, size_t)> fill, const ReadRequest& request, Decoded& out);
+    PixelSize Size() const { return size_; }  // as the rows come
+    bool Cmyk() const { return cmyk_; }
+    bool Grey() const { return grey_; }
+    // What libjpeg holds meanwhile (a many-scan file: all its coefficients).
+    uint64_t DecoderBytes() const { return decoderBytes_; }
+
+    // Starts decoding; libjpeg's memory is capped at DecoderBytes().
+    bool Begin();
+    // The next row, Size().width BGRA pixels; false on damage.
+    bool Row(uint8_t* bgra);
+    // The file ended before the picture did (the rest came out grey).
+    bool Truncated() const;
+
+private:
+    ReadResult Fail(ReadResult result);
+    struct State;
+    std::unique_ptr<State> state_;
+    PixelSize size_;
+    uint64_t decoderBytes_ = 0;
+    bool cmyk_ = false, grey_ = false;
+};
 
 }  // namespace Jpeg

@@ -77,11 +77,26 @@ HRESULT ToJpeg(const EncodeOptions& options, const Image& image, std::vector<uin
     });
 }
 
+// A large picture goes row by row (Png::RowWriter), as the streamed path
+// writes it: the same bytes whichever path made its pixels.
+std::vector<uint8_t> PngBytes(const Image& image, const Png::Options& png, bool rows, Png::RowLayout layout) {
+    if (!rows) return Png::Write(image, png);
+    std::vector<uint8_t> out;
+    Png::RowWriter writer;
+    if (!writer.Start(image.width, image.height, layout, png, Appending(out))) return {};
+    for (uint32_t y = 0; y < image.height; ++y)
+        if (!writer.Row(image.Row(y))) return {};
+    return writer.Finish() ? out : std::vector<uint8_t>();
+}
+
 HRESULT ToPng(const EncodeOptions& options, const Image& image, std::vector<uint8_t>& out) {
     return Guarded(out, [&]() {
         const Png::Options png;
         const Metadata* m = options.metadata;
-        if (m && IccProfile::SpaceOf(m->icc) == IccProfile::Space::Rgb && Png::WritesGrey(image, png)) {
+        const bool rows = uint64_t{image.width} * image.height > Png::RowPixels;
+        const Png::RowLayout layout = rows ? Png::LayoutOf(image) : Png::RowLayout::Rgba;
+        const bool grey = rows ? layout == Png::RowLayout::Grey : Png::WritesGrey(image, png);
+        if (m && IccProfile::SpaceOf(m->icc) == IccProfile::Space::Rgb && grey) {
             // A grey PNG may carry no RGB profile: its pixels are made sRGB
             // through the profile instead, and written as they then are.
             Image srgb = image;
@@ -90,9 +105,10 @@ HRESULT ToPng(const EncodeOptions& options, const Image& image, std::vector<uint
             without.icc.clear();
             EncodeOptions own = options;
             own.metadata = &without;
-            return WithMetadata(own, Written(Png::Write(srgb, png), out), out, PngChunks::Embed);
+            const Png::RowLayout after = rows ? Png::LayoutOf(srgb) : layout;
+            return WithMetadata(own, Written(PngBytes(srgb, png, rows, after), out), out, PngChunks::Embed);
         }
-        return WithMetadata(options, Written(Png::Write(image, png), out), out, PngChunks::Embed);
+        return WithMetadata(options, Written(PngBytes(image, png, rows, layout), out), out, PngChunks::Embed);
     });
 }
 

@@ -1,12 +1,16 @@
 // JPEG through libjpeg-turbo: YCbCr with 4:2:0 chroma subsampling (what
-// cameras write for photos) and optimised Huffman tables. The source's
-// metadata is put in afterwards (JpegMarkers::Embed). Pure: no Windows types.
+// cameras write for photos) and optimised Huffman tables up to
+// OptimisedPixels (beyond, the standard tables: optimising holds every
+// coefficient of the picture until the end). The source's metadata is put
+// in afterwards (JpegMarkers::Embed). Pure: no Windows types.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "converter/base/Image.h"
+#include "converter/writers/ByteSink.h"
 
 namespace Jpeg {
 
@@ -17,5 +21,34 @@ std::vector<uint8_t> Write(const Image& image, int quality);
 
 // JPEG's sides are 16-bit numbers.
 constexpr uint32_t MaxSide = 65535;
+
+// Pictures up to this many pixels get Huffman tables made for them
+// (smaller files): libjpeg then holds all coefficients, 3 bytes a pixel.
+constexpr uint64_t OptimisedPixels = uint64_t{24} << 20;
+
+// The bytes the encoder holds for a picture of that size.
+uint64_t EncoderBytes(uint32_t width, uint32_t height);
+
+// The same file written row by row into a sink: Write is built on it.
+class RowWriter {
+public:
+    RowWriter();
+    ~RowWriter();
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+
+    // False when the size is not valid for the format or libjpeg fails.
+    bool Start(uint32_t width, uint32_t height, int quality, ByteSink sink);
+    // One BGRA row, top to bottom; false once anything has failed.
+    bool Row(const uint8_t* bgra);
+    // The end of the file; false when anything failed on the way.
+    bool Finish();
+
+    // libjpeg's state; named here for its callbacks.
+    struct Session;
+
+private:
+    std::unique_ptr<Session> session_;
+};
 
 }  // namespace Jpeg

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include <libdeflate.h>
+#include "converter/base/CheckedSize.h"
+#include <zlib.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -365,6 +367,156 @@ std::vector<uint8_t> Write(const Image& image, const Options& options) {
     }
     AppendChunk(file, "IEND", nullptr, 0);
     return file;
+}
+
+RowLayout LayoutOf(const Image& image) {
+    bool opaque = true, grey = true;
+    const uint8_t* p = image.bgra.data();
+    for (size_t i = 0, n = image.bgra.size() / 4; i < n && (opaque || grey); ++i, p += 4) {
+        opaque = opaque && p[3] == 255;
+        grey = grey && p[0] == p[1] && p[1] == p[2];
+    }
+    return !opaque ? RowLayout::Rgba : grey ? RowLayout::Grey : RowLayout::Rgb;
+}
+
+// zlib's deflate at level 2: the nearest in speed to libdeflate's level 3,
+// which writes the smaller pictures.
+struct RowWriter::State {
+    z_stream zlib;
+    bool zlibOpen = false;
+    ByteSink sink;
+    uint32_t width = 0, height = 0, y = 0;
+    Layout layout;
+    size_t length = 0;
+    std::vector<uint8_t> rows, scratch, filtered, out, chunk;
+    bool failed = false;
+
+    State() { std::memset(&zlib, 0, sizeof zlib); }
+    ~State() {
+        if (zlibOpen) deflateEnd(&zlib);
+    }
+
+    bool Emit(const char* type, const uint8_t* data, size_t size) {
+        chunk.clear();
+        AppendChunk(chunk, type, data, size);
+        return sink(chunk.data(), chunk.size());
+    }
+    // Deflates `size` bytes (none with Z_FINISH), sending full IDAT chunks.
+    bool Deflate(const uint8_t* data, size_t size, int flush) {
+        zlib.next_in = const_cast<Bytef*>(data);
+        zlib.avail_in = static_cast<uInt>(size);
+        for (;;) {
+            const int status = deflate(&zlib, flush);
+            if (status == Z_STREAM_ERROR) return false;
+            if (zlib.avail_out == 0) {
+                if (!Emit("IDAT", out.data(), out.size())) return false;
+                zlib.next_out = out.data();
+                zlib.avail_out = static_cast<uInt>(out.size());
+                continue;
+            }
+            if (flush == Z_FINISH ? status == Z_STREAM_END : zlib.avail_in == 0) return true;
+        }
+    }
+};
+
+uint64_t RowWriterBytes(uint32_t width) {
+    // Two unfiltered rows, four candidates, one filtered row, the chunk
+    // buffers and zlib's own state (about 270 KiB at level 2).
+    return uint64_t{width} * 4 * 7 + (uint64_t{1} << 20);
+}
+
+RowWriter::RowWriter() = default;
+RowWriter::~RowWriter() = default;
+
+bool RowWriter::Start(uint32_t width, uint32_t height, RowLayout rowLayout, const Options& options,
+                      ByteSink sink) {
+    size_t rowBytes = 0;
+    if (width == 0 || height == 0 || width > MaxSide || height > MaxSide ||
+        !CheckedSize::Product({width, 4, 8}, rowBytes))
+        return false;
+    try {
+        state_.reset(new State());
+        State& s = *state_;
+        s.sink = std::move(sink);
+        s.width = width;
+        s.height = height;
+        s.layout.type = rowLayout == RowLayout::Grey ? Grey : rowLayout == RowLayout::Rgb ? Rgb : Rgba;
+        s.layout.bytesPerPixel = rowLayout == RowLayout::Grey ? 1 : rowLayout == RowLayout::Rgb ? 3 : 4;
+        s.length = static_cast<size_t>(width) * s.layout.bytesPerPixel;
+        s.rows.assign(2 * s.length, 0);
+        s.scratch.resize(4 * s.length);
+        s.filtered.resize(s.length + 1);
+        s.out.resize(size_t{1} << 18);
+        if (deflateInit(&s.zlib, 2) != Z_OK) {
+            state_.reset();
+            return false;
+        }
+        s.zlibOpen = true;
+        s.zlib.next_out = s.out.data();
+        s.zlib.avail_out = static_cast<uInt>(s.out.size());
+
+        std::vector<uint8_t> head = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        uint8_t header[13];
+        for (int i = 0; i < 4; ++i) {
+            header[i] = static_cast<uint8_t>(width >> (24 - 8 * i));
+            header[4 + i] = static_cast<uint8_t>(height >> (24 - 8 * i));
+        }
+        header[8] = 8;
+        header[9] = s.layout.type;
+        header[10] = header[11] = header[12] = 0;
+        AppendChunk(head, "IHDR", header, sizeof header);
+        for (const Chunk& chunk : options.chunks)
+            if (chunk.data.size() <= 0x7FFFFFFF) AppendChunk(head, chunk.type.data(), chunk.data.data(), chunk.data.size());
+        if (s.sink(head.data(), head.size())) return true;
+    } catch (const std::bad_alloc&) {
+    }
+    state_.reset();
+    return false;
+}
+
+bool RowWriter::Row(const uint8_t* bgra) {
+    if (!state_) return false;
+    State& s = *state_;
+    if (s.y >= s.height) return false;
+    uint8_t* current = s.rows.data() + (s.y % 2) * s.length;
+    uint8_t* above = s.rows.data() + ((s.y + 1) % 2) * s.length;
+    const uint8_t* p = bgra;
+    switch (s.layout.type) {
+    case Grey:
+        for (uint32_t x = 0; x < s.width; ++x) current[x] = p[4 * x];
+        break;
+    case Rgb:
+        for (uint32_t x = 0; x < s.width; ++x, p += 4) {
+            current[3 * x] = p[2];
+            current[3 * x + 1] = p[1];
+            current[3 * x + 2] = p[0];
+        }
+        break;
+    default:
+        for (uint32_t x = 0; x < s.width; ++x, p += 4) {
+            current[4 * x] = p[2];
+            current[4 * x + 1] = p[1];
+            current[4 * x + 2] = p[0];
+            current[4 * x + 3] = p[3];
+        }
+        break;
+    }
+    if (s.y == 0) std::fill(above, above + s.length, 0);
+    Filter(current, above, s.length, s.layout.bytesPerPixel, s.filtered.data(), s.scratch.data());
+    ++s.y;
+    if (s.Deflate(s.filtered.data(), s.filtered.size(), Z_NO_FLUSH)) return true;
+    state_.reset();
+    return false;
+}
+
+bool RowWriter::Finish() {
+    if (!state_) return false;
+    State& s = *state_;
+    bool ok = s.y == s.height && s.Deflate(nullptr, 0, Z_FINISH);
+    const size_t left = s.out.size() - s.zlib.avail_out;
+    ok = ok && (left == 0 || s.Emit("IDAT", s.out.data(), left)) && s.Emit("IEND", nullptr, 0);
+    state_.reset();
+    return ok;
 }
 
 }  // namespace Png

@@ -8,9 +8,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "converter/base/Image.h"
+#include "converter/writers/ByteSink.h"
 
 namespace Png {
 
@@ -38,5 +40,40 @@ bool WritesGrey(const Image& image, const Options& options);
 // The whole file; empty when the picture is not valid or larger than the
 // format allows.
 std::vector<uint8_t> Write(const Image& image, const Options& options);
+
+// Pictures of more pixels than this are written row by row (RowWriter):
+// zlib's deflate as the rows come, no palette, so that neither the picture's
+// filtered rows nor its compressed data are ever held whole.
+constexpr uint64_t RowPixels = uint64_t{32} << 20;
+
+// Grey, RGB or RGBA at 8 bits a sample, written as the rows come.
+enum class RowLayout { Grey, Rgb, Rgba };
+
+// The layout a picture held whole is written in by RowWriter: grey when
+// every pixel is opaque and grey, RGB when opaque, else RGBA.
+RowLayout LayoutOf(const Image& image);
+
+// The bytes RowWriter holds for a picture of that width.
+uint64_t RowWriterBytes(uint32_t width);
+
+class RowWriter {
+public:
+    RowWriter();
+    ~RowWriter();
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+
+    // Signature, header and the options' chunks go out at once. False
+    // when the size is not valid for the format or no memory.
+    bool Start(uint32_t width, uint32_t height, RowLayout layout, const Options& options, ByteSink sink);
+    // One BGRA row, top to bottom; false once anything has failed.
+    bool Row(const uint8_t* bgra);
+    // The last data and the end chunk; false when anything failed.
+    bool Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace Png

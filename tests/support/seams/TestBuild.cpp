@@ -18,6 +18,8 @@
 //    enforces none and reports none): every allocation of the program's C
 //    runtime (ours, libstdc++'s and the codecs') beyond the cap fails, and
 //    the job reports the cap as its process memory limit.
+// 4. QUENNEL_TEST_WHOLE_PICTURES=1: every picture takes the whole-picture
+//    path, none the streamed one, so that tests can compare the two.
 #include <windows.h>
 
 #include <atomic>
@@ -25,6 +27,7 @@
 #include <cwchar>
 #include <string>
 
+#include "converter/pipeline/Streaming.h"
 #include "support/ImportPatch.h"
 
 namespace {
@@ -252,6 +255,9 @@ struct Install {
     Install() {
         g_worker = std::wcsstr(GetCommandLineW(), L"--quennel-worker") != nullptr;
         if (g_worker) ReadFault();
+        wchar_t whole[8];
+        if (GetEnvironmentVariableW(L"QUENNEL_TEST_WHOLE_PICTURES", whole, 8) == 1 && whole[0] == L'1')
+            Streaming::Enable(false);
         auto* create = new ImportPatch(GetModuleHandleW(nullptr), "KERNEL32.dll", "CreateFileW",
                                        reinterpret_cast<void*>(&CheckedCreateFileW));
         g_createFile = create->Applied() ? reinterpret_cast<CreateFileWType>(create->Original()) : &CreateFileW;

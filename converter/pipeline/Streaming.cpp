@@ -1,0 +1,248 @@
+#include "converter/pipeline/Streaming.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <new>
+
+#include "converter/base/CheckedSize.h"
+#include "converter/base/LongPaths.h"
+#include "converter/base/Resampling.h"
+#include "converter/base/Texts.h"
+#include "converter/metadata/IccProfile.h"
+#include "converter/metadata/JpegMarkers.h"
+#include "converter/metadata/PngChunks.h"
+#include "converter/metadata/SourceMetadata.h"
+#include "converter/pipeline/Naming.h"
+#include "converter/pipeline/Placement.h"
+#include "converter/readers/Jpeg.h"
+#include "converter/readers/Readers.h"
+#include "converter/writers/ByteSink.h"
+#include "converter/writers/Jpeg.h"
+#include "converter/writers/Png.h"
+
+namespace Streaming {
+
+namespace {
+
+std::atomic<bool> g_enabled{true};
+
+// The first bytes of a result are held back until the metadata is in its
+// headers: more than any header our encoders write before the picture's data.
+constexpr size_t HeadBytes = size_t{1} << 16;
+
+struct File {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ~File() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    size_t Read(uint8_t* buffer, size_t size) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(size < (DWORD{1} << 30) ? size : (DWORD{1} << 30));
+        if (!ReadFile(handle, buffer, want, &got, nullptr)) return 0;
+        return got;
+    }
+};
+
+// A file whose last bytes are not JPEG's end marker was cut short (or has
+// something after its picture): the whole-picture path decides on it, as it
+// does on every damaged file, before anything is asked or written here.
+bool EndsWithEndMarker(HANDLE file) {
+    LARGE_INTEGER size = {}, back = {};
+    uint8_t tail[2] = {};
+    DWORD got = 0;
+    back.QuadPart = -2;
+    const bool ends = GetFileSizeEx(file, &size) && size.QuadPart >= 4 &&
+                      SetFilePointerEx(file, back, nullptr, FILE_END) && ReadFile(file, tail, 2, &got, nullptr) &&
+                      got == 2 && tail[0] == 0xFF && tail[1] == 0xD9;
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && ends;
+}
+
+Pipeline::Outcome Failed(std::wstring reason) {
+    Pipeline::Outcome outcome;
+    outcome.started = true;
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+// The encoder of the result as rows: JPEG or PNG, its metadata put into its
+// headers on the way.
+class Encoder {
+public:
+    Encoder(bool jpeg, int quality, bool grey, const Metadata& kept, ByteSink file)
+        : jpeg_(jpeg), quality_(quality), grey_(grey), kept_(kept),
+          head_(std::move(file), HeadBytes, [this](const std::vector<uint8_t>& head) {
+              return jpeg_ ? JpegMarkers::Embed(head, kept_) : PngChunks::Embed(head, kept_);
+          }) {}
+
+    bool Start(PixelSize size) {
+        if (jpeg_) return jpegWriter_.Start(size.width, size.height, quality_, head_.Sink());
+        const Png::Options options;
+        return pngWriter_.Start(size.width, size.height, grey_ ? Png::RowLayout::Grey : Png::RowLayout::Rgb, options,
+                                head_.Sink());
+    }
+    bool Row(const uint8_t* bgra) { return jpeg_ ? jpegWriter_.Row(bgra) : pngWriter_.Row(bgra); }
+    bool Finish() { return (jpeg_ ? jpegWriter_.Finish() : pngWriter_.Finish()) && head_.Finish(); }
+
+private:
+    bool jpeg_;
+    int quality_;
+    bool grey_;
+    const Metadata& kept_;
+    EditedHead head_;
+    Jpeg::RowWriter jpegWriter_;
+    Png::RowWriter pngWriter_;
+};
+
+}  // namespace
+
+void Enable(bool on) { g_enabled = on; }
+
+uint64_t Peak(PixelSize decoded, uint64_t decoderBytes, PixelSize result, bool jpegResult) {
+    const bool resize = !(decoded == result);
+    const uint64_t resampler = resize ? Resampling::Rows::Bytes(decoded, result) : 0;
+    const uint64_t encoder =
+        jpegResult ? Jpeg::EncoderBytes(result.width, result.height) : Png::RowWriterBytes(result.width);
+    size_t rows = 0, total = 0;
+    // A decoded row and a result row; the held-back head and the sinks' buffers.
+    const bool fits = resampler != UINT64_MAX && CheckedSize::Product({decoded.width, 4}, rows) &&
+                      CheckedSize::MulAdd(result.width, 4, rows, rows) &&
+                      CheckedSize::Add(rows, decoderBytes, total) && CheckedSize::Add(total, resampler, total) &&
+                      CheckedSize::Add(total, encoder, total) && CheckedSize::Add(total, 4 * HeadBytes, total);
+    return fits ? total : UINT64_MAX;
+}
+
+bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admit& admit,
+             Pipeline::Outcome& outcome) {
+    if (!g_enabled) return false;
+    const FormatInfo* format = job.format ? job.format : Formats::ByToken("TOJPG");
+    if (!format || !format->encode) return false;
+    const bool jpegResult = format->token == "TOJPG";
+    const bool formatStreams = jpegResult || format->token == "TOPNG";
+
+    File file;
+    file.handle = CreateFileW(LongPaths::ForApi(source.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file.handle == INVALID_HANDLE_VALUE || !EndsWithEndMarker(file.handle)) return false;
+
+    ReadRequest request;
+    request.maxPixels = UINT64_MAX;  // what is held decides here, not the source's size
+    request.box = job.box;
+    request.enlarge = job.enlarge;
+    Jpeg::RowReader reader;
+    Decoded decoded;
+    const ReadResult opened =
+        reader.Open([&file](uint8_t* buffer, size_t size) { return file.Read(buffer, size); }, request, decoded);
+    if (!opened.Ok()) return false;
+    if (reader.Cmyk() && uint64_t{reader.Size().width} * reader.Size().height <= Readers::MaxPixels) return false;
+    if (reader.Cmyk()) {
+        outcome = Failed(L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.");
+        return true;
+    }
+    DropOversizedBlocks(decoded.metadata);
+    const PixelSize size = reader.Size();
+    // Turning needs the whole picture; so does a profile the result cannot
+    // carry (its pixels are converted), or a grey one; and a writer that
+    // takes the picture whole. Such a picture larger than the whole-picture
+    // path holds is skipped here with the reason why.
+    Metadata& metadata = decoded.metadata;
+    const wchar_t* whole = nullptr;
+    if (decoded.orientation != 1 && decoded.orientation >= 2 && decoded.orientation <= 8)
+        whole = L"Das Bild ist zu gro\u00df, um es aufzurichten: dazu m\u00fcsste es ganz im Speicher liegen.";
+    else if (!formatStreams)
+        whole = L"Das Bild ist zu gro\u00df f\u00fcr dieses Format: es m\u00fcsste dazu ganz im Speicher liegen.";
+    else if (!metadata.icc.empty() && (!Formats::KeepsProfile(*format) || reader.Grey() ||
+                                       IccProfile::SpaceOf(metadata.icc) != IccProfile::Space::Rgb))
+        whole = L"Das Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
+    if (whole) {
+        if (uint64_t{size.width} * size.height <= Readers::MaxPixels) return false;
+        outcome = Failed(whole);
+        return true;
+    }
+    PixelSize result = size;
+    if (job.box.width != 0 && job.box.height != 0) {
+        const PixelSize full = decoded.full.width != 0 ? decoded.full : size;
+        result = Geometry::FitInside(full, job.box, job.enlarge);
+    }
+    if (result.width == 0 || result.height == 0) return false;
+    if (jpegResult && (result.width > Jpeg::MaxSide || result.height > Jpeg::MaxSide)) return false;
+    // A smaller PNG is written whole (a palette when it has few colours,
+    // libdeflate): streamed only when the whole-picture path cannot hold it.
+    const bool held = uint64_t{size.width} * size.height <= Readers::MaxPixels;
+    if (!jpegResult && uint64_t{result.width} * result.height <= Png::RowPixels && held) return false;
+
+    // From here on the streamed path answers for the picture.
+    const uint64_t peak = Peak(size, reader.DecoderBytes(), result, jpegResult);
+    if (peak == UINT64_MAX || (admit && !admit(size, peak))) {
+        outcome = Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+        return true;
+    }
+
+    Placement::Target target;
+    target.folder = job.folder.empty() ? source.folder : job.folder;
+    target.stem = Naming::Stem(source.name);
+    target.tag = job.tag;
+    target.extension = format->extension;
+    Placement::Pending pending;
+    HRESULT hr = pending.Begin(target.folder);
+    if (FAILED(hr)) {
+        outcome = Failed(Texts::ReasonForResult(hr));
+        return true;
+    }
+    HRESULT written = S_OK;
+    const ByteSink toFile = [&pending, &written](const uint8_t* data, size_t length) {
+        if (SUCCEEDED(written)) written = pending.Write(data, length);
+        return SUCCEEDED(written);
+    };
+
+    try {
+        const Metadata kept = SourceMetadata::ForResult(metadata, result.width, result.height, 1);
+        Encoder encoder(jpegResult, job.jpegQuality, reader.Grey(), kept, toFile);
+        std::unique_ptr<Resampling::Rows> resampler;
+        if (!(size == result)) resampler.reset(new Resampling::Rows(size, result));
+        std::vector<uint8_t> row(static_cast<size_t>(size.width) * 4);
+        std::vector<uint8_t> out(resampler ? static_cast<size_t>(result.width) * 4 : 0);
+        bool decodedOk = reader.Begin(), encodedOk = encoder.Start(result);
+        uint32_t done = 0;
+        while (decodedOk && encodedOk && done < result.height) {
+            if (resampler && resampler->Ready()) {
+                resampler->Take(out.data());
+                encodedOk = encoder.Row(out.data());
+                ++done;
+                continue;
+            }
+            decodedOk = reader.Row(row.data());
+            if (!decodedOk) break;
+            if (resampler) {
+                resampler->Give(row.data());
+            } else {
+                encodedOk = encoder.Row(row.data());
+                ++done;
+            }
+        }
+        encodedOk = encodedOk && decodedOk && encoder.Finish();
+        if (!decodedOk || reader.Truncated()) {
+            outcome = Failed(Texts::ReasonForRead(ReadStatus::Damaged, L"JPEG"));
+            return true;
+        }
+        if (!encodedOk) {
+            outcome = Failed(FAILED(written) ? Texts::ReasonForResult(written)
+                                             : Texts::ReasonForResult(WINCODEC_ERR_BADIMAGE));
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        outcome = Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+        return true;
+    }
+    hr = pending.Finish(target, outcome.result);
+    if (FAILED(hr)) {
+        outcome = Failed(Texts::ReasonForResult(hr));
+        return true;
+    }
+    outcome.started = true;
+    outcome.converted = true;
+    return true;
+}
+
+}  // namespace Streaming

@@ -1,0 +1,127 @@
+// The streamed path's pure parts against the whole-picture path's, on any
+// bytes: the JPEG row reader gives the rows Jpeg::Read gives (the bytes as a
+// JPEG file, fed in pieces of any length); the PNG row writer's file decodes
+// (libpng) to exactly its pixels; the metadata put into a file's first bytes
+// as they stream (EditedHead) gives the same file as putting it into the
+// whole file, for JPEG and PNG.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <png.h>
+
+#include "converter/metadata/JpegMarkers.h"
+#include "converter/metadata/PngChunks.h"
+#include "converter/readers/Jpeg.h"
+#include "converter/writers/ByteSink.h"
+#include "converter/writers/Jpeg.h"
+#include "converter/writers/Png.h"
+
+namespace {
+
+void CheckJpegRows(const uint8_t* data, size_t size) {
+    ReadRequest request;
+    request.maxPixels = uint64_t{1} << 22;
+    if (size > 1 && (data[size - 1] & 1)) request.box = {1u + data[size - 1] % 97, 1u + data[size - 2] % 89};
+    Decoded whole;
+    const ReadResult read = Jpeg::Read(data, size, request, whole);
+
+    Jpeg::RowReader reader;
+    Decoded head;
+    size_t at = 0;
+    const size_t piece = 1 + (size ? data[0] % 61 : 0);
+    const ReadResult opened = reader.Open(
+        [&](uint8_t* buffer, size_t room) {
+            const size_t n = std::min({room, piece, size - at});
+            std::memcpy(buffer, data + at, n);
+            at += n;
+            return n;
+        },
+        request, head);
+    if (!read.Ok()) return;  // cut short or damaged: the whole path refuses, the rows need not agree
+    if (!opened.Ok()) abort();  // a file the whole reader reads must open
+    if (reader.Cmyk()) return;  // converted whole, never streamed
+    if (!(reader.Size() == PixelSize{whole.image.width, whole.image.height})) abort();
+    if (head.orientation != whole.orientation || head.metadata.icc != whole.metadata.icc) abort();
+    if (!reader.Begin()) abort();
+    std::vector<uint8_t> row(whole.image.Stride());
+    for (uint32_t y = 0; y < whole.image.height; ++y) {
+        if (!reader.Row(row.data())) abort();
+        if (std::memcmp(row.data(), whole.image.Row(y), row.size()) != 0) abort();
+    }
+    if (reader.Truncated()) abort();
+}
+
+Image PictureFrom(const uint8_t* data, size_t size) {
+    Image image;
+    if (size < 3) return image;
+    image.width = 1 + data[0] % 40;
+    image.height = 1 + data[1] % 40;
+    image.bgra.resize(size_t{image.width} * image.height * 4);
+    const bool opaque = data[2] & 1, grey = data[2] & 2;
+    for (size_t i = 0; i < image.bgra.size(); ++i) image.bgra[i] = size > 3 ? data[3 + i % (size - 3)] : 0;
+    for (size_t i = 0; i < image.bgra.size(); i += 4) {
+        if (opaque) image.bgra[i + 3] = 255;
+        if (grey) image.bgra[i + 1] = image.bgra[i + 2] = image.bgra[i];
+    }
+    return image;
+}
+
+std::vector<uint8_t> PngRows(const Image& image) {
+    std::vector<uint8_t> out;
+    Png::RowWriter writer;
+    if (!writer.Start(image.width, image.height, Png::LayoutOf(image), Png::Options(), Appending(out))) abort();
+    for (uint32_t y = 0; y < image.height; ++y)
+        if (!writer.Row(image.Row(y))) abort();
+    if (!writer.Finish()) abort();
+    return out;
+}
+
+void CheckPngRows(const Image& image) {
+    const std::vector<uint8_t> file = PngRows(image);
+    png_image decoded;
+    std::memset(&decoded, 0, sizeof decoded);
+    decoded.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&decoded, file.data(), file.size())) abort();
+    decoded.format = PNG_FORMAT_BGRA;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(decoded));
+    if (!png_image_finish_read(&decoded, nullptr, pixels.data(), 0, nullptr)) abort();
+    if (decoded.width != image.width || decoded.height != image.height || pixels != image.bgra) abort();
+}
+
+// The file with its metadata edited in as it streams, the sink taking
+// pieces of the given length, against the whole file edited.
+template <class Embed>
+void CheckEditedHead(const std::vector<uint8_t>& file, const Metadata& metadata, size_t prefix, size_t piece,
+                     Embed embed) {
+    std::vector<uint8_t> streamed;
+    EditedHead head(Appending(streamed), prefix, [&](const std::vector<uint8_t>& h) { return embed(h, metadata); });
+    const ByteSink sink = head.Sink();
+    for (size_t at = 0; at < file.size(); at += piece)
+        if (!sink(file.data() + at, std::min(piece, file.size() - at))) abort();
+    if (!head.Finish()) abort();
+    if (streamed != embed(file, metadata)) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CheckJpegRows(data, size);
+    const Image image = PictureFrom(data, size);
+    if (!image.Valid()) return 0;
+    CheckPngRows(image);
+    Metadata metadata;
+    metadata.dpiX = 1 + data[0];
+    metadata.dpiY = 1 + data[1];
+    metadata.xmp.assign(data, data + std::min<size_t>(size, 300));
+    // A prefix that holds the headers: what the streamed path holds back is
+    // far more than any header before the data.
+    const size_t piece = 1 + data[2] % 97;
+    CheckEditedHead(PngRows(image), metadata, 64, piece, PngChunks::Embed);
+    Image opaque = image;
+    for (size_t i = 3; i < opaque.bgra.size(); i += 4) opaque.bgra[i] = 255;
+    CheckEditedHead(Jpeg::Write(opaque, 1 + data[0] % 100), metadata, 1024, piece, JpegMarkers::Embed);
+    return 0;
+}

@@ -1,0 +1,195 @@
+#!/usr/bin/env python3
+"""The streamed path through the real transform.exe (its test build, under
+Wine), judged on the host:
+
+1. The same results byte for byte as the whole-picture path (forced by the
+   test build's QUENNEL_TEST_WHOLE_PICTURES=1) for what both can run: a
+   photo to JPEG and through the 800x600 preset, a picture large enough for
+   the PNG row writer to PNG and to JPEG. ImageMagick checks their sizes and
+   that they show the source.
+2. A picture of 192 megapixels to JPEG and to PNG: each worker's peak
+   resident memory, read from the process (/proc/<pid>/status, VmHWM) while
+   it runs, stays under a bound that holding the picture (768 MiB at 4
+   bytes a pixel) would exceed by far, and ImageMagick reads the results at
+   their full size.
+
+    streaming.py --converter TESTBUILD/transform.exe --work DIR
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# Wine itself, the worker's code and its band buffers: far below a picture's 768 MiB.
+PEAK_BOUND_MIB = 256
+
+failures = []
+
+
+def check(condition, message):
+    print(("ok   " if condition else "FAIL ") + message, flush=True)
+    if not condition:
+        failures.append(message)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def transform_pids():
+    prefix = os.environ.get("WINEPREFIX", "")
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if b"transform.exe" not in f.read():
+                    continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if ("WINEPREFIX=" + prefix).encode() not in f.read().split(b"\0"):
+                    continue
+            pids.append(pid)
+        except OSError:
+            pass
+    return pids
+
+
+def run(converter, sources, token, whole=False):
+    """Runs the converter on the sources; the largest VmHWM (KiB) seen of its processes."""
+    folder = os.path.dirname(sources[0])
+    listing = os.path.join(folder, "files.txt")
+    with open(listing, "wb") as f:
+        for source in sources:
+            f.write(windows_path(source).encode("cp1252") + b"\r\n")
+    env = dict(os.environ)
+    if whole:
+        env["QUENNEL_TEST_WHOLE_PICTURES"] = "1"
+    else:
+        env.pop("QUENNEL_TEST_WHOLE_PICTURES", None)
+    peak = [0]
+    done = threading.Event()
+
+    def watch():
+        while not done.is_set():
+            for pid in transform_pids():
+                try:
+                    with open("/proc/%s/status" % pid) as f:
+                        for line in f:
+                            if line.startswith("VmHWM:"):
+                                peak[0] = max(peak[0], int(line.split()[1]))
+                except OSError:
+                    pass
+            time.sleep(0.1)
+
+    watcher = threading.Thread(target=watch)
+    watcher.start()
+    result = subprocess.run(["wine", converter, windows_path(listing), token], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    # The workers end with the supervisor; a last look for stragglers.
+    time.sleep(0.3)
+    done.set()
+    watcher.join()
+    os.remove(listing)
+    return result.returncode, peak[0]
+
+
+def magick(*args):
+    return subprocess.run(list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT).stdout.decode().strip()
+
+
+def identify(path):
+    return magick("identify", "-ping", "-format", "%m %wx%h", path)
+
+
+def psnr(a, b):
+    out = magick("compare", "-metric", "PSNR", a, b, "null:").split()[0]
+    return 1e9 if out == "inf" else float(out)
+
+
+def largest_difference(a, b):
+    """The largest difference of a sample between the two pictures as Pillow
+    decodes them (ImageMagick's policy refuses pictures this large)."""
+    program = ("import sys\nfrom PIL import Image, ImageChops\nImage.MAX_IMAGE_PIXELS = None\n"
+               "a, b = (Image.open(p).convert('RGB') for p in sys.argv[1:3])\n"
+               "print(max(e[1] for e in ImageChops.difference(a, b).getextrema()) if a.size == b.size else 999)")
+    out = subprocess.run(["/usr/bin/python3", "-c", program, a, b], stdout=subprocess.PIPE).stdout.decode().strip()
+    return int(out) if out.isdigit() else 999
+
+
+def results(folder):
+    return sorted(n for n in os.listdir(folder) if n != "source.jpg")
+
+
+def same_both_ways(converter, work, name, source, tokens):
+    streamed, whole = os.path.join(work, name + "-streamed"), os.path.join(work, name + "-whole")
+    for folder, forced in ((streamed, False), (whole, True)):
+        os.makedirs(folder)
+        shutil.copy(source, os.path.join(folder, "source.jpg"))
+        for token in tokens:
+            code, _ = run(converter, [os.path.join(folder, "source.jpg")], token, whole=forced)
+            check(code == 0, "%s %s (%s path) exits 0" % (name, token, "whole" if forced else "streamed"))
+    check(results(streamed) == results(whole) and len(results(streamed)) == len(tokens),
+          "%s: the same results %s both ways" % (name, results(streamed)))
+    for result in results(streamed):
+        a, b = os.path.join(streamed, result), os.path.join(whole, result)
+        same = os.path.exists(b) and open(a, "rb").read() == open(b, "rb").read()
+        check(same, "%s: %s byte for byte the same from both paths" % (name, result))
+    return streamed
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--converter", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    work = args.work
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+
+    # 1. Both paths, byte for byte.
+    photo = os.path.join(work, "photo.jpg")
+    subprocess.run(["convert", "-seed", "3", "-size", "1800x1200", "plasma:fractal", "-blur", "0x1",
+                    "-density", "300", "-units", "PixelsPerInch", "-quality", "90", photo], check=True)
+    folder = same_both_ways(args.converter, work, "photo", photo, ["TOJPG", "RS_1"])
+    check(identify(os.path.join(folder, "source (800x600).jpg")) == "JPEG 800x533", "the preset's size")
+    reference = os.path.join(work, "reference.png")
+    subprocess.run(["convert", photo, "-filter", "Catrom", "-resize", "800x533!", reference], check=True)
+    check(psnr(reference, os.path.join(folder, "source (800x600).jpg")) > 30, "the preset shows the photo")
+    check(magick("identify", "-format", "%x", os.path.join(folder, "source (2).jpg")).startswith("300"),
+          "the resolution kept")
+
+    large = os.path.join(work, "large.jpg")  # above the PNG row writer's 32 Mi pixels
+    subprocess.run([sys.executable, os.path.join(HERE, "bigjpeg.py"), "7000", "4900", large], check=True)
+    folder = same_both_ways(args.converter, work, "large", large, ["TOPNG", "TOJPG"])
+    check(identify(os.path.join(folder, "source.png")) == "PNG 7000x4900", "the large PNG's size")
+    check(largest_difference(large, os.path.join(folder, "source.png")) <= 2,
+          "the large PNG holds the source's pixels as Pillow decodes them")
+    for name in ("photo", "large"):
+        for path in ("streamed", "whole"):
+            shutil.rmtree(os.path.join(work, "%s-%s" % (name, path)))
+
+    # 2. A picture larger than a whole-picture worker could hold in the bound.
+    huge_folder = os.path.join(work, "huge")
+    os.makedirs(huge_folder)
+    huge = os.path.join(huge_folder, "huge.jpg")
+    subprocess.run([sys.executable, os.path.join(HERE, "bigjpeg.py"), "16000", "12000", huge], check=True)
+    for token, result, kind in (("TOJPG", "huge (2).jpg", "JPEG"), ("TOPNG", "huge.png", "PNG")):
+        code, peak = run(args.converter, [huge], token)
+        check(code == 0, "192 megapixels to %s exits 0" % kind)
+        check(0 < peak < PEAK_BOUND_MIB * 1024,
+              "192 megapixels to %s: peak worker memory %d MiB (bound %d)" % (kind, peak // 1024, PEAK_BOUND_MIB))
+        path = os.path.join(huge_folder, result)
+        check(identify(path) == kind + " 16000x12000", "the %s result is whole: %s" % (kind, identify(path)))
+        if os.path.exists(path):
+            os.remove(path)
+    shutil.rmtree(work, ignore_errors=True)
+    print("streaming: %d failed" % len(failures))
+    sys.exit(1 if failures else 0)
+
+
+main()
