@@ -120,7 +120,7 @@ elapsed() { echo "  ($((SECONDS - $1)) s)"; }
 # The registry as "[key]" and "[key]<TAB>value" lines, sorted. The 64-bit
 # export of HKLM holds the 32-bit view as well (below its Wow6432Node keys).
 # Left out: Wine's display probing, which changes with every start without a
-# display, and the empty container keys that Windows Installer's product
+# display, the counter its service manager raises at each of its starts, and the empty container keys that Windows Installer's product
 # database and the shell's Active Setup records live in (present on every
 # Windows; Wine makes them on first use). What is inside them is kept.
 PLATFORM_CONTAINERS=(
@@ -157,7 +157,8 @@ snapshot() {  # file
               print key "\t" line }' >>"$1.unsorted"
     done
     printf '[%s]\n' "${PLATFORM_CONTAINERS[@]}" >"$WORK/containers.txt"
-    grep -v -i '^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video' "$1.unsorted" \
+    grep -v -i -e '^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video' \
+               -e '^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent\]' "$1.unsorted" \
         | grep -v -i -x -F -f "$WORK/containers.txt" | LC_ALL=C sort >"$1"
     rm -f "$1.unsorted" "$raw"
 }
@@ -203,7 +204,9 @@ static_verb_expected() {  # classes key as exported, the module's Windows path
 }
 static_verb_written() {  # snapshot, classes key as exported, the module's Windows path
     local missing
-    missing="$(static_verb_expected "$2" "$3" | grep -F -x -i -v -f "$1")"
+    # Keys compared without regard to ASCII case, as the registry does.
+    missing="$(LC_ALL=C comm -23 <(static_verb_expected "$2" "$3" | LC_ALL=C tr 'A-Z' 'a-z' | LC_ALL=C sort) \
+                                 <(LC_ALL=C tr 'A-Z' 'a-z' <"$1" | LC_ALL=C sort))"
     [ -z "$missing" ] || { echo "    missing:"; echo "$missing" | head -12 | sed 's/^/    | /'; return 1; }
 }
 
