@@ -156,16 +156,20 @@ struct Channel {
     uint32_t mask = 0;
     uint32_t shift = 0;
     uint32_t max = 0;
+    bool narrow = false;  // 1 to 4 bits, widened as ImageMagick does
 
-    explicit Channel(uint32_t m) : mask(m) {
+    // A 1-bit alpha stays transparent or opaque (ImageMagick's widening
+    // would make it half transparent).
+    explicit Channel(uint32_t m, bool alpha = false) : mask(m) {
         if (mask == 0) return;
         while (!((mask >> shift) & 1)) ++shift;
         max = mask >> shift;
+        narrow = max < 31 && !(alpha && max == 1);
     }
     uint32_t Of(uint32_t value, uint32_t none) const {
         if (max == 0) return none;
         const uint64_t v = (value & mask) >> shift;
-        if (max < 31) {
+        if (narrow) {
             // Fewer than 5 bits (16-bit 4-4-4-4, 2-3-1): ImageMagick, the one
             // reference reading these, puts the bits at the top of 16 and
             // repeats that high byte once below, so a 4-bit 15 is 240, not
@@ -217,7 +221,7 @@ ReadResult DecodeRows(Pixels& px) {
             masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
         }
     }
-    const Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
+    const Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3], true);
     const uint32_t bytesPerPixel = h.bits / 8;
 
     for (uint64_t r = 0; r < h.height; ++r) {

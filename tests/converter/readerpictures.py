@@ -341,15 +341,21 @@ def truth_indexed(n, colours=None):
 
 
 def truth_masked(masks):
-    def back(value8, mask):
+    def back(value8, mask, alpha=False):
         top = mask >> ((mask & -mask).bit_length() - 1)
-        return ((value8 * top + 127) // 255 * 255 + top // 2) // top
+        stored = (value8 * top + 127) // 255
+        if top < 31 and not (alpha and top == 1):
+            # Fewer than 5 bits: widened as ImageMagick, the one reference
+            # reading such channels, widens them (a 4-bit 15 is 240).
+            wide = stored << (16 - top.bit_length())
+            return ((wide | (wide & 0xFF00) >> 8) + 128) // 257
+        return (stored * 255 + top // 2) // top
 
     pixels = []
     for y in range(H):
         for x in range(W):
             r, g, b = rgb(x, y)
-            a = back(alpha_of(x, y), masks[3]) if len(masks) > 3 else 255
+            a = back(alpha_of(x, y), masks[3], True) if len(masks) > 3 else 255
             pixels.append((back(r, masks[0]), back(g, masks[1]), back(b, masks[2]), a))
     return pixels
 
@@ -366,8 +372,8 @@ expected = {
     "rgb16-565-v2.bmp": lambda: truth_masked((0xF800, 0x07E0, 0x001F)),
     # ImageMagick refuses it, Pillow takes the header's bytes for pixels.
     "pal8-offset-in-header.bmp": lambda: truth_indexed(256),
-    # ImageMagick shifts 4-bit channels without filling the low bits (240
-    # at most) and makes a 1-bit alpha 128; Pillow drops alpha or refuses.
+    # ImageMagick reads the 4-bit channels as the converter does (240 at
+    # most) but makes a 1-bit alpha 128; Pillow drops alpha or refuses.
     "argb16-4444-v5.bmp": lambda: truth_masked((0x0F00, 0x00F0, 0x000F, 0xF000)),
     "argb16-1555-v4.bmp": lambda: truth_masked((0x7C00, 0x03E0, 0x001F, 0x8000)),
     "argb32-alphabitfields.bmp": lambda: truth_masked((0xFF0000, 0xFF00, 0xFF, 0xFF000000)),
