@@ -7,7 +7,8 @@ namespace {
 std::wstring StringValue(HKEY key, const wchar_t* subKey, const wchar_t* name) {
     wchar_t value[1024] = {};
     DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(key, subKey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+    // RRF_RT_REG_SZ takes a REG_EXPAND_SZ value too, expanded.
+    if (RegGetValueW(key, subKey, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
         return std::wstring();
     return value;
 }
