@@ -83,29 +83,35 @@ bool ReadList(const std::wstring& path, std::string& bytes, DWORD& error) {
     return ok;
 }
 
-// Every byte sequence of the list must be text of the ANSI code page: a
-// list in any other encoding would name other files than the user chose.
-bool IsAnsiText(const std::string& line) {
-    return line.empty() || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, line.data(),
+// Every byte sequence of the list must be text of its encoding: a list read
+// in another would name other files than the user chose.
+UINT CodePageOf(ListText::Encoding encoding) { return encoding == ListText::Encoding::Utf8 ? CP_UTF8 : CP_ACP; }
+
+bool IsText(const std::string& line, UINT codePage) {
+    return line.empty() || MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, line.data(),
                                                static_cast<int>(line.size()), nullptr, 0) > 0;
 }
 
-// A list that is not what the extension writes is refused whole: a relative
+// A list that is not what a menu writes is refused whole: a relative
 // path would be taken from wherever the converter happens to run, a device
 // path would be opened as if it were a picture.
 std::wstring ListRefusal(const std::wstring& listPath, const std::string& bytes,
                          const std::vector<std::string>& lines) {
     const std::wstring list = L"Die Liste der Dateien \u201e" + listPath + L"\u201c ";
-    const std::wstring notAnsi = list + L"ist nicht im ANSI-Zeichensatz von Windows geschrieben (sondern zum "
-                                        L"Beispiel in UTF-16). Es wurde nichts umgewandelt.";
+    const UINT codePage = CodePageOf(ListText::EncodingOf(bytes));
+    const std::wstring notText =
+        list + (codePage == CP_UTF8 ? L"beginnt als UTF-8-Text, enth\u00e4lt aber ung\u00fcltige UTF-8-Zeichen. "
+                                      L"Es wurde nichts umgewandelt."
+                                    : L"ist nicht im ANSI-Zeichensatz von Windows geschrieben (sondern zum "
+                                      L"Beispiel in UTF-16). Es wurde nichts umgewandelt.");
     switch (ListText::CheckBytes(bytes)) {
     case ListText::Problem::None: break;
-    case ListText::Problem::NotAnsi: return notAnsi;
+    case ListText::Problem::NotAnsi: return notText;
     default: return list + L"enth\u00e4lt ein Nullzeichen. Es wurde nichts umgewandelt.";
     }
     for (const std::string& line : lines) {
-        if (!IsAnsiText(line)) return notAnsi;
-        const std::wstring quoted = L" \u201e" + AnsiText::Widen(line) + L"\u201c";
+        if (!IsText(line, codePage)) return notText;
+        const std::wstring quoted = L" \u201e" + AnsiText::Widen(line, codePage) + L"\u201c";
         switch (ListText::CheckLine(line)) {
         case ListText::Problem::None: break;
         case ListText::Problem::DevicePath:
@@ -144,17 +150,20 @@ int Main() {
     if (!ReadList(listPath, listBytes, error))
         return Refuse(L"Die Liste der Dateien \u201e" + listPath + L"\u201c kann nicht gelesen werden. " +
                       Texts::ReasonForError(error));
-    const std::vector<std::string> lines = ListText::Lines(listBytes);
+    const std::vector<std::string> lines = ListText::Lines(ListText::Body(listBytes));
     if (lines.empty()) return Refuse(L"Die Liste der Dateien \u201e" + listPath + L"\u201c ist leer.");
     const std::wstring refusal = ListRefusal(listPath, listBytes, lines);
     if (!refusal.empty()) return Refuse(refusal);
+    std::vector<std::wstring> paths;
+    const UINT codePage = CodePageOf(ListText::EncodingOf(listBytes));
+    for (const std::string& line : lines) paths.push_back(AnsiText::Widen(line, codePage));
 
     Pipeline::Progress progress;
     Sources::Collected collected;
     std::vector<Pipeline::Outcome> outcomes;
     Job job = request.job;
     if (wizard) {
-        const Wizard::Answer answer = Wizard::Choose(lines, job);
+        const Wizard::Answer answer = Wizard::Choose(paths, job);
         if (answer == Wizard::Answer::Cancelled) return ExitWizardCancelled;
         if (answer == Wizard::Answer::NoDialog)
             return Refuse(L"Der Vardel Quennel Wizard kann nicht angezeigt werden. "
@@ -166,7 +175,7 @@ int Main() {
             // Nothing may leave this thread: std::terminate would end the run
             // without a summary.
             try {
-                collected = Sources::Collect(lines, Readers::FolderExtensions, &progress.cancel);
+                collected = Sources::Collect(paths, Readers::FolderExtensions, &progress.cancel);
                 outcomes = Workers::Run(job, collected.sources, progress);
             } catch (...) {
                 lostRun = true;

@@ -1,6 +1,8 @@
-// IExplorerCommand for Windows 11's first context menu. The texts, the order,
-// the presets, the selection rules and what a command starts all come from
-// the classic extension's code (quennel_commands); only the COM face differs.
+// IExplorerCommand for Windows 11's first context menu, and Windows 10's
+// static verb with sub-commands. The texts, the order, the presets and how
+// the converter is started come from the classic extension's code
+// (quennel_commands); the selection is this module's own (ItemSelection.h):
+// every path whole, in the converter's UTF-8 list.
 //
 // How Windows 11 calls it: it creates the root from the package's class,
 // hands it a site (IObjectWithSite), asks GetState with the selection (hidden
@@ -15,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "menu11/ItemSelection.h"
 #include "menu11/MenuClass.h"
 #include "settings/ModulePath.h"
 #include "untMain/CommandExecution.h"
@@ -52,15 +55,11 @@ HRESULT Fenced(const std::exception_ptr& failure) noexcept {
     }
 }
 
-// The selection a call brings, in the list file's form.
+// The selection a call brings, in the list file's UTF-8 form.
 class ItemsSource : public CommandExecution::ListSource {
 public:
     explicit ItemsSource(IShellItemArray* items) : items_(items) {}
-    std::string Text() const override {
-        TStringList list;
-        CaptureItems(items_, list);
-        return list.Text();
-    }
+    std::string Text() const override { return ItemSelection::ListText(items_); }
 
 private:
     IShellItemArray* items_;
@@ -147,17 +146,24 @@ public:
         return offset_ == 0 ? S_OK : E_NOTIMPL;
     }
 
-    // The root is shown only for a selection the classic menu accepts (a
-    // picture by its extension, or a folder); the sub-commands always are.
-    // The check reads each item's attributes, as the classic Initialize does,
-    // whether or not Explorer says it may be slow.
-    STDMETHODIMP GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState) override {
+    // The root is shown only for a selection that holds a picture (by its
+    // extension) or a folder; the sub-commands always are. The first such
+    // item decides, and no list is built. Explorer calls this on its UI
+    // thread with fOkToBeSlow FALSE: an item that needs the file system of
+    // a drive that is not a local fixed one (a share, a mapped or removable
+    // drive) is then not touched, and E_PENDING asks Explorer for the slow
+    // call, which it makes on another thread.
+    STDMETHODIMP GetState(IShellItemArray* psiItemArray, BOOL fOkToBeSlow, EXPCMDSTATE* pCmdState) override {
         if (!pCmdState) return E_POINTER;
         *pCmdState = ECS_ENABLED;
         if (offset_ != 0) return S_OK;
         try {
-            TStringList accepted;
-            if (!CaptureItems(psiItemArray, accepted)) *pCmdState = ECS_HIDDEN;
+            switch (ItemSelection::FirstAccepted(psiItemArray, fOkToBeSlow != FALSE)) {
+            case ItemSelection::Verdict::Accepted: return S_OK;
+            case ItemSelection::Verdict::Pending: return E_PENDING;
+            case ItemSelection::Verdict::NoneAccepted: break;
+            }
+            *pCmdState = ECS_HIDDEN;
             return S_OK;
         } catch (...) {
             *pCmdState = ECS_HIDDEN;

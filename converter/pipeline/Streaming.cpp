@@ -152,7 +152,7 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
         whole = L"Das Bild ist zu gro\u00df, um es aufzurichten: dazu m\u00fcsste es ganz im Speicher liegen.";
     else if (!formatStreams)
         whole = L"Das Bild ist zu gro\u00df f\u00fcr dieses Format: es m\u00fcsste dazu ganz im Speicher liegen.";
-    else if (!metadata.icc.empty() && (!Formats::KeepsProfile(*format) || reader.Grey() ||
+    else if (!metadata.icc.empty() && (!Formats::KeepsProfile(*format, metadata.icc) || reader.Grey() ||
                                        IccProfile::SpaceOf(metadata.icc) != IccProfile::Space::Rgb))
         whole = L"Das Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
     if (whole) {

@@ -30,11 +30,22 @@ bool IsDrivePath(std::string_view path) {
     return path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' && IsSlash(path[2]);
 }
 
+constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
+
 }  // namespace
 
-Problem CheckBytes(std::string_view bytes) {
-    const auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
-    if (starts("\xFF\xFE") || starts("\xFE\xFF") || starts("\xEF\xBB\xBF")) return Problem::NotAnsi;
+Encoding EncodingOf(std::string_view bytes) {
+    return bytes.substr(0, Utf8Mark.size()) == Utf8Mark ? Encoding::Utf8 : Encoding::Ansi;
+}
+
+std::string_view Body(std::string_view bytes) {
+    return EncodingOf(bytes) == Encoding::Utf8 ? bytes.substr(Utf8Mark.size()) : bytes;
+}
+
+Problem CheckBytes(std::string_view whole) {
+    const auto starts = [&](std::string_view mark) { return whole.substr(0, mark.size()) == mark; };
+    if (starts("\xFF\xFE") || starts("\xFE\xFF")) return Problem::NotAnsi;
+    const std::string_view bytes = Body(whole);
     size_t zeros[2] = {0, 0};
     for (size_t i = 0; i < bytes.size(); ++i)
         if (bytes[i] == '\0') ++zeros[i % 2];

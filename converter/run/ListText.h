@@ -1,5 +1,7 @@
-// The list file's bytes as the extension writes them: one path a line in the
-// ANSI code page, each line ending in CR LF. Pure: no Windows types.
+// The list file's bytes as the menus write them: one path a line, each line
+// ending in CR LF. The classic menu writes the ANSI code page; the Windows 11
+// menu writes UTF-8 after a byte-order mark, so that any name of any length
+// arrives whole. Pure: no Windows types.
 #pragma once
 
 #include <string>
@@ -18,16 +20,27 @@ std::vector<std::string> Lines(std::string_view bytes);
 
 namespace ListText {
 
+enum class Encoding {
+    Ansi,  // no byte-order mark: the classic menu's list
+    Utf8,  // UTF-8's byte-order mark first
+};
+
+// The encoding the list's first bytes declare.
+Encoding EncodingOf(std::string_view bytes);
+
+// The text after the byte-order mark, if there is one.
+std::string_view Body(std::string_view bytes);
+
 // Why a list is refused as a whole, before anything is converted.
 enum class Problem {
     None,
-    NotAnsi,       // a byte-order mark, or UTF-16 text (every other byte zero)
+    NotAnsi,       // UTF-16 (its byte-order mark, or every other byte zero)
     NulInLine,     // a zero byte inside the text
     RelativePath,  // a line that is no full path ("Bilder\a.jpg", "\a.jpg", "C:a.jpg")
     DevicePath,    // a line that names a device ("\\.\PhysicalDrive0", "\\?\GLOBALROOT\...")
 };
 
-// The list's bytes as a whole: encoding and zero bytes.
+// The list's bytes as a whole (byte-order mark included): encoding and zero bytes.
 Problem CheckBytes(std::string_view bytes);
 
 // One line (as Lines() gives it): a full path "X:\..." or "\\server\share\...",

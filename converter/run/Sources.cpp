@@ -9,7 +9,6 @@
 
 #include "converter/base/LongPaths.h"
 #include "converter/base/Texts.h"
-#include "settings/AnsiText.h"
 
 namespace Sources {
 
@@ -65,29 +64,46 @@ std::wstring Hex(const BYTE* bytes, size_t count) {
     return text;
 }
 
+// An ID the volume does not really give: network redirectors (WebDAV), some
+// NAS and FUSE-style drives report 0 for every file, some report all bits
+// set. Taken as an identity, it would make every file one file.
+bool IsUnknownId(const BYTE* bytes, size_t count) {
+    bool allZero = true, allOnes = true;
+    for (size_t i = 0; i < count; ++i) {
+        allZero = allZero && bytes[i] == 0;
+        allOnes = allOnes && bytes[i] == 0xFF;
+    }
+    return allZero || allOnes;
+}
+
 // What the file system knows a file or folder by, whatever path reached it:
 // a junction, a subst drive, a share, another spelling. The 128-bit file ID
 // where the volume gives one (ReFS does not keep the 64-bit index unique),
-// else the volume's serial number and the 64-bit index; the path's text when
-// neither can be asked.
+// else the volume's serial number and the 64-bit index; where the volume
+// gives neither (or only an ID that names nothing), the full long path
+// without case. Two paths to one file on such a volume then count twice,
+// which costs a second result; one identity for all would lose pictures.
 std::wstring Identity(const std::wstring& path) {
+    const std::wstring byPath = L"path:" + Folded(path);
     const HANDLE handle = CreateFileW(LongPaths::ForApi(path).c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return L"path:" + Folded(path);
+    if (handle == INVALID_HANDLE_VALUE) return byPath;
     FileId128 id = {};
-    BY_HANDLE_FILE_INFORMATION info;
+    BY_HANDLE_FILE_INFORMATION info = {};
     std::wstring identity;
-    if (GetFileInformationByHandleEx(handle, FileIdInfoClass, &id, sizeof id)) {
-        static const BYTE none[16] = {};
-        if (std::memcmp(id.identifier, none, sizeof none) != 0)
-            identity = L"id128:" + std::to_wstring(id.volumeSerialNumber) + L":" + Hex(id.identifier, 16);
+    if (GetFileInformationByHandleEx(handle, FileIdInfoClass, &id, sizeof id) &&
+        !IsUnknownId(id.identifier, sizeof id.identifier))
+        identity = L"id128:" + std::to_wstring(id.volumeSerialNumber) + L":" + Hex(id.identifier, 16);
+    if (identity.empty() && GetFileInformationByHandle(handle, &info)) {
+        BYTE index[8];
+        const uint64_t value = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+        std::memcpy(index, &value, sizeof index);
+        if (!IsUnknownId(index, sizeof index))
+            identity = L"id:" + std::to_wstring(info.dwVolumeSerialNumber) + L":" + std::to_wstring(value);
     }
-    if (identity.empty() && GetFileInformationByHandle(handle, &info))
-        identity = L"id:" + std::to_wstring(info.dwVolumeSerialNumber) + L":" +
-                   std::to_wstring(uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow);
     CloseHandle(handle);
-    return identity.empty() ? L"path:" + Folded(path) : identity;
+    return identity.empty() ? byPath : identity;
 }
 
 // Junctions and symbolic links name another place; a cloud placeholder
@@ -145,21 +161,46 @@ private:
     }
 
     // False when the folder was walked before (by this or another path).
-    bool Walk(std::wstring folder) {
-        while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-        if (Cancelled() || !seen_.insert(Identity(folder + L"\\")).second) return false;
+    // The tree is walked with a stack of its own, not by recursion: "\\?\"
+    // paths allow thousands of levels, and a frame each would overflow the
+    // collecting thread's stack and end the run without its summary.
+    bool Walk(std::wstring top) {
+        while (!top.empty() && top.back() == L'\\') top.pop_back();
+        if (Cancelled() || !seen_.insert(Identity(top + L"\\")).second) return false;
         if (!extensionsKnown_) {
             pictureExtensions_ = askExtensions_();
             extensionsKnown_ = true;
         }
-        std::vector<std::wstring> files, folders;
+        std::vector<std::wstring> pending{top};
+        std::vector<std::wstring> folders;
+        bool first = true;
+        while (!pending.empty() && !Cancelled()) {
+            const std::wstring folder = std::move(pending.back());
+            pending.pop_back();
+            // A folder met before by another path (a junction listed, a
+            // share) is walked once; the check comes where recursion made it,
+            // as the folder is entered, so the order stays Explorer's.
+            if (!first && !seen_.insert(Identity(folder + L"\\")).second) continue;
+            first = false;
+            folders.clear();
+            Visit(folder, folders);
+            // The first subfolder by name is walked next, the others after it.
+            for (auto it = folders.rbegin(); it != folders.rend(); ++it) pending.push_back(folder + L"\\" + *it);
+        }
+        return true;
+    }
+
+    // Takes the folder's pictures, in name order, and hands back its
+    // subfolders (names, in name order) to be walked.
+    void Visit(const std::wstring& folder, std::vector<std::wstring>& folders) {
+        std::vector<std::wstring> files;
         WIN32_FIND_DATAW found;
         const HANDLE search = FindFirstFileExW(LongPaths::ForApi(folder + L"\\*").c_str(), FindExInfoBasic, &found,
                                                FindExSearchNameMatch, nullptr, 0);
         if (search == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             if (error != ERROR_FILE_NOT_FOUND) result.problems.push_back({folder, Texts::ReasonForError(error)});
-            return true;
+            return;
         }
         do {
             const std::wstring name = found.cFileName;
@@ -185,23 +226,18 @@ private:
         std::sort(files.begin(), files.end(), byName);
         std::sort(folders.begin(), folders.end(), byName);
         for (const std::wstring& name : files) AddFile(folder + L"\\" + name);
-        for (const std::wstring& name : folders) {
-            if (Cancelled()) break;
-            Walk(folder + L"\\" + name);
-        }
-        return true;
     }
 };
 
 }  // namespace
 
-Collected Collect(const std::vector<std::string>& lines,
+Collected Collect(const std::vector<std::wstring>& paths,
                   const std::function<std::vector<std::wstring>()>& pictureExtensions,
                   const std::atomic<bool>* cancel) {
     Collector collector(pictureExtensions, cancel);
-    for (const std::string& line : lines) {
+    for (const std::wstring& path : paths) {
         if (collector.Cancelled()) break;
-        collector.AddListed(AnsiText::Widen(line));
+        collector.AddListed(path);
     }
     return std::move(collector.result);
 }

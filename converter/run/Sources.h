@@ -2,7 +2,8 @@
 // long and full, folders walked (subfolders too), duplicates dropped by what
 // the file system knows them by (volume and file ID), not by their paths. All
 // sources are collected before the first result is written, so results of
-// this run are never taken up again.
+// this run are never taken up again. Where the volume gives no real file ID
+// (WebDAV, some NAS drives report 0), the full path stands in for it.
 #pragma once
 
 #include <atomic>
@@ -28,7 +29,7 @@ struct Collected {
     std::vector<Problem> problems;
 };
 
-// `lines` are the list's lines in the ANSI code page. A file is taken as it
+// `paths` are the list's lines, as text. A file is taken as it
 // is (whatever its extension; the readers decide); inside a folder only
 // files with one of the extensions `pictureExtensions` gives (lower case,
 // with their dot) count. It is asked once, when the first folder is walked:
@@ -37,7 +38,7 @@ struct Collected {
 // cannot hang the walk) and are named among the problems; other reparse
 // points (cloud placeholders) are. A listed folder without any picture is a
 // problem of its own. `cancel`, when given and set, stops the walk.
-Collected Collect(const std::vector<std::string>& lines,
+Collected Collect(const std::vector<std::wstring>& paths,
                   const std::function<std::vector<std::wstring>()>& pictureExtensions,
                   const std::atomic<bool>* cancel = nullptr);
 

@@ -34,7 +34,7 @@ struct Preset {
 };
 
 struct State {
-    const std::vector<std::string>* lines = nullptr;
+    const std::vector<std::wstring>* paths = nullptr;
     WizardChoices::Choices choices;
     std::vector<Preset> presets;
     Job* job = nullptr;
@@ -55,10 +55,10 @@ std::vector<Preset> ReadPresets() {
     return presets;
 }
 
-std::wstring SelectionText(const std::vector<std::string>& lines) {
+std::wstring SelectionText(const std::vector<std::wstring>& paths) {
     size_t pictures = 0, folders = 0;
-    for (const std::string& line : lines) {
-        const DWORD attributes = GetFileAttributesW(LongPaths::ForApi(AnsiText::Widen(line)).c_str());
+    for (const std::wstring& path : paths) {
+        const DWORD attributes = GetFileAttributesW(LongPaths::ForApi(path).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             ++folders;
         else
@@ -261,7 +261,7 @@ void UpdateEnabling(HWND dialog) {
 
 void Fill(HWND dialog, State& state) {
     const WizardChoices::Choices& choices = state.choices;
-    SetDlgItemTextW(dialog, IDC_WIZARD_SELECTION, SelectionText(*state.lines).c_str());
+    SetDlgItemTextW(dialog, IDC_WIZARD_SELECTION, SelectionText(*state.paths).c_str());
 
     // Every format of the table; one this build cannot write says so and is
     // refused on OK.
@@ -429,13 +429,13 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-Answer Choose(const std::vector<std::string>& lines, Job& job) {
+Answer Choose(const std::vector<std::wstring>& paths, Job& job) {
     CommonControls::Init(ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS);
     // The folder pickers are COM objects of the shell that want an apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
     State state;
-    state.lines = &lines;
+    state.paths = &paths;
     state.choices = WizardChoices::Load();
     state.presets = ReadPresets();
     state.job = &job;

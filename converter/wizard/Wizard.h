@@ -17,8 +17,8 @@ enum class Answer {
     NoDialog,   // no dialog could be shown (no desktop)
 };
 
-// `lines` are the list's lines, for telling how many pictures and folders
+// `paths` are the list's lines, for telling how many pictures and folders
 // were chosen.
-Answer Choose(const std::vector<std::string>& lines, Job& job);
+Answer Choose(const std::vector<std::wstring>& paths, Job& job);
 
 }  // namespace Wizard

@@ -126,6 +126,87 @@ TEST_F(SafetyTest, FoldersStandForThePicturesInThemOnce) {
     EXPECT_EQ(Identify(album + L"\\Sub\\Deeper\\d.png"), "PNG 20x10");
 }
 
+// A drive that gives no file IDs (WebDAV, some NAS and FUSE-style drives
+// report 0 for every file): each picture is still its own, and a folder
+// listed twice is walked once, told by its path.
+TEST_F(SafetyTest, DrivesWithoutFileIdsLoseNoPicture) {
+    const std::wstring album = At(L"Album");
+    ASSERT_TRUE(CreateDirectoryW(album.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((album + L"\\Sub").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((album + L"\\Sub\\Deeper").c_str(), nullptr));
+    MakePicture(album + L"\\a.png", "-size 20x10 xc:red");
+    MakePicture(album + L"\\b.jpg", "-size 20x10 xc:blue");
+    MakePicture(album + L"\\Sub\\c.gif", "-size 20x10 xc:green");
+    MakePicture(album + L"\\Sub\\Deeper\\d.bmp", "-size 20x10 xc:white");
+    WriteList({album, album + L"\\Sub\\c.gif", album + L"\\"});
+    const ProcessResult run = RunConverter({ListPath(), L"TOPNG"}, {{L"QUENNEL_TEST_NO_FILE_IDS", L"1"}});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_NE(run.err.find("4 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    EXPECT_EQ(Identify(album + L"\\a (2).png"), "PNG 20x10");
+    EXPECT_EQ(Identify(album + L"\\b.png"), "PNG 20x10");
+    EXPECT_EQ(Identify(album + L"\\Sub\\c.png"), "PNG 20x10");
+    EXPECT_EQ(Identify(album + L"\\Sub\\Deeper\\d.png"), "PNG 20x10");
+    EXPECT_EQ(Names(album + L"\\Sub"), (std::vector<std::wstring>{L"Deeper", L"c.gif", L"c.png"}));
+}
+
+// "\\?\" paths allow thousands of levels: a deep tree is walked to its
+// bottom and the run ends with its summary. Wine looks a path up one level
+// at a time for every call, so a call at depth n costs n squared: opening
+// each level of 1,250 took 55 s here, and 2,000 levels take many minutes.
+// The suite therefore walks 600 levels; QUENNEL_TEST_DEEP_LEVELS=2000 runs
+// the full depth by hand (with a timeout to match). The tree is made on the
+// host behind a drive letter of its own, since Wine's path of a file
+// there, its prefix included, must stay within the host's 4,096 bytes.
+TEST_F(SafetyTest, AFolderThousandsOfLevelsDeepIsWalkedToItsBottom) {
+    wchar_t levelsText[16] = {};
+    const int kLevels = GetEnvironmentVariableW(L"QUENNEL_TEST_DEEP_LEVELS", levelsText, 16) ? _wtoi(levelsText) : 600;
+    ASSERT_GE(kLevels, 1);
+    ASSERT_LE(kLevels, 2000) << "deeper does not fit the host's path limit";
+    wchar_t prefix[MAX_PATH] = {};
+    ASSERT_TRUE(GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH)) << "runs under Wine only";
+    const DWORD drives = GetLogicalDrives();
+    wchar_t letter = 0;
+    for (wchar_t l = L'q'; l <= L'y' && !letter; ++l)
+        if (!(drives & (1u << (l - L'a')))) letter = l;
+    ASSERT_NE(letter, 0) << "no free drive letter";
+    // WINEPREFIX is the host's path of the prefix.
+    const std::string dosdevices = "'" + Narrow(prefix) + "/dosdevices/" + std::string(1, static_cast<char>(letter)) + ":'";
+    MakePicture(At(L"Oben.png"), "-size 12x8 xc:red");
+    MakePicture(At(L"Unten.png"), "-size 16x10 xc:blue");
+    // Python walks down by relative names: the shell's cd keeps the whole
+    // path, which passes the host's limit, and is slow at such a depth.
+    const std::string made = "ln -sfn " + Unix(Dir()) + " " + dosdevices +
+                             " && python3 -c 'import os, sys\n"
+                             "os.chdir(sys.argv[1]); os.mkdir(\"t\"); os.rename(sys.argv[2], \"t/Oben.png\"); os.chdir(\"t\")\n"
+                             "for i in range(int(sys.argv[4])): os.mkdir(\"d\"); os.chdir(\"d\")\n"
+                             "os.rename(sys.argv[3], \"Unten.png\")' " +
+                             Unix(Dir()) + " " + Unix(At(L"Oben.png")) + " " + Unix(At(L"Unten.png")) + " " +
+                             std::to_string(kLevels);
+    struct Cleanup {
+        std::string dosdevices, tree;
+        ~Cleanup() { Host("rm -f " + dosdevices + "; rm -rf " + tree); }
+    } cleanup{dosdevices, Unix(At(L"t"))};
+    const ProcessResult host = Host(made);
+    ASSERT_EQ(host.exitCode, 0u) << host.err;
+
+    const std::wstring top = std::wstring(1, letter) + L":\\t";
+    std::wstring bottom = L"\\\\?\\" + top;
+    for (int i = 0; i < kLevels; ++i) bottom += L"\\d";
+    ASSERT_NE(GetFileAttributesW((bottom + L"\\Unten.png").c_str()), INVALID_FILE_ATTRIBUTES) << "Wine cannot reach the bottom";
+    WriteList({top});
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const ProcessResult run = RunProgram(ConverterPath(), {ListPath(), L"TOJPG"}, {}, temp,
+                                         kLevels > 600 ? 3600000 : 300000);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_NE(run.err.find("2 Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    EXPECT_EQ(Identify(At(L"t\\Oben.jpg")), "JPEG 12x8");
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(bottom + L"\\Unten.jpg", bytes)) << "no result at the bottom";
+    EXPECT_TRUE(WriteNewFile(At(L"Unten.jpg"), bytes));
+    EXPECT_EQ(Identify(At(L"Unten.jpg")), "JPEG 16x10");
+}
+
 TEST_F(SafetyTest, BadFilesAreSkippedWithTheirReasonAndTheOthersConverted) {
     MakePicture(At(L"good.png"), "-size 64x48 gradient:red-blue -depth 8");
     MakePicture(At(L"good.bmp"), "-size 64x48 xc:gray");

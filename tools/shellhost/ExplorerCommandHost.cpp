@@ -3,6 +3,7 @@
 
 #include "Selection.h"
 #include "Text.h"
+#include "support/seams/ShellHostSeams.h"
 
 namespace {
 
@@ -90,7 +91,10 @@ void ReadEntry(IExplorerCommand* command, IShellItemArray* items, IUnknown* site
     entry.toolTip = TakeTaskText(text);
     // Explorer asks quickly first, and again when the command says it needs time.
     entry.stateResult = command->GetState(items, FALSE, &entry.state);
-    if (entry.stateResult == E_PENDING) entry.stateResult = command->GetState(items, TRUE, &entry.state);
+    if (entry.stateResult == E_PENDING) {
+        entry.pendingFirst = true;
+        entry.stateResult = command->GetState(items, TRUE, &entry.state);
+    }
     if (FAILED(command->GetFlags(&entry.flags))) entry.flags = ECF_DEFAULT;
     // A hidden command's sub-commands are never asked for.
     if (!(entry.flags & ECF_HASSUBCOMMANDS) || (SUCCEEDED(entry.stateResult) && (entry.state & ECS_HIDDEN))) return;
@@ -151,6 +155,7 @@ HRESULT ExplorerCommandHost::Create(const std::wstring& module, const CLSID& cls
     step = "LoadLibrary";
     module_ = LoadLibraryW(module.c_str());
     if (!module_) return HRESULT_FROM_WIN32(GetLastError());
+    ShellHostSeams::Apply(module_);
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     auto getClassObject = reinterpret_cast<GetClassObject>(
         reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
@@ -179,15 +184,24 @@ HRESULT ExplorerCommandHost::Create(const std::wstring& module, const CLSID& cls
 
 HRESULT ExplorerCommandHost::Read(const Selection& selection, std::string& step) {
     step = "SHCreateShellItemArrayFromIDLists";
-    HRESULT hr = selection.CreateItemArray(&items_);
+    IShellItemArray* items = nullptr;
+    HRESULT hr = selection.CreateItemArray(&items);
     if (FAILED(hr)) return hr;
+    Read(items);
+    items->Release();
+    return S_OK;
+}
+
+void ExplorerCommandHost::Read(IShellItemArray* items) {
+    items->AddRef();
+    items_ = items;
     rootCommand_->AddRef();
     ReadEntry(rootCommand_, items_, site_, root_);
-    return S_OK;
 }
 
 void ExplorerCommandHost::Print() const {
     size_t count = root_.children.size() + 1;
+    if (root_.pendingFirst) Out("GetState asked quickly answered E_PENDING; asked again as the slow call\n");
     Out("Windows 11 menu (" + std::to_string(count) + " commands):\n");
     PrintEntry(root_, 0);
 }

@@ -22,6 +22,7 @@ struct CommandEntry {
     HRESULT toolTipResult = E_FAIL;
     EXPCMDSTATE state = ECS_ENABLED;
     HRESULT stateResult = E_FAIL;
+    bool pendingFirst = false;  // the quick GetState answered E_PENDING
     EXPCMDFLAGS flags = ECF_DEFAULT;
     IExplorerCommand* command = nullptr;  // one reference, released by the host
     std::vector<CommandEntry> children;
@@ -39,6 +40,8 @@ public:
     HRESULT Create(const std::wstring& module, const CLSID& clsid, std::string& step);
     // The root's and its sub-commands' answers, for the selection.
     HRESULT Read(const Selection& selection, std::string& step);
+    // The same for items made another way; takes a reference of its own.
+    void Read(IShellItemArray* items);
     const CommandEntry& Root() const { return root_; }
     bool Hidden() const { return (root_.state & ECS_HIDDEN) != 0; }
     void Print() const;

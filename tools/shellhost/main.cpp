@@ -21,6 +21,8 @@
 #include "MenuWindow.h"
 #include "SecondInstance.h"
 #include "Selection.h"
+#include "StaticVerb.h"
+#include "support/PathItems.h"
 #include "Text.h"
 
 namespace {
@@ -87,6 +89,13 @@ const char kUsageText[] =
     "                        CLSID of MODULE (as its package registers it) is given the\n"
     "                        selection as an IShellItemArray and a site; with --choose\n"
     "                        the sub-command whose title contains TEXT is invoked\n"
+    "  --items-as-paths      with --win11: hand the command the paths as items that give\n"
+    "                        only their file-system path, without the shell's parsing\n"
+    "                        (Wine's shell cannot make items of paths beyond 260 characters)\n"
+    "  --win10-verb          Windows 10's static verb instead: the verb under\n"
+    "                        HKCR\\SystemFileAssociations\\<ext>\\shell whose ExplorerCommandHandler\n"
+    "                        names a class, for the first item's extension; the class is loaded\n"
+    "                        from its InprocServer32 (or from --win11 MODULE) and asked as above\n"
     "Exit codes: 0 done, 1 usage or selection error, 2 no handler registered,\n"
     "3 no handler added an entry, 4 entry not found, 5 invoke failed,\n"
     "6 the converter did not report in time.\n";
@@ -104,6 +113,8 @@ struct Options {
     std::wstring handshake;
     std::wstring win11Module;
     std::wstring clsid;
+    bool win10Verb = false;
+    bool itemsAsPaths = false;
 };
 
 bool ParseNumber(const std::wstring& text, long& value) {
@@ -161,6 +172,10 @@ bool ParseOptions(Options& options, std::string& error) {
             if (!value(options.win11Module)) return false;
         } else if (arg == L"--clsid") {
             if (!value(options.clsid)) return false;
+        } else if (arg == L"--items-as-paths") {
+            options.itemsAsPaths = true;
+        } else if (arg == L"--win10-verb") {
+            options.win10Verb = true;
         } else if (arg == L"--show-menu") {
             options.showMenu = true;
         } else if (arg == L"--menu-handshake") {
@@ -180,11 +195,19 @@ bool ParseOptions(Options& options, std::string& error) {
         error = "choose one entry: --choose, --offset or --id";
         return false;
     }
-    if (options.win11Module.empty() != options.clsid.empty()) {
+    if (!options.win10Verb && options.win11Module.empty() != options.clsid.empty()) {
         error = "--win11 and --clsid go together";
         return false;
     }
-    if (!options.win11Module.empty() && (options.offset >= 0 || options.id >= 0 || options.showMenu)) {
+    if (options.itemsAsPaths && (options.win11Module.empty() || options.win10Verb || !options.allOf.empty())) {
+        error = "--items-as-paths goes with --win11 and paths";
+        return false;
+    }
+    if (options.win10Verb && !options.clsid.empty()) {
+        error = "--win10-verb finds the class in the registry: no --clsid";
+        return false;
+    }
+    if ((options.win10Verb || !options.win11Module.empty()) && (options.offset >= 0 || options.id >= 0 || options.showMenu)) {
         error = "Windows 11's menu has no identifiers and is not drawn here: choose with --choose";
         return false;
     }
@@ -303,16 +326,23 @@ HRESULT Invoke(const Selection& selection, const ContextMenu& menu, const MenuEn
     return result.hr;
 }
 
-int RunWin11(const Options& options, const Selection& selection) {
+// `items` stands in for the selection's shell items when given.
+int RunCommand(const Options& options, const Selection* selection, IShellItemArray* items, const std::wstring& module,
+               const std::wstring& clsidText) {
     CLSID clsid;
-    if (FAILED(CLSIDFromString(options.clsid.c_str(), &clsid))) {
-        Err("shellhost: \"" + Utf8(options.clsid) + "\" is no CLSID\n");
+    if (FAILED(CLSIDFromString(clsidText.c_str(), &clsid))) {
+        Err("shellhost: \"" + Utf8(clsidText) + "\" is no CLSID\n");
         return kUsage;
     }
     ExplorerCommandHost host;
     std::string step;
-    HRESULT hr = host.Create(options.win11Module, clsid, step);
-    if (SUCCEEDED(hr)) hr = host.Read(selection, step);
+    HRESULT hr = host.Create(module, clsid, step);
+    if (SUCCEEDED(hr)) {
+        if (items)
+            host.Read(items);
+        else
+            hr = host.Read(*selection, step);
+    }
     if (FAILED(hr)) {
         Err("shellhost: " + step + " failed: " + HresultText(hr) + "\n");
         return kNoHandler;
@@ -352,7 +382,47 @@ int RunWin11(const Options& options, const Selection& selection) {
     return kOk;
 }
 
+// Windows 10: the static verb of the first item's kind, then the command as
+// Windows 11 would ask it; its sub-commands are the verb's submenu.
+int RunWin10Verb(const Options& options, const Selection& selection) {
+    StaticVerb verb;
+    std::wstring problem;
+    if (selection.IsFolder(0) || !FindStaticVerb(selection.Path(0), verb, problem)) {
+        Err("shellhost: " + (problem.empty() ? std::string("a folder has no kind's static verbs") : Utf8(problem)) +
+            "\n");
+        return kNoHandler;
+    }
+    const std::wstring module = options.win11Module.empty() ? verb.module : options.win11Module;
+    Out("static verb HKCR\\" + Utf8(verb.keyPath) + ": ExplorerCommandHandler " + Utf8(verb.clsid) + ", module " +
+        (module.empty() ? std::string("none registered") : Utf8(module)) + "\n");
+    if (module.empty()) return kNoHandler;
+    return RunCommand(options, &selection, nullptr, module, verb.clsid);
+}
+
+// The paths as items that give their file-system path alone.
+int RunWithPathItems(const Options& options) {
+    std::vector<std::wstring> paths;
+    Out("selection: " + std::to_string(options.paths.size()) + " item(s), handed as their paths alone\n");
+    for (const std::wstring& given : options.paths) {
+        static wchar_t full[32768];
+        const DWORD length = GetFullPathNameW(given.c_str(), 32768, full, nullptr);
+        const std::wstring path = length > 0 && length < 32768 ? std::wstring(full, length) : given;
+        const std::wstring probe = path.size() >= MAX_PATH && path.compare(0, 4, L"\\\\?\\") != 0 ? L"\\\\?\\" + path : path;
+        if (GetFileAttributesW(probe.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            Err("shellhost: \"" + Utf8(given) + "\" does not exist\n");
+            return kUsage;
+        }
+        paths.push_back(path);
+        Out("  " + Utf8(path) + "  (as a path alone)\n");
+    }
+    IShellItemArray* items = CreatePathItems(paths);
+    const int code = RunCommand(options, nullptr, items, options.win11Module, options.clsid);
+    items->Release();
+    return code;
+}
+
 int Run(const Options& options) {
+    if (options.itemsAsPaths) return RunWithPathItems(options);
     Selection selection;
     std::wstring problem;
     const bool selected = options.allOf.empty() ? selection.AddPaths(options.paths, problem)
@@ -365,7 +435,9 @@ int Run(const Options& options) {
     if (GetACP() != 1252)
         Err("shellhost: note: the ANSI code page is " + std::to_string(GetACP()) +
             ", not 1252; handlers' 8-bit captions are read as code page 1252\n");
-    if (!options.win11Module.empty()) return RunWin11(options, selection);
+    if (options.win10Verb) return RunWin10Verb(options, selection);
+    if (!options.win11Module.empty())
+        return RunCommand(options, &selection, nullptr, options.win11Module, options.clsid);
 
     // Explorer offers the handlers of the item that was right-clicked: the first.
     const std::wstring classKey = selection.IsFolder(0) ? L"Folder" : L"*";

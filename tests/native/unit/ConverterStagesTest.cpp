@@ -69,12 +69,23 @@ TEST(ListTextTest, OnlyFullPathsInTheAnsiCodePageMakeAList) {
         {std::string("C:\\a\0.png", 8), P::NulInLine, P::NulInLine},
         {std::string("\xFF\xFE" "C\0:\0", 6), P::NotAnsi, P::NulInLine},
         {std::string("C\0:\0\\\0a\0", 8), P::NotAnsi, P::NulInLine},
-        {"\xEF\xBB\xBF" "C:\\a.png", P::NotAnsi, P::RelativePath},
+        {"\xEF\xBB\xBF" "C:\\a.png", P::None, P::RelativePath},  // the line is checked after its mark
+        {std::string("\xEF\xBB\xBF" "C\0:\0\\\0a\0", 11), P::NotAnsi, P::NulInLine},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ListText::CheckBytes(c.text), c.bytes) << c.text;
         EXPECT_EQ(ListText::CheckLine(c.text), c.line) << c.text;
     }
+}
+
+TEST(ListTextTest, OnlyUtf8sByteOrderMarkMakesAUtf8List) {
+    using E = ListText::Encoding;
+    EXPECT_EQ(ListText::EncodingOf("\xEF\xBB\xBF" "C:\\\xD0\x96.png\r\n"), E::Utf8);
+    EXPECT_EQ(ListText::Body("\xEF\xBB\xBF" "C:\\a.png"), "C:\\a.png");
+    EXPECT_EQ(ListText::EncodingOf("\xEF\xBB" "C:\\a.png"), E::Ansi);  // a cut mark is ANSI text
+    EXPECT_EQ(ListText::Body("\xEF\xBB" "C:"), "\xEF\xBB" "C:");
+    EXPECT_EQ(ListText::EncodingOf("C:\\\xEF\xBB\xBF.png"), E::Ansi);  // only at the start
+    EXPECT_EQ(ListText::EncodingOf(""), E::Ansi);
 }
 
 TEST(WorkerProtocolTest, MessagesComeBackAsSentAndBrokenOnesAreRefused) {

@@ -1,7 +1,7 @@
 // The seams of the test build of transform.exe (bin/testbuild/transform.exe),
 // which the converter's tests run instead of the shipped program. Linked
-// into that program alone: the shipped one has neither, and reads no test
-// variable. Both act on the program's own imports from KERNEL32, patched
+// into that program alone: the shipped one has none of them, and reads no
+// test variable. All act on the program's own imports from KERNEL32, patched
 // before main runs, so the conversion code knows nothing of them.
 //
 // 1. A file system that keeps MAX_PATH as stock Windows does (Wine does
@@ -20,10 +20,14 @@
 //    the job reports the cap as its process memory limit.
 // 4. QUENNEL_TEST_WHOLE_PICTURES=1: every picture takes the whole-picture
 //    path, none the streamed one, so that tests can compare the two.
+// 5. QUENNEL_TEST_NO_FILE_IDS (any value): a volume that gives no file IDs,
+//    as WebDAV, some NAS and FUSE-style drives do: every file's 64-bit
+//    index and 128-bit ID read as 0.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -168,6 +172,22 @@ DWORD WINAPI CheckedGetLongPathNameW(LPCWSTR path, LPWSTR out, DWORD size) {
     return g_original<GetLongPathNameWType>(path, out, size);
 }
 
+using GetFileInformationByHandleType = BOOL(WINAPI*)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+BOOL WINAPI NoIdGetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    const BOOL ok = g_original<GetFileInformationByHandleType>(file, info);
+    if (ok && info) info->nFileIndexHigh = info->nFileIndexLow = 0;
+    return ok;
+}
+
+using GetFileInformationByHandleExType = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+BOOL WINAPI NoIdGetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size) {
+    const BOOL ok = g_original<GetFileInformationByHandleExType>(file, kind, data, size);
+    constexpr int FileIdInfo = 18;  // FILE_ID_INFO: the volume's serial (8 bytes), then the 16-byte ID
+    if (ok && static_cast<int>(kind) == FileIdInfo && data && size >= 24)
+        std::memset(static_cast<BYTE*>(data) + 8, 0, 16);
+    return ok;
+}
+
 template <class Function>
 void Patch(const char* name, Function replacement, const char* dll = "KERNEL32.dll") {
     // Kept for the life of the process: never restored.
@@ -269,6 +289,10 @@ struct Install {
         Patch("MoveFileExW", &CheckedMoveFileExW);
         Patch("GetLongPathNameW", &CheckedGetLongPathNameW);
         if (g_worker) CapMemory();
+        if (GetEnvironmentVariableW(L"QUENNEL_TEST_NO_FILE_IDS", nullptr, 0) != 0) {
+            Patch("GetFileInformationByHandle", &NoIdGetFileInformationByHandle);
+            Patch("GetFileInformationByHandleEx", &NoIdGetFileInformationByHandleEx);
+        }
     }
 } g_install;
 
