@@ -352,6 +352,19 @@ files_snapshot "$WORK/win64-files-before.txt"
 
 start=$SECONDS
 status="$(msiexec_status "$WINE64" /i "$(winepath -w "$PKG64")" /qn)"
+# The static verb, the Windows 11 module and the converter's readers must
+# name the same newer kinds: a kind one of them leaves out would show an
+# entry that converts nothing, or hide one that would.
+same_kinds() {
+    local verb menu readers
+    verb=$(grep -v -e '^#' -e '^[[:space:]]*$' installer/StaticVerbExtensions.txt | sort)
+    menu=$(sed -n '/NewerKinds\[\] = {/,/^};/p' menu11/ItemSelection.cpp | grep -o '"\.[a-z0-9]*"' | tr -d '"' | sort)
+    readers=$( (sed -n '/const wchar_t\* const Extensions =/,/;/p' converter/readers/Raw.cpp;
+                grep -h 'L"HEIF"\|L"JPEG XL"' converter/readers/Readers.cpp) |
+              grep -o '\.[a-z0-9]\+' | grep -v '^\.[0-9]*$' | sort -u)
+    [ -n "$verb" ] && [ "$verb" = "$menu" ] && [ "$verb" = "$readers" ]
+}
+check "the static verb, the Windows 11 module and the readers name the same newer kinds" same_kinds
 check "msiexec /i /qn installs (exit code $status)" test "$status" = 0
 elapsed $start
 snapshot "$WORK/win64-installed.txt"
