@@ -98,11 +98,30 @@ set(LIBHEIF_SOURCES "")
 foreach(name ${LIBHEIF_FILES})
   list(APPEND LIBHEIF_SOURCES ${LIBHEIF_SOURCE}/libheif/${name}.cc)
 endforeach()
+# libheif's HEVC plugin hands each picture to one libde265 worker thread
+# while its own thread waits: no parallelism, but every step of libde265's
+# task queue is a condition-variable hand-over, which costs a system call
+# on Windows and a round trip to the server under Wine (measured: twice the
+# CPU time of a native decode, and far more wall time on a busy machine).
+# Without worker threads libde265 decodes in the calling thread. A grid's
+# tiles still decode in parallel, on libheif's own threads.
+set(LIBHEIF_DE265_PLUGIN ${CMAKE_BINARY_DIR}/_deps/libheif/plugin/heif_decoder_libde265.cc)
+file(READ ${LIBHEIF_SOURCE}/libheif/plugins/heif_decoder_libde265.cc LIBHEIF_DE265_TEXT)
+string(FIND "${LIBHEIF_DE265_TEXT}" "de265_start_worker_threads(decoder->ctx, 1);" LIBHEIF_DE265_AT)
+if(LIBHEIF_DE265_AT EQUAL -1)
+  message(FATAL_ERROR "libheif's libde265 plugin no longer starts one worker thread: look at ${LIBHEIF_DE265_PLUGIN}")
+endif()
+string(REPLACE "de265_start_worker_threads(decoder->ctx, 1);" "de265_start_worker_threads(decoder->ctx, 0);"
+  LIBHEIF_DE265_TEXT "${LIBHEIF_DE265_TEXT}")
+file(WRITE ${LIBHEIF_DE265_PLUGIN}.new "${LIBHEIF_DE265_TEXT}")
+configure_file(${LIBHEIF_DE265_PLUGIN}.new ${LIBHEIF_DE265_PLUGIN} COPYONLY)
+list(REMOVE_ITEM LIBHEIF_SOURCES ${LIBHEIF_SOURCE}/libheif/plugins/heif_decoder_libde265.cc)
+list(APPEND LIBHEIF_SOURCES ${LIBHEIF_DE265_PLUGIN})
 codec_library(quennel_heif ${LIBHEIF_SOURCES})
 target_compile_definitions(quennel_heif PRIVATE HAVE_LIBDE265=1 HAVE_DAV1D=1
   ENABLE_MULTITHREADING_SUPPORT=1 ENABLE_PARALLEL_TILE_DECODING=1)
 target_include_directories(quennel_heif SYSTEM PUBLIC ${LIBHEIF_SOURCE})
-target_include_directories(quennel_heif PRIVATE ${LIBHEIF_SOURCE}/libheif)
+target_include_directories(quennel_heif PRIVATE ${LIBHEIF_SOURCE}/libheif ${LIBHEIF_SOURCE}/libheif/plugins)
 # Privately: the decoders' headers (dav1d's "version.h") stay out of the
 # converter's include path; their archives are linked all the same.
 target_link_libraries(quennel_heif PRIVATE quennel_de265 quennel_dav1d)
