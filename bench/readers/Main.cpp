@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <string>
 #include <iterator>
 #include <vector>
 
@@ -57,10 +59,13 @@ int main(int argc, char** argv) {
             Decoded decoded;
             return (png ? Png::Read : Tiff::Read)(bytes.data(), bytes.size(), request, decoded).Ok();
         });
+        // The platform decodes from the file, as the converter hands it the
+        // kinds it reads itself; the file is in the system's cache by now.
+        const std::wstring path(argv[i], argv[i] + std::strlen(argv[i]));
         const double platform = MedianOf([&]() {
             Wic::Opened opened;
             Decoded decoded;
-            return SUCCEEDED(Wic::OpenMemory(wic.Get(), bytes.data(), bytes.size(), opened)) &&
+            return SUCCEEDED(Wic::Open(wic.Get(), path, opened)) &&
                    SUCCEEDED(Wic::Read(wic.Get(), opened, request, decoded));
         });
         std::printf("%s: ours %.1f ms, platform %.1f ms, ratio %.2f\n", argv[i], ours, platform,
