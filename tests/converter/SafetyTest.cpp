@@ -269,7 +269,8 @@ TEST_F(SafetyTest, RunsThatCannotStartSayWhyAndWriteNothing) {
         {{ListPath()}, "wird von dort gestartet"},
         {{At(L"no-list.txt"), L"TOPNG"}, "kann nicht gelesen werden"},
         {{At(L"empty.txt"), L"TOPNG"}, "ist leer"},
-        {{At(L"a.png"), L"TOWEBP"}, "ist unbekannt"},
+        // A kind the converter reads but never writes.
+        {{At(L"a.png"), L"TOHEIC"}, "ist unbekannt"},
         // The test session has no display: the wizard cannot open its dialog.
         {{ListPath(), L"TOXXX"}, "Wizard kann nicht angezeigt werden"},
     };
