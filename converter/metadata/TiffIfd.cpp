@@ -95,7 +95,9 @@ struct Reader {
             if (IsPointer(static_cast<uint16_t>(tag))) {
                 // Read here, whatever its width; kept as a LONG, which is
                 // how a result's directory names it.
-                if ((type != 4 && type != 13 && type != 16 && type != 18) || values != 1 || depth >= MaxDepth)
+                // An 8-byte pointer fits only a BigTIFF entry's value field.
+                if ((type != 4 && type != 13 && type != 16 && type != 18) || values != 1 || depth >= MaxDepth ||
+                    typeSize > static_cast<size_t>(fieldBytes))
                     continue;
                 Entry entry;
                 entry.tag = static_cast<uint16_t>(tag);
