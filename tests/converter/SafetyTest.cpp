@@ -71,7 +71,19 @@ size_t CountEnding(const std::vector<std::wstring>& names, const std::wstring& e
 
 }  // namespace
 
-class SafetyTest : public ConverterFixture {};
+class SafetyTest : public ConverterFixture {
+protected:
+    // Four pictures in a folder and two levels of subfolders.
+    static void MakeAlbum(const std::wstring& album) {
+        ASSERT_TRUE(CreateDirectoryW(album.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW((album + L"\\Sub").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW((album + L"\\Sub\\Deeper").c_str(), nullptr));
+        MakePicture(album + L"\\a.png", "-size 20x10 xc:red");
+        MakePicture(album + L"\\b.jpg", "-size 20x10 xc:blue");
+        MakePicture(album + L"\\Sub\\c.gif", "-size 20x10 xc:green");
+        MakePicture(album + L"\\Sub\\Deeper\\d.bmp", "-size 20x10 xc:white");
+    }
+};
 
 TEST_F(SafetyTest, TakenNamesGetNumbersAndNothingIsTouched) {
     MakePicture(At(L"a.png"), "-size 30x20 xc:teal -depth 8");
@@ -106,13 +118,7 @@ TEST_F(SafetyTest, ShortNamesGiveResultsTheLongName) {
 
 TEST_F(SafetyTest, FoldersStandForThePicturesInThemOnce) {
     const std::wstring album = At(L"Album");
-    ASSERT_TRUE(CreateDirectoryW(album.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((album + L"\\Sub").c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((album + L"\\Sub\\Deeper").c_str(), nullptr));
-    MakePicture(album + L"\\a.png", "-size 20x10 xc:red");
-    MakePicture(album + L"\\b.jpg", "-size 20x10 xc:blue");
-    MakePicture(album + L"\\Sub\\c.gif", "-size 20x10 xc:green");
-    MakePicture(album + L"\\Sub\\Deeper\\d.bmp", "-size 20x10 xc:white");
+    ASSERT_NO_FATAL_FAILURE(MakeAlbum(album));
     ASSERT_TRUE(Host("echo hallo > " + Unix(album + L"\\notes.txt")).exitCode == 0);
 
     // The folder twice and a file in it: each picture once. The run's own
@@ -131,13 +137,7 @@ TEST_F(SafetyTest, FoldersStandForThePicturesInThemOnce) {
 // listed twice is walked once, told by its path.
 TEST_F(SafetyTest, DrivesWithoutFileIdsLoseNoPicture) {
     const std::wstring album = At(L"Album");
-    ASSERT_TRUE(CreateDirectoryW(album.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((album + L"\\Sub").c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((album + L"\\Sub\\Deeper").c_str(), nullptr));
-    MakePicture(album + L"\\a.png", "-size 20x10 xc:red");
-    MakePicture(album + L"\\b.jpg", "-size 20x10 xc:blue");
-    MakePicture(album + L"\\Sub\\c.gif", "-size 20x10 xc:green");
-    MakePicture(album + L"\\Sub\\Deeper\\d.bmp", "-size 20x10 xc:white");
+    ASSERT_NO_FATAL_FAILURE(MakeAlbum(album));
     WriteList({album, album + L"\\Sub\\c.gif", album + L"\\"});
     const ProcessResult run = RunConverter({ListPath(), L"TOPNG"}, {{L"QUENNEL_TEST_NO_FILE_IDS", L"1"}});
     EXPECT_EQ(run.exitCode, 0u) << run.err;
