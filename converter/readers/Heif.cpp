@@ -108,9 +108,12 @@ void TakeProfile(const heif_image_handle* handle, Metadata& metadata) {
             return;
         }
     }
+    // libheif hands out the profile it made even when it then fails on an
+    // unknown primaries code: ours to free either way.
     heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx) return;
+    const heif_error error = heif_image_handle_get_nclx_color_profile(handle, &nclx);
     const std::unique_ptr<heif_color_profile_nclx, NclxDeleter> owned(nclx);
+    if (error.code != heif_error_Ok || !nclx) return;
     metadata.icc = ProfileOfNclx(*nclx);
 }
 
