@@ -56,7 +56,9 @@ struct ReadResult {
     ReadStatus status = ReadStatus::Ok;
     // German, for the user, when the status alone says too little
     // ("Die Photoshop-Datei enthält kein zusammengefügtes Bild."); a
-    // string literal, or nullptr for the status's own text.
+    // string literal, or nullptr for the status's own text. With Ok: what
+    // the user must learn of a picture converted all the same (a file cut
+    // short), named in the run's summary.
     const wchar_t* reason = nullptr;
 
     bool Ok() const { return status == ReadStatus::Ok; }

@@ -105,6 +105,7 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
     std::vector<uint8_t> bytes;
     const FormatInfo* format = job.format;
     Substitute substitute;
+    std::wstring remark;
     {
         Admission admission(job, admit);
         ReadRequest request;
@@ -118,6 +119,7 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         const std::wstring reason = Readers::Read(wic, source.path, request, picture);
         if (admission.TooLarge().width != 0) return Failed(TooLargeResult(admission.TooLarge()));
         if (!reason.empty()) return Failed(reason);
+        if (picture.remark) remark = picture.remark;
 
         if (!format) format = SameFormat(picture);
         Image image = std::move(picture.decoded.image);
@@ -173,6 +175,7 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
     outcome.converted = true;
     outcome.substituteFrom = substitute.from;
     outcome.substituteTo = substitute.to;
+    outcome.remark = std::move(remark);
     return outcome;
 }
 

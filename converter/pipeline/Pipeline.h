@@ -38,6 +38,8 @@ struct Outcome {
     // and the format written instead (L"Kamera-Rohdaten", L"JPEG"); empty
     // otherwise.
     std::wstring substituteFrom, substituteTo;
+    // German, when converted but not whole (the source was cut short).
+    std::wstring remark;
 };
 
 // Asked once a picture's stored size is known, before the memory for

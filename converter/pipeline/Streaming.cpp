@@ -222,10 +222,11 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
             }
         }
         encodedOk = encodedOk && decodedOk && encoder.Finish();
-        if (!decodedOk || reader.Truncated()) {
+        if (!decodedOk) {
             outcome = Failed(Texts::ReasonForRead(ReadStatus::Damaged, L"JPEG"));
             return true;
         }
+        if (reader.Truncated()) outcome.remark = Jpeg::CutShort;
         if (!encodedOk) {
             outcome = Failed(FAILED(written) ? Texts::ReasonForResult(written)
                                              : Texts::ReasonForResult(WINCODEC_ERR_BADIMAGE));

@@ -339,9 +339,11 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
         pixelsAt = pixelOffset;
 
     // The declared palette as far as the file goes, even where the pixels
-    // start inside it (as both references read it); what is missing is
-    // black. OS/2 1.x writers store fewer than 2^bits entries: the rest
-    // then holds pixel bytes that valid indices never reach.
+    // start inside it (as both references read it); entries the file cuts
+    // off are black. OS/2 1.x writers store fewer than 2^bits entries: the
+    // rest then holds pixel bytes that valid indices never reach. An index
+    // beyond the declared entries shows entry 0, as ImageMagick reads it
+    // (Pillow makes up a grey ramp there; black would match neither).
     uint8_t palette[256 * 4];
     for (size_t i = 0; i < 256; ++i) ByteSource::Put(palette + i * 4, 0, 0, 0);
     if (h.bits <= 8 && paletteAt < size) {
@@ -351,6 +353,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
             const uint8_t* entry = data + paletteAt + i * entryBytes;
             ByteSource::Put(palette + i * 4, entry[0], entry[1], entry[2]);
         }
+        for (size_t i = static_cast<size_t>(declared); present > 0 && i < 256; ++i) std::memcpy(palette + i * 4, palette, 4);
     }
 
     if (h.xPerMetre && h.yPerMetre) {

@@ -306,10 +306,9 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         // Reduced while decoding: the result is fitted from the stored size,
         // so that it ends exactly where the full picture's fit would.
         if (reduction > 1) out.full = {cinfo.image_width, cinfo.image_height};
-        if (session.truncated) {
-            out = Decoded();
-            return {ReadStatus::Damaged};
-        }
+        // A file cut short is converted as libjpeg's own tools show it: what
+        // is there, the missing blocks mid-grey, and the summary says so.
+        const wchar_t* remark = session.truncated ? CutShort : nullptr;
         if (cinfo.out_color_space == JCS_CMYK) {
             // Through the file's own profile when it has a CMYK one: the
             // pixels are sRGB then, and the profile has said what it had to.
@@ -323,7 +322,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
             inks.ConvertInPlace(image);
             out.metadata.icc.clear();  // whatever it was, it described the inks
         }
-        return {ReadStatus::Ok};
+        return {ReadStatus::Ok, remark};
     } catch (const std::bad_alloc&) {
         out = Decoded();
         return {ReadStatus::OutOfMemory};

@@ -13,6 +13,10 @@
 
 namespace Jpeg {
 
+// What the summary says of a file that ends before its picture does: it is
+// converted as libjpeg's own tools show it, the missing blocks mid-grey.
+constexpr wchar_t CutShort[] = L"Die Datei endet vor dem Ende des Bildes; der fehlende Teil ist grau.";
+
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
 
 // The decoder's reduction for a stored picture of `stored` pixels with that

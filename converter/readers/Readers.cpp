@@ -26,6 +26,7 @@
 #include "converter/readers/Png.h"
 #include "converter/readers/Tiff.h"
 #include "converter/readers/Tga.h"
+#include "converter/readers/UtahRle.h"
 #include "converter/readers/Wbmp.h"
 #include "converter/readers/PaintShopPro.h"
 #include "converter/readers/PhotoCd.h"
@@ -217,6 +218,9 @@ const Row kReaders[] = {
     {L"TIFF", L".tif .tiff", IsTiff, Bytes<Tiff::Read>, true, "TOTIFF"},
     // A bare DIB (no "BM") is taken by its extension; the reader judges its header.
     {L"BMP", L".bmp .dib .rle", IsBmp, ReadBitmap, true, "TOBMP"},
+    // ".rle" names Windows' run-length bitmaps and the Utah Raster Toolkit's
+    // pictures alike: the first bytes tell them apart.
+    {L"Utah-RLE", L".rle", UtahRle::IsUtahRle, Bytes<UtahRle::Read>, true, nullptr},
     {L"JPEG 2000", L".jp2", IsJp2, Bytes<Jpeg2000Reader::Read>, true, "TOJPEG2000"},
     {L"JPEG 2000", L".j2k .jpc .j2c", IsJpeg2000CodeStream, Bytes<Jpeg2000Reader::Read>, true, "TOJPEG2000CS"},
     {L"ICO", L".ico", IsIcon, ReadIcon, true, "TOICO"},
@@ -415,6 +419,7 @@ std::wstring ReadSource(IWICImagingFactory* wic, const std::wstring& path, const
         picture.kind = row->name;
         picture.sameToken = row->sameToken;
         picture.container = input.container;
+        picture.remark = result.reason;
         return {};
     }
     if (rawName) return Texts::ReasonForRead(ReadStatus::Unsupported, RawRow().name);

@@ -34,6 +34,9 @@ struct Picture {
     // token of our table's kind, else the platform decoder's container.
     const char* sameToken = nullptr;
     GUID container = GUID_NULL;
+    // German, when the picture was read but not all of it was there ("cut
+    // short: the rest is grey"); nullptr otherwise.
+    const wchar_t* remark = nullptr;
 };
 
 // Reads the picture at `path`. Empty on success, else the German reason

@@ -41,7 +41,7 @@ bool Plausible(const Header& h) {
     switch (KindOf(h.type)) {
     case Kind::Mapped: return h.mapType == 1 && (h.depth == 8 || h.depth == 16);
     case Kind::TrueColour: return h.depth == 15 || h.depth == 16 || h.depth == 24 || h.depth == 32;
-    case Kind::Grey: return h.depth == 8 || h.depth == 16;
+    case Kind::Grey: return h.depth == 1 || h.depth == 8 || h.depth == 16;
     }
     return false;
 }
@@ -78,6 +78,29 @@ int AttributesType(const uint8_t* data, size_t size) {
     if (offset < 18 || offset > size - 26 || size - 26 - offset < extensionSize) return -1;
     if ((data[offset] | data[offset + 1] << 8) != extensionSize) return -1;
     return data[offset + 494];
+}
+
+// One bit a pixel, 1 white, the rows whole bytes, as Pillow writes bilevel
+// pictures (ImageMagick refuses them). No writer run-length codes them.
+ReadResult DecodeBilevel(const Header& h, Cursor& c, bool rle, const ReadRequest& request, Decoded& out) {
+    if (rle) return Fail(ReadStatus::Unsupported);
+    const size_t stride = (size_t{h.width} + 7) / 8;
+    if (uint64_t{h.width} * h.height <= request.maxPixels && c.Left() / stride < h.height)
+        return Fail(ReadStatus::Damaged);
+    ReadResult result = ByteSource::Allocate(out.image, h.width, h.height, request);
+    if (!result.Ok()) return result;
+    const bool topDown = h.descriptor & 0x20;
+    const bool rightToLeft = h.descriptor & 0x10;
+    for (uint32_t row = 0; row < h.height; ++row) {
+        const uint8_t* bits = c.Here() + row * stride;
+        uint8_t* line = out.image.Row(topDown ? row : h.height - 1 - row);
+        for (uint32_t column = 0; column < h.width; ++column) {
+            const uint8_t v = (bits[column >> 3] >> (7 - (column & 7))) & 1 ? 0xFF : 0;
+            const uint32_t x = rightToLeft ? h.width - 1 - column : column;
+            ByteSource::Put(line + size_t{x} * 4, v, v, v);
+        }
+    }
+    return result;
 }
 
 ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
@@ -132,9 +155,10 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
         c.Skip(size_t{h.mapLength} * entryBytes);
     }
 
+    const bool rle = h.type >= 9;
+    if (h.depth == 1) return DecodeBilevel(h, c, rle, request, out);
     const uint32_t pixelBytes = (h.depth + 7) / 8;
     const uint64_t count = uint64_t{h.width} * h.height;
-    const bool rle = h.type >= 9;
     // Before any memory is taken: a raw picture needs all its bytes, and a
     // run-length packet of 1 + pixelBytes bytes stands for at most 128 pixels.
     const uint64_t least = rle ? (count + 127) / 128 * (1 + pixelBytes) : count * pixelBytes;

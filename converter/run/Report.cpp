@@ -42,6 +42,7 @@ Summary Summarize(const Sources::Collected& collected, const std::vector<Pipelin
             ++summary.converted;
             summary.results.push_back(outcome.result);
             if (!outcome.substituteTo.empty()) AddSubstitute(summary, outcome);
+            if (!outcome.remark.empty()) summary.incomplete.push_back({collected.sources[i].path, outcome.remark});
         } else if (!outcome.started) {
             ++summary.notReached;
         } else {
@@ -60,6 +61,13 @@ std::wstring Text(const Summary& summary, size_t maxProblems) {
         text += L"\n" + std::to_wstring(kind.count) + (kind.count == 1 ? L" Datei (" : L" Dateien (") + kind.from +
                 (kind.count == 1 ? L") wurde als " : L") wurden als ") + kind.to +
                 L" gespeichert: ihr eigenes Format kann nicht geschrieben werden.";
+    // "1 Datei wurde unvollständig umgewandelt:" and the source's line.
+    if (!summary.incomplete.empty())
+        text += L"\n" + std::to_wstring(summary.incomplete.size()) +
+                (summary.incomplete.size() == 1 ? L" Datei wurde unvollst\u00e4ndig umgewandelt:"
+                                                : L" Dateien wurden unvollst\u00e4ndig umgewandelt:");
+    for (const Sources::Problem& partial : summary.incomplete)
+        text += L"\n" + partial.path + L": " + partial.reason;
     if (summary.skipped)
         text += L"\n" + std::to_wstring(summary.skipped) +
                 (summary.skipped == 1 ? L" Datei wurde \u00fcbersprungen:" : L" Dateien wurden \u00fcbersprungen:");
@@ -81,7 +89,7 @@ std::wstring Text(const Summary& summary, size_t maxProblems) {
 
 void Tell(const Summary& summary) {
     WriteError(Text(summary, static_cast<size_t>(-1)));
-    if (summary.skipped || summary.cancelled || summary.notReached)
+    if (summary.skipped || summary.cancelled || summary.notReached || !summary.incomplete.empty())
         MessageBoxW(nullptr, Text(summary, 15).c_str(), Texts::Title, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
 }
 

@@ -26,6 +26,8 @@ struct Summary {
         size_t count = 0;
     };
     std::vector<Substituted> substituted;
+    // Converted, but not whole: the path and what was missing.
+    std::vector<Sources::Problem> incomplete;
 };
 
 Summary Summarize(const Sources::Collected& collected, const std::vector<Pipeline::Outcome>& outcomes,
@@ -36,7 +38,7 @@ Summary Summarize(const Sources::Collected& collected, const std::vector<Pipelin
 std::wstring Text(const Summary& summary, size_t maxProblems);
 
 // Writes the summary to standard error; shows it in a message box when
-// anything was skipped or the run was cancelled.
+// anything was skipped or converted incomplete, or the run was cancelled.
 void Tell(const Summary& summary);
 
 // A run that does not start: the message box and standard error.

@@ -115,6 +115,7 @@ std::vector<uint8_t> Encode(const DoneMessage& done) {
         .Text(done.reason)
         .Text(done.substituteFrom)
         .Text(done.substituteTo)
+        .Text(done.remark)
         .Done();
 }
 
@@ -159,6 +160,7 @@ bool Decode(const std::vector<uint8_t>& body, DoneMessage& done) {
         .Text(done.reason)
         .Text(done.substituteFrom)
         .Text(done.substituteTo)
+        .Text(done.remark)
         .End();
 }
 

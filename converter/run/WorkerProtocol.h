@@ -46,6 +46,7 @@ struct DoneMessage {
     std::wstring result;       // full path when converted
     std::wstring reason;       // German, when not
     std::wstring substituteFrom, substituteTo;  // Pipeline::Outcome's
+    std::wstring remark;                        // Pipeline::Outcome's
 };
 
 // No message the two sides exchange comes near this; a larger length is a

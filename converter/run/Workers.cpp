@@ -160,6 +160,7 @@ int Serve(HANDLE pipe) {
             done.reason = outcome.reason;
             done.substituteFrom = outcome.substituteFrom;
             done.substituteTo = outcome.substituteTo;
+            done.remark = outcome.remark;
             if (!WriteAll(pipe, Protocol::Encode(done))) break;
         }
     }
@@ -429,6 +430,7 @@ public:
                 outcome.reason = done.reason;
                 outcome.substituteFrom = done.substituteFrom;
                 outcome.substituteTo = done.substituteTo;
+                outcome.remark = done.remark;
                 outOfMemory = done.outOfMemory;
                 answered = true;
             } else {

@@ -1,6 +1,7 @@
 // The kinds our own readers take, in every variant the fixture script
 // writes (bitmaps of each header, depth, mask and compression byte by byte;
-// GIFs with a local or no colour table; WebP lossy and lossless), converted
+// GIFs with a local or no colour table; WebP lossy and lossless; Utah RLE;
+// a bilevel TGA; a JPEG cut short), converted
 // to PNG by the real transform.exe in one run and judged by that script
 // against ImageMagick's and Pillow's decodes of the sources.
 #include "ConverterFixture.h"
@@ -31,6 +32,11 @@ TEST_F(OwnReadersTest, EveryVariantReadsAsImageMagickOrPillowDecodesIt) {
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_NE(run.err.find(std::to_string(pictures) + " Dateien wurden umgewandelt."), std::string::npos) << run.err;
+    // The JPEG cut short is converted, and the summary names it.
+    EXPECT_NE(run.err.find("1 Datei wurde unvollständig umgewandelt:\n" + Utf8FromWide(folder) +
+                           "\\jpeg-cut-short.jpg: Die Datei endet vor dem Ende des Bildes; der fehlende Teil ist grau."),
+              std::string::npos)
+        << run.err;
 
     const ProcessResult judged = Host(Script() + " judge " + Unix(folder) + " " + Unix(folder));
     EXPECT_EQ(judged.exitCode, 0u) << judged.out << judged.err;

@@ -239,6 +239,73 @@ def webp(lossless, animated=False):
     return buffer.getvalue()
 
 
+def utah_value(kind, x, y, c):
+    """The stored value of channel c (255: alpha) at x, y from the top."""
+    if 5 <= x < 10:
+        return 40 + 80 * c if c < 3 else 255
+    if c == 255:
+        return alpha_of(x, y)
+    if kind == "mapped":
+        return index(x, y, 256)
+    return (x * 13 + y * 7) & 255 if kind == "grey" else rgb(x, y)[c]
+
+
+def utah(kind):
+    """A Utah Raster Toolkit picture: scanlines from the bottom up, each
+    channel's values as literal bytes, runs and skips (and one instruction
+    in the long form). `kind` is grey, rgb, rgba or mapped (grey values
+    through three colour maps)."""
+    colours = 3 if kind in ("rgb", "rgba") else 1
+    flags = (4 if kind == "rgba" else 0) | (1 if kind == "mapped" else 0) | (2 if kind == "rgb" else 0)
+    maps = 3 if kind == "mapped" else 0
+    data = struct.pack("<HhhHHBBBBB", 0xCC52, 0, 0, W, H, flags, colours, 8, maps, 8 if maps else 0)
+    if flags & 2:
+        data += b"\0"
+    else:
+        data += bytes([90, 40, 200][:colours]) + (b"\0" if colours % 2 == 0 else b"")
+    entries = palette(256)
+    for m in range(maps):
+        data += b"".join(struct.pack("<H", entries[i][m] << 8 | 0x7F) for i in range(256))
+    def value(x, y, c):
+        return utah_value(kind, x, y, c)
+
+    channels = list(range(colours)) + ([255] if kind == "rgba" else [])
+    for line in range(H):
+        y = H - 1 - line
+        for c in channels:
+            data += bytes([2, c])
+            head = bytes(value(x, y, c) for x in range(5))
+            data += bytes([5, len(head) - 1]) + head + b"\0"
+            data += bytes([6, 4]) + struct.pack("<H", value(5, y, c))
+            if kind == "rgba":  # three pixels left unset: clear where no background fills them
+                data += bytes([3, 2])
+                tail = bytes(value(x, y, c) for x in range(12, W))
+            else:
+                tail = bytes(value(x, y, c) for x in range(10, W))
+            data += bytes([5, len(tail) - 1]) + tail + (b"\0" if len(tail) % 2 else b"")
+        data += bytes([0x41, 0]) + struct.pack("<H", 1) if line == 3 else bytes([1, 1])
+    return data + bytes([7, 0])
+
+
+def cut_jpeg():
+    """A baseline JPEG whose file ends halfway through its scan."""
+    image = Image.new("RGB", (W, H))
+    image.putdata([rgb(x, y) for y in range(H) for x in range(W)])
+    buffer = io.BytesIO()
+    image.save(buffer, "JPEG", quality=95, subsampling=0)
+    whole = buffer.getvalue()
+    scan = whole.index(b"\xff\xda")
+    return whole[:scan + (len(whole) - scan) // 2]
+
+
+def bilevel_tga():
+    image = Image.new("1", (W, H))
+    image.putdata([255 if (x * 3 + y * 5) % 7 < 3 else 0 for y in range(H) for x in range(W)])
+    buffer = io.BytesIO()
+    image.save(buffer, "TGA")
+    return buffer.getvalue()
+
+
 def pictures():
     p16, p256 = palette(16), palette(256)
     m565 = (0xF800, 0x07E0, 0x001F)
@@ -291,6 +358,11 @@ def pictures():
     yield "webp-lossless-alpha.webp", webp(True)
     yield "webp-lossy-alpha.webp", webp(False)
     yield "webp-animated.webp", webp(True, True)
+    yield "pal8-beyond-palette.bmp", bmp(info(40, W, H, 8, colours=12), table(palette(12)), pack_indices(8, 16))
+    for kind in ("grey", "rgb", "rgba", "mapped"):
+        yield "utah-%s.rle" % kind, utah(kind)
+    yield "bilevel.tga", bilevel_tga()
+    yield "jpeg-cut-short.jpg", cut_jpeg()
     yield "rgb16-565-bare.dib", bmp(info(40, W, H, 16, 3), struct.pack("<III", *m565), pack_masked(16, m565))[14:]
 
 
@@ -381,6 +453,16 @@ expected = {
     # Pillow shows index i as grey i, ImageMagick all black.
     "gif-no-table.gif": lambda: [(v * 17, v * 17, v * 17, 0 if v == 5 else 255)
                                  for v in (index(x, y, 16) for y in range(H) for x in range(W))],
+    # ImageMagick shows entry 0 where an index is beyond the palette, but
+    # ends with an error; Pillow makes up a grey ramp there.
+    "pal8-beyond-palette.bmp": lambda: [(palette(12) + [palette(12)[0]] * 4)[index(x, y, 16)] + (255,)
+                                        for y in range(H) for x in range(W)],
+    # ImageMagick 6.9 refuses Utah pictures with alpha or colour maps: the
+    # values written, through the maps, and clear where a row skips pixels.
+    "utah-rgba.rle": lambda: [tuple(utah_value("rgba", x, y, c) for c in (0, 1, 2, 255)) if not 10 <= x < 12
+                              else (0, 0, 0, 0) for y in range(H) for x in range(W)],
+    "utah-mapped.rle": lambda: [palette(256)[utah_value("mapped", x, y, 0)] + (255,)
+                                for y in range(H) for x in range(W)],
     # The embedded stream as Pillow decodes it by itself.
     "png-inside.bmp": lambda: rgba(Image.open(io.BytesIO(embedded_stream(5)))),
     "jpeg-inside.bmp": lambda: rgba(Image.open(io.BytesIO(embedded_stream(4)))),

@@ -1,4 +1,4 @@
-// The BMP, TGA, Netpbm, PCX, WBMP, Dr. Halo CUT and Alias PIX readers on any
+// The BMP, TGA, Netpbm, PCX, WBMP, Dr. Halo CUT, Alias PIX and Utah RLE readers on any
 // bytes: each reader gets the whole input (CUT also with its second half as
 // the palette file), under a pixel cap that keeps a run quick. A reader may
 // refuse; what it accepts must be a whole picture within the cap, and what it
@@ -13,6 +13,7 @@
 #include "converter/readers/Netpbm.h"
 #include "converter/readers/Pcx.h"
 #include "converter/readers/Tga.h"
+#include "converter/readers/UtahRle.h"
 #include "converter/readers/Wbmp.h"
 
 namespace {
@@ -47,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {&Wbmp::Read, "WBMP"},
         {static_cast<ByteReader>(&HaloCut::Read), "CUT"},
         {&AliasPix::Read, "PIX"},
+        {&UtahRle::Read, "Utah RLE"},
     };
     for (const auto& reader : readers) {
         Decoded decoded;
