@@ -37,7 +37,8 @@ struct Session {
     jpeg_progress_mgr progress;
     std::jmp_buf jump;
     int failure = 0;         // the message code of the fatal error
-    bool truncated = false;  // the data ended before the picture did
+    bool ended = false;        // the data ran out: a missing end marker at least
+    bool dataMissing = false;  // a scan needed more data than there was
     bool tooManyScans = false;
     bool created = false;
     JOCTET* icc = nullptr;  // the reassembled profile, malloc'ed by libjpeg
@@ -70,7 +71,17 @@ void OnError(j_common_ptr cinfo) {
 }
 
 void OnMessage(j_common_ptr cinfo, int level) {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) Of(cinfo).truncated = true;
+    if (level >= 0) return;
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF) Of(cinfo).ended = true;
+    if (cinfo->err->msg_code == JWRN_HIT_MARKER) Of(cinfo).dataMissing = true;
+}
+
+// Cut short: a scan ran out of data (its missing blocks are mid-grey), or a
+// progressive file ended before its last scan could say it was the last.
+// A file that lacks only its end marker after complete sequential data is
+// whole.
+bool EndedEarly(const Session& session) {
+    return session.ended && (session.dataMissing || session.cinfo.progressive_mode);
 }
 
 void OnOutput(j_common_ptr) {}
@@ -308,7 +319,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
         if (reduction > 1) out.full = {cinfo.image_width, cinfo.image_height};
         // A file cut short is converted as libjpeg's own tools show it: what
         // is there, the missing blocks mid-grey, and the summary says so.
-        const wchar_t* remark = session.truncated ? CutShort : nullptr;
+        const wchar_t* remark = EndedEarly(session) ? CutShort : nullptr;
         if (cinfo.out_color_space == JCS_CMYK) {
             // Through the file's own profile when it has a CMYK one: the
             // pixels are sRGB then, and the profile has said what it had to.
@@ -396,6 +407,6 @@ bool RowReader::Row(uint8_t* bgra) {
     return true;
 }
 
-bool RowReader::Truncated() const { return state_ && state_->session.truncated; }
+bool RowReader::Truncated() const { return state_ && EndedEarly(state_->session); }
 
 }  // namespace Jpeg

@@ -32,7 +32,8 @@ TEST_F(OwnReadersTest, EveryVariantReadsAsImageMagickOrPillowDecodesIt) {
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_NE(run.err.find(std::to_string(pictures) + " Dateien wurden umgewandelt."), std::string::npos) << run.err;
-    // The JPEG cut short is converted, and the summary names it.
+    // The JPEG cut short is converted, and the summary names it (and not
+    // the one that lacks only its end marker).
     EXPECT_NE(run.err.find("1 Datei wurde unvollständig umgewandelt:\n" + Utf8FromWide(folder) +
                            "\\jpeg-cut-short.jpg: Die Datei endet vor dem Ende des Bildes; der fehlende Teil ist grau."),
               std::string::npos)

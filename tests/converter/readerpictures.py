@@ -287,15 +287,16 @@ def utah(kind):
     return data + bytes([7, 0])
 
 
-def cut_jpeg():
-    """A baseline JPEG whose file ends halfway through its scan."""
+def cut_jpeg(whole_scan=False):
+    """A baseline JPEG whose file ends halfway through its scan, or one that
+    lacks only its end marker (whole, and not to be called cut short)."""
     image = Image.new("RGB", (W, H))
     image.putdata([rgb(x, y) for y in range(H) for x in range(W)])
     buffer = io.BytesIO()
     image.save(buffer, "JPEG", quality=95, subsampling=0)
     whole = buffer.getvalue()
     scan = whole.index(b"\xff\xda")
-    return whole[:scan + (len(whole) - scan) // 2]
+    return whole[:-2] if whole_scan else whole[:scan + (len(whole) - scan) // 2]
 
 
 def bilevel_tga():
@@ -363,6 +364,7 @@ def pictures():
         yield "utah-%s.rle" % kind, utah(kind)
     yield "bilevel.tga", bilevel_tga()
     yield "jpeg-cut-short.jpg", cut_jpeg()
+    yield "jpeg-no-end-marker.jpg", cut_jpeg(whole_scan=True)
     yield "rgb16-565-bare.dib", bmp(info(40, W, H, 16, 3), struct.pack("<III", *m565), pack_masked(16, m565))[14:]
 
 
