@@ -66,8 +66,13 @@ std::wstring Text(const Summary& summary, size_t maxProblems) {
         text += L"\n" + std::to_wstring(summary.incomplete.size()) +
                 (summary.incomplete.size() == 1 ? L" Datei wurde unvollst\u00e4ndig umgewandelt:"
                                                 : L" Dateien wurden unvollst\u00e4ndig umgewandelt:");
-    for (const Sources::Problem& partial : summary.incomplete)
-        text += L"\n" + partial.path + L": " + partial.reason;
+    for (size_t i = 0; i < summary.incomplete.size(); ++i) {
+        if (i == maxProblems) {
+            text += L"\n\u2026 und " + std::to_wstring(summary.incomplete.size() - maxProblems) + L" weitere.";
+            break;
+        }
+        text += L"\n" + summary.incomplete[i].path + L": " + summary.incomplete[i].reason;
+    }
     if (summary.skipped)
         text += L"\n" + std::to_wstring(summary.skipped) +
                 (summary.skipped == 1 ? L" Datei wurde \u00fcbersprungen:" : L" Dateien wurden \u00fcbersprungen:");

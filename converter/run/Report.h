@@ -33,8 +33,9 @@ struct Summary {
 Summary Summarize(const Sources::Collected& collected, const std::vector<Pipeline::Outcome>& outcomes,
                   bool cancelled);
 
-// The summary's text: counts, then one line a problem ("<path>: <reason>").
-// At most `maxProblems` lines; the rest are counted.
+// The summary's text: counts, then one line a picture converted incomplete
+// and one a problem ("<path>: <reason>"). At most `maxProblems` lines of
+// each; the rest are counted.
 std::wstring Text(const Summary& summary, size_t maxProblems);
 
 // Writes the summary to standard error; shows it in a message box when
