@@ -90,7 +90,11 @@ PKG64_OLD="${OLDER_PACKAGES[0]}"
 PKGUSER_OLD="${OLDER_PACKAGES[2]}"
 
 source scripts/wine-prefix.sh
-trap wine_prefix_stop EXIT
+# A step that fails outside a check ends the run: never silently.
+finished=
+trap 'exit_code=$?; [ $exit_code -eq 0 ] || [ -n "$finished" ] ||
+      echo "installer-tests: ended early (exit $exit_code) in the step after the last line above" >&2
+      wine_prefix_stop' EXIT
 
 CLSID='{5B1C9E47-2D83-4A6F-9E10-7C4D2B8A63F1}'
 ACTIVE_SETUP='{8E3D5A21-6C4B-4F7E-B2A9-1D0C7E5F9A36}'
@@ -148,7 +152,15 @@ snapshot() {  # file
     local raw="$WORK/export.reg" hive
     : >"$1.unsorted"
     for hive in HKLM HKCU; do
-        "$WINE64" reg export "$hive" "$(winepath -w "$raw")" /y >/dev/null
+        # Right after msiexec, Wine's reg has been seen to fail once in a
+        # while; a second try reads the same registry.
+        local try
+        for try in 1 2 3; do
+            "$WINE64" reg export "$hive" "$(winepath -w "$raw")" /y >/dev/null 2>"$WORK/export.err" && break
+            echo "  (reg export $hive failed, try $try: $(head -c 300 "$WORK/export.err" | tr '\n' ' '))"
+            [ "$try" -lt 3 ] || return 1
+            sleep 2
+        done
         iconv -f UTF-16LE -t UTF-8 "$raw" | tr -d '\r' | awk '
             /^\[/ { key = $0; print key; next }
             /^$/ || /^\xef\xbb\xbfWindows Registry/ || /^Windows Registry/ { next }
@@ -670,6 +682,7 @@ fi
 wine_prefix_stop
 unset WINEARCH
 
+finished=yes
 echo
 if [ $failures -eq 0 ]; then
     echo "installer tests: all passed"
