@@ -30,14 +30,14 @@ std::wstring Progress::Current() const {
     return current_;
 }
 
-namespace {
-
 Outcome Failed(std::wstring reason) {
     Outcome outcome;
     outcome.started = true;
     outcome.reason = std::move(reason);
     return outcome;
 }
+
+namespace {
 
 // A result larger than the converter takes as a source: refused, however
 // small its source, before any memory is taken for it.

@@ -42,6 +42,10 @@ struct Outcome {
     std::wstring remark;
 };
 
+// A picture started but not converted, for `reason` (German): what every
+// path that converts or supervises a picture reports.
+Outcome Failed(std::wstring reason);
+
 // Asked once a picture's stored size is known, before the memory for
 // decoding, turning, resizing and encoding it is taken, with the bytes that
 // work holds at its peak: false skips it for lack of memory. Lets the worker

@@ -59,13 +59,6 @@ bool EndsWithEndMarker(HANDLE file) {
     return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && ends;
 }
 
-Pipeline::Outcome Failed(std::wstring reason) {
-    Pipeline::Outcome outcome;
-    outcome.started = true;
-    outcome.reason = std::move(reason);
-    return outcome;
-}
-
 // The encoder of the result as rows: JPEG or PNG, its metadata put into its
 // headers on the way.
 class Encoder {
@@ -137,7 +130,7 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
     if (!opened.Ok()) return false;
     if (reader.Cmyk() && uint64_t{reader.Size().width} * reader.Size().height <= Readers::MaxPixels) return false;
     if (reader.Cmyk()) {
-        outcome = Failed(L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.");
+        outcome = Pipeline::Failed(L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.");
         return true;
     }
     DropOversizedBlocks(decoded.metadata);
@@ -157,7 +150,7 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
         whole = L"Das Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
     if (whole) {
         if (uint64_t{size.width} * size.height <= Readers::MaxPixels) return false;
-        outcome = Failed(whole);
+        outcome = Pipeline::Failed(whole);
         return true;
     }
     PixelSize result = size;
@@ -175,7 +168,7 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
     // From here on the streamed path answers for the picture.
     const uint64_t peak = Peak(size, reader.DecoderBytes(), result, jpegResult);
     if (peak == UINT64_MAX || (admit && !admit(size, peak))) {
-        outcome = Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+        outcome = Pipeline::Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
         return true;
     }
 
@@ -187,7 +180,7 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
     Placement::Pending pending;
     HRESULT hr = pending.Begin(target.folder);
     if (FAILED(hr)) {
-        outcome = Failed(Texts::ReasonForResult(hr));
+        outcome = Pipeline::Failed(Texts::ReasonForResult(hr));
         return true;
     }
     HRESULT written = S_OK;
@@ -223,22 +216,22 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
         }
         encodedOk = encodedOk && decodedOk && encoder.Finish();
         if (!decodedOk) {
-            outcome = Failed(Texts::ReasonForRead(ReadStatus::Damaged, L"JPEG"));
+            outcome = Pipeline::Failed(Texts::ReasonForRead(ReadStatus::Damaged, L"JPEG"));
             return true;
         }
         if (reader.Truncated()) outcome.remark = Jpeg::CutShort;
         if (!encodedOk) {
-            outcome = Failed(FAILED(written) ? Texts::ReasonForResult(written)
+            outcome = Pipeline::Failed(FAILED(written) ? Texts::ReasonForResult(written)
                                              : Texts::ReasonForResult(WINCODEC_ERR_BADIMAGE));
             return true;
         }
     } catch (const std::bad_alloc&) {
-        outcome = Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
+        outcome = Pipeline::Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
         return true;
     }
     hr = pending.Finish(target, outcome.result);
     if (FAILED(hr)) {
-        outcome = Failed(Texts::ReasonForResult(hr));
+        outcome = Pipeline::Failed(Texts::ReasonForResult(hr));
         return true;
     }
     outcome.started = true;

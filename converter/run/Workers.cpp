@@ -379,13 +379,6 @@ private:
     bool ok_ = false;
 };
 
-Pipeline::Outcome Failed(std::wstring reason) {
-    Pipeline::Outcome outcome;
-    outcome.started = true;
-    outcome.reason = std::move(reason);
-    return outcome;
-}
-
 // One worker process and the supervisor's end of its pipe.
 class Slot {
 public:
@@ -399,7 +392,7 @@ public:
         outOfMemory = false;
         if (!process_ && !Start()) {
             Stop(true);
-            return Failed(L"Die Bildverarbeitung kann nicht gestartet werden.");
+            return Pipeline::Failed(L"Die Bildverarbeitung kann nicht gestartet werden.");
         }
         ULONGLONG limit = BaseLimitMs + LimitMsPerMiB * (FileBytes(source.path) >> 20);
         ULONGLONG deadline = GetTickCount64() + limit;
@@ -441,11 +434,11 @@ public:
         const DWORD code = Stop(true);
         if (io == Io::Cancelled) return Pipeline::Outcome();  // not reached
         if (io == Io::TimedOut)
-            return Failed(L"Die Bildverarbeitung brauchte f\u00fcr diese Datei zu lange und wurde beendet.");
+            return Pipeline::Failed(L"Die Bildverarbeitung brauchte f\u00fcr diese Datei zu lange und wurde beendet.");
         crashed_ = true;
         wchar_t hex[16];
         wsprintfW(hex, L"%08lX", static_cast<unsigned long>(code));
-        return Failed(L"Die Bildverarbeitung ist an dieser Datei abgest\u00fcrzt (Fehler 0x" + std::wstring(hex) +
+        return Pipeline::Failed(L"Die Bildverarbeitung ist an dieser Datei abgest\u00fcrzt (Fehler 0x" + std::wstring(hex) +
                       L").");
     }
 
@@ -602,7 +595,7 @@ Pipeline::Outcome ConvertRetryingCrash(Slot& slot, const Sources::Source& source
 // memory ran out): skipped and said so, never left out silently.
 void MarkLost(Pipeline::Outcome& outcome) {
     try {
-        outcome = Failed(L"Die Datei wurde nicht bearbeitet: " + Texts::ReasonForError(ERROR_OUTOFMEMORY));
+        outcome = Pipeline::Failed(L"Die Datei wurde nicht bearbeitet: " + Texts::ReasonForError(ERROR_OUTOFMEMORY));
     } catch (...) {
         // Not even that: it stays unreached, which the summary counts.
     }
