@@ -29,6 +29,18 @@ void AddSubstitute(Summary& summary, const Pipeline::Outcome& outcome) {
     summary.substituted.push_back({outcome.substituteFrom, outcome.substituteTo, 1});
 }
 
+// One "<path>: <reason>" line a picture, at most `max` of them; the rest
+// are counted.
+void AddLines(std::wstring& text, const std::vector<Sources::Problem>& lines, size_t max) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i == max) {
+            text += L"\n\u2026 und " + std::to_wstring(lines.size() - max) + L" weitere.";
+            break;
+        }
+        text += L"\n" + lines[i].path + L": " + lines[i].reason;
+    }
+}
+
 }  // namespace
 
 Summary Summarize(const Sources::Collected& collected, const std::vector<Pipeline::Outcome>& outcomes,
@@ -66,24 +78,11 @@ std::wstring Text(const Summary& summary, size_t maxProblems) {
         text += L"\n" + std::to_wstring(summary.incomplete.size()) +
                 (summary.incomplete.size() == 1 ? L" Datei wurde unvollst\u00e4ndig umgewandelt:"
                                                 : L" Dateien wurden unvollst\u00e4ndig umgewandelt:");
-    for (size_t i = 0; i < summary.incomplete.size(); ++i) {
-        if (i == maxProblems) {
-            text += L"\n\u2026 und " + std::to_wstring(summary.incomplete.size() - maxProblems) + L" weitere.";
-            break;
-        }
-        text += L"\n" + summary.incomplete[i].path + L": " + summary.incomplete[i].reason;
-    }
+    AddLines(text, summary.incomplete, maxProblems);
     if (summary.skipped)
         text += L"\n" + std::to_wstring(summary.skipped) +
                 (summary.skipped == 1 ? L" Datei wurde \u00fcbersprungen:" : L" Dateien wurden \u00fcbersprungen:");
-    size_t shown = 0;
-    for (const Sources::Problem& problem : summary.problems) {
-        if (shown++ == maxProblems) {
-            text += L"\n\u2026 und " + std::to_wstring(summary.problems.size() - maxProblems) + L" weitere.";
-            break;
-        }
-        text += L"\n" + problem.path + L": " + problem.reason;
-    }
+    AddLines(text, summary.problems, maxProblems);
     // Only a cancel leaves pictures unreached; should anything else, they
     // are counted all the same.
     if (summary.cancelled || summary.notReached)
