@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "converter/base/CheckedSize.h"
 
@@ -12,33 +11,30 @@ namespace {
 
 File& Of(thandle_t handle) { return *static_cast<File*>(static_cast<void*>(handle)); }
 
-uint64_t Size(const File& file) { return file.out ? file.out->size() : file.size; }
+uint64_t Size(const File& file) { return file.out ? file.out->Size() : file.size; }
 
 tmsize_t ReadBytes(thandle_t handle, void* into, tmsize_t count) {
     File& file = Of(handle);
-    const uint64_t size = Size(file);
-    if (count < 0 || file.at >= size) return 0;
-    const uint64_t left = size - file.at;
-    const size_t got = static_cast<size_t>(static_cast<uint64_t>(count) < left ? static_cast<uint64_t>(count) : left);
-    const uint8_t* from = file.out ? file.out->data() : file.data;
-    std::memcpy(into, from + file.at, got);
+    if (count < 0) return 0;
+    size_t got = 0;
+    if (file.out) {
+        got = file.out->ReadAt(file.at, static_cast<uint8_t*>(into), static_cast<size_t>(count));
+    } else if (file.at < file.size) {
+        const uint64_t left = file.size - file.at;
+        got = static_cast<size_t>(static_cast<uint64_t>(count) < left ? static_cast<uint64_t>(count) : left);
+        std::memcpy(into, file.data + file.at, got);
+    }
     file.at += got;
     return static_cast<tmsize_t>(got);
 }
 
-// libtiff is C: no exception may leave into it, so running out of memory
-// here is a failed write.
+// libtiff is C: the file's writes never throw, so running out of memory
+// (or disk) here is a failed write.
 tmsize_t WriteBytes(thandle_t handle, void* from, tmsize_t count) {
     File& file = Of(handle);
-    if (!file.out || count < 0) return -1;
     size_t end = 0;
-    if (!CheckedSize::Add(file.at, static_cast<uint64_t>(count), end)) return -1;
-    try {
-        if (end > file.out->size()) file.out->resize(end);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
-    if (count > 0) std::memcpy(file.out->data() + file.at, from, static_cast<size_t>(count));
+    if (!file.out || count < 0 || !CheckedSize::Add(file.at, static_cast<uint64_t>(count), end)) return -1;
+    if (!file.out->WriteAt(file.at, static_cast<const uint8_t*>(from), static_cast<size_t>(count))) return -1;
     file.at = end;
     return count;
 }

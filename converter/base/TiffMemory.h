@@ -11,14 +11,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "converter/base/RandomAccess.h"
+
 namespace TiffMemory {
 
-// The bytes libtiff reads (`data`, `size`) or writes (`out`, grown as
-// needed), and where it stands.
+// The bytes libtiff reads (`data`, `size`) or writes (`out`: in memory or
+// the result's file), and where it stands.
 struct File {
     const uint8_t* data = nullptr;
     size_t size = 0;
-    std::vector<uint8_t>* out = nullptr;
+    RandomAccess* out = nullptr;
     uint64_t at = 0;
 };
 

@@ -240,12 +240,16 @@ Entry Undefined(uint16_t tag, uint16_t type, const std::vector<uint8_t>& bytes) 
     return entry;
 }
 
-uint32_t Write(Directory directory, bool bigEndian, std::vector<uint8_t>& out) {
+uint32_t Write(Directory directory, bool bigEndian, std::vector<uint8_t>& out, uint64_t base) {
     std::stable_sort(directory.begin(), directory.end(),
                      [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
-    if (out.size() % 2) out.push_back(0);  // offsets are even
+    if (base > MaxOffset) return 0;
+    // Where the next byte of `out` lands in the file.
+    const auto offset = [&]() { return base + out.size(); };
+    if (offset() % 2) out.push_back(0);  // offsets are even
     const size_t start = out.size();
-    if (start > MaxOffset) return 0;
+    if (offset() > MaxOffset) return 0;
+    const uint32_t directoryAt = static_cast<uint32_t>(offset());
     out.resize(start + 2 + directory.size() * 12 + 4, 0);
     Put16(out, start, static_cast<uint32_t>(directory.size()), bigEndian);
     for (size_t i = 0; i < directory.size(); ++i) {
@@ -255,7 +259,7 @@ uint32_t Write(Directory directory, bool bigEndian, std::vector<uint8_t>& out) {
         Put16(out, at + 2, entry.type, bigEndian);
         if (IsPointer(entry.tag)) {
             Put32(out, at + 4, 1, bigEndian);
-            const uint32_t sub = Write(entry.directory, bigEndian, out);
+            const uint32_t sub = Write(entry.directory, bigEndian, out, base);
             if (sub == 0) return 0;
             Put16(out, at + 2, 4, bigEndian);
             Put32(out, at + 8, sub, bigEndian);
@@ -267,14 +271,14 @@ uint32_t Write(Directory directory, bool bigEndian, std::vector<uint8_t>& out) {
         if (value.size() <= 4) {
             std::copy(value.begin(), value.end(), out.begin() + at + 8);
         } else {
-            if (out.size() % 2) out.push_back(0);
-            if (out.size() > MaxOffset || value.size() > MaxOffset - out.size()) return 0;
-            Put32(out, at + 8, static_cast<uint32_t>(out.size()), bigEndian);
+            if (offset() % 2) out.push_back(0);
+            if (offset() > MaxOffset || value.size() > MaxOffset - offset()) return 0;
+            Put32(out, at + 8, static_cast<uint32_t>(offset()), bigEndian);
             out.insert(out.end(), value.begin(), value.end());
         }
     }
-    if (out.size() > MaxOffset) return 0;
-    return static_cast<uint32_t>(start);
+    if (offset() > MaxOffset) return 0;
+    return directoryAt;
 }
 
 std::vector<uint8_t> WriteBlock(const Directory& first) {

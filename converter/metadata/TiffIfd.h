@@ -63,9 +63,10 @@ Entry RationalOf(uint16_t tag, double value);
 Entry Undefined(uint16_t tag, uint16_t type, const std::vector<uint8_t>& bytes);
 
 // Appends the directory (sorted by tag, its pointer tags' directories after
-// it) to `out`; offsets count from the start of `out`. The offset of the
-// directory written; 0 when `out` would pass 4 GiB, which offsets cannot name.
-uint32_t Write(Directory directory, bool bigEndian, std::vector<uint8_t>& out);
+// it) to `out`, which begins at `base` in the file: offsets count from the
+// file's start. The offset of the directory written; 0 when the file would
+// pass 4 GiB, which offsets cannot name.
+uint32_t Write(Directory directory, bool bigEndian, std::vector<uint8_t>& out, uint64_t base = 0);
 
 // A whole Exif block: TIFF header (little-endian) and this first directory.
 std::vector<uint8_t> WriteBlock(const Directory& first);

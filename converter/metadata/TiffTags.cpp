@@ -58,13 +58,16 @@ std::vector<uint32_t> Numbers(const TiffIfd::Entry* entry) {
 // directory is named (as libtiff writes one page): the new directory then
 // takes the old one's place and no unnamed directory is left behind.
 // Otherwise the whole file's length.
-size_t KeptBytes(const std::vector<uint8_t>& tiff, const TiffIfd::Structure& page) {
-    const size_t all = tiff.size();
-    if (page.nextLinkAt + 4 > all) return all;
-    for (int i = 0; i < 4; ++i)
-        if (tiff[page.nextLinkAt + i] != 0) return all;
-    const size_t at = page.bigEndian ? (size_t{tiff[4]} << 24 | size_t{tiff[5]} << 16 | size_t{tiff[6]} << 8 | tiff[7])
-                                     : (size_t{tiff[7]} << 24 | size_t{tiff[6]} << 16 | size_t{tiff[5]} << 8 | tiff[4]);
+uint64_t KeptBytes(RandomAccess& tiff, const TiffIfd::Structure& page) {
+    const uint64_t all = tiff.Size();
+    uint8_t link[4] = {}, header[8] = {};
+    if (page.nextLinkAt + 4 > all || tiff.ReadAt(page.nextLinkAt, link, 4) != 4 || tiff.ReadAt(0, header, 8) != 8)
+        return all;
+    for (uint8_t byte : link)
+        if (byte != 0) return all;
+    const uint8_t* h = header;
+    const uint64_t at = page.bigEndian ? (uint64_t{h[4]} << 24 | uint64_t{h[5]} << 16 | uint64_t{h[6]} << 8 | h[7])
+                                       : (uint64_t{h[7]} << 24 | uint64_t{h[6]} << 16 | uint64_t{h[5]} << 8 | h[4]);
     if (at < 8 || at >= all) return all;
     for (const TiffIfd::Entry& entry : page.first)
         if (entry.at < at || !entry.directory.empty()) return all;
@@ -102,9 +105,12 @@ bool Read(const uint8_t* data, size_t size, Metadata& out) {
     return true;
 }
 
-std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& metadata) {
+bool EmbedInto(RandomAccess& tiff, const Metadata& metadata) {
     TiffIfd::Structure page;
-    if (!TiffIfd::Read(tiff.data(), tiff.size(), page) || page.bigTiff) return {};
+    const TiffIfd::ReadAt readAt = [&tiff](uint64_t at, uint8_t* into, size_t size) {
+        return tiff.ReadAt(at, into, size);
+    };
+    if (!TiffIfd::Read(readAt, tiff.Size(), page) || page.bigTiff) return false;
     TiffIfd::Directory first = page.first;
     TiffIfd::Structure exif;
     if (!metadata.exif.empty() && TiffIfd::Read(metadata.exif.data(), metadata.exif.size(), exif)) {
@@ -124,12 +130,22 @@ std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& met
     if (!metadata.xmp.empty()) Replace(first, TiffIfd::Undefined(XmpTag, 1, metadata.xmp));
     if (!metadata.icc.empty()) Replace(first, TiffIfd::Undefined(IccTag, 7, metadata.icc));
 
-    std::vector<uint8_t> out(tiff.begin(), tiff.begin() + KeptBytes(tiff, page));
-    const uint32_t at = TiffIfd::Write(first, page.bigEndian, out);
-    if (at == 0) return {};
+    const uint64_t kept = KeptBytes(tiff, page);
+    std::vector<uint8_t> tail;
+    const uint32_t at = TiffIfd::Write(first, page.bigEndian, tail, kept);
+    if (at == 0) return false;
     // The header names the new directory; an old one that could not be
     // dropped stays, unnamed.
-    for (int i = 0; i < 4; ++i) out[4 + (page.bigEndian ? 3 - i : i)] = static_cast<uint8_t>(at >> (8 * i));
+    uint8_t link[4];
+    for (int i = 0; i < 4; ++i) link[page.bigEndian ? 3 - i : i] = static_cast<uint8_t>(at >> (8 * i));
+    return tiff.WriteAt(kept, tail.data(), tail.size()) && tiff.Truncate(kept + tail.size()) &&
+           tiff.WriteAt(4, link, 4);
+}
+
+std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& metadata) {
+    std::vector<uint8_t> out = tiff;
+    InMemory file(out);
+    if (!EmbedInto(file, metadata)) return {};
     return out;
 }
 

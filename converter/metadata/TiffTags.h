@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "converter/base/Decoded.h"
+#include "converter/base/RandomAccess.h"
 
 namespace TiffTags {
 
@@ -24,5 +25,10 @@ bool Read(const uint8_t* data, size_t size, Metadata& out);
 // orientation and pointers, which replace the encoder's. Empty when
 // `tiff` is no TIFF or would pass 4 GiB.
 std::vector<uint8_t> Embed(const std::vector<uint8_t>& tiff, const Metadata& metadata);
+
+// The same in place, in a file the metadata's directory is appended to (a
+// result written as it was made); false, the file then no valid TIFF, when
+// Embed would give nothing or the file could not be written.
+bool EmbedInto(RandomAccess& tiff, const Metadata& metadata);
 
 }  // namespace TiffTags

@@ -44,7 +44,7 @@ HRESULT CreateTemporary(const std::wstring& folder, HANDLE& file, std::wstring& 
     unsigned denied = 0;
     for (unsigned tries = 0; tries < MaxTemporaryNames; ++tries) {
         path = folder + L"\\~quennel-" + std::to_wstring(++g_temporaryCounter) + L".tmp";
-        file = CreateFileW(LongPaths::ForApi(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+        file = CreateFileW(LongPaths::ForApi(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             if (MarkForDeletion(file, true)) return S_OK;
@@ -111,6 +111,46 @@ HRESULT Pending::Write(const uint8_t* data, size_t size) {
         if (written == 0) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
         done += written;
     }
+    return S_OK;
+}
+
+HRESULT Pending::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
+    LARGE_INTEGER to = {};
+    to.QuadPart = static_cast<LONGLONG>(at);
+    if (file_ == INVALID_HANDLE_VALUE || at > INT64_MAX) return E_UNEXPECTED;
+    if (!SetFilePointerEx(file_, to, nullptr, FILE_BEGIN)) return LastError();
+    return Write(data, size);
+}
+
+HRESULT Pending::ReadAt(uint64_t at, uint8_t* into, size_t size, size_t& got) {
+    got = 0;
+    LARGE_INTEGER to = {};
+    to.QuadPart = static_cast<LONGLONG>(at);
+    if (file_ == INVALID_HANDLE_VALUE || at > INT64_MAX) return E_UNEXPECTED;
+    if (!SetFilePointerEx(file_, to, nullptr, FILE_BEGIN)) return LastError();
+    while (got < size) {
+        DWORD read = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - got, 1u << 24));
+        if (!ReadFile(file_, into + got, chunk, &read, nullptr)) return LastError();
+        if (read == 0) break;
+        got += read;
+    }
+    return S_OK;
+}
+
+HRESULT Pending::Size(uint64_t& size) {
+    LARGE_INTEGER length = {};
+    if (file_ == INVALID_HANDLE_VALUE) return E_UNEXPECTED;
+    if (!GetFileSizeEx(file_, &length)) return LastError();
+    size = static_cast<uint64_t>(length.QuadPart);
+    return S_OK;
+}
+
+HRESULT Pending::Truncate(uint64_t size) {
+    LARGE_INTEGER to = {};
+    to.QuadPart = static_cast<LONGLONG>(size);
+    if (file_ == INVALID_HANDLE_VALUE || size > INT64_MAX) return E_UNEXPECTED;
+    if (!SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) return LastError();
     return S_OK;
 }
 

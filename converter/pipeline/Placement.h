@@ -45,7 +45,15 @@ public:
     Pending& operator=(const Pending&) = delete;
 
     HRESULT Begin(const std::wstring& folder);
+    // Appends, or writes where the last WriteAt or ReadAt left off.
     HRESULT Write(const uint8_t* data, size_t size);
+    // For a writer that goes back in its file: writes at `at`, growing the
+    // file; reads up to `size` bytes at `at` (`got` fewer at the end); the
+    // file's length; cuts it to `size` bytes.
+    HRESULT WriteAt(uint64_t at, const uint8_t* data, size_t size);
+    HRESULT ReadAt(uint64_t at, uint8_t* into, size_t size, size_t& got);
+    HRESULT Size(uint64_t& size);
+    HRESULT Truncate(uint64_t size);
     // Flushes and moves the file to the first free name, as Place does.
     HRESULT Finish(const Target& target, std::wstring& placed);
     void Abandon();

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <new>
+#include <string_view>
 
 #include "converter/base/CheckedSize.h"
 #include "converter/base/LongPaths.h"
@@ -13,6 +15,7 @@
 #include "converter/metadata/JpegMarkers.h"
 #include "converter/metadata/PngChunks.h"
 #include "converter/metadata/SourceMetadata.h"
+#include "converter/metadata/TiffTags.h"
 #include "converter/pipeline/Naming.h"
 #include "converter/pipeline/Placement.h"
 #include "converter/readers/Jpeg.h"
@@ -20,6 +23,7 @@
 #include "converter/writers/ByteSink.h"
 #include "converter/writers/Jpeg.h"
 #include "converter/writers/Png.h"
+#include "converter/writers/Tiff.h"
 
 namespace Streaming {
 
@@ -59,47 +63,102 @@ bool EndsWithEndMarker(HANDLE file) {
     return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && ends;
 }
 
-// The encoder of the result as rows: JPEG or PNG, its metadata put into its
-// headers on the way.
-class Encoder {
+// The result's temporary file, appended to by the JPEG and PNG writers and
+// gone back in by the TIFF writer; its first failure is kept for the reason.
+class PendingFile : public RandomAccess {
 public:
-    Encoder(bool jpeg, int quality, bool grey, const Metadata& kept, ByteSink file)
-        : jpeg_(jpeg), quality_(quality), grey_(grey), kept_(kept),
-          head_(std::move(file), HeadBytes, [this](const std::vector<uint8_t>& head) {
-              return jpeg_ ? JpegMarkers::Embed(head, kept_) : PngChunks::Embed(head, kept_);
-          }) {}
+    explicit PendingFile(Placement::Pending& pending) : pending_(pending) {}
 
-    bool Start(PixelSize size) {
-        if (jpeg_) return jpegWriter_.Start(size.width, size.height, quality_, head_.Sink());
-        const Png::Options options;
-        return pngWriter_.Start(size.width, size.height, grey_ ? Png::RowLayout::Grey : Png::RowLayout::Rgb, options,
-                                head_.Sink());
+    size_t ReadAt(uint64_t at, uint8_t* into, size_t size) override {
+        size_t got = 0;
+        Keep(pending_.ReadAt(at, into, size, got));
+        return got;
     }
-    bool Row(const uint8_t* bgra) { return jpeg_ ? jpegWriter_.Row(bgra) : pngWriter_.Row(bgra); }
-    bool Finish() { return (jpeg_ ? jpegWriter_.Finish() : pngWriter_.Finish()) && head_.Finish(); }
+    bool WriteAt(uint64_t at, const uint8_t* data, size_t size) override {
+        return Keep(pending_.WriteAt(at, data, size));
+    }
+    uint64_t Size() override {
+        uint64_t size = 0;
+        Keep(pending_.Size(size));
+        return size;
+    }
+    bool Truncate(uint64_t size) override { return Keep(pending_.Truncate(size)); }
+    ByteSink Appending() {
+        return [this](const uint8_t* data, size_t size) { return Keep(pending_.Write(data, size)); };
+    }
+
+    HRESULT failure = S_OK;
 
 private:
-    bool jpeg_;
+    bool Keep(HRESULT hr) {
+        if (FAILED(hr) && SUCCEEDED(failure)) failure = hr;
+        return SUCCEEDED(hr) && SUCCEEDED(failure);
+    }
+    Placement::Pending& pending_;
+};
+
+enum class Kind { Jpeg, Png, Tiff };
+
+// The encoder of the result as rows, its metadata put into its headers on
+// the way (JPEG, PNG) or appended at the end (TIFF).
+class Encoder {
+public:
+    Encoder(Kind kind, int quality, bool grey, const Metadata& kept, PendingFile& file)
+        : kind_(kind), quality_(quality), grey_(grey), kept_(kept), file_(file) {}
+
+    bool Start(PixelSize size) {
+        if (kind_ == Kind::Tiff) {
+            auto tiff = std::make_unique<Tiff::RowWriter>();
+            const bool started = tiff->Start(size.width, size.height, false, file_);
+            rows_ = std::move(tiff);
+            return started;
+        }
+        head_ = std::make_unique<EditedHead>(file_.Appending(), HeadBytes, [this](const std::vector<uint8_t>& head) {
+            return kind_ == Kind::Jpeg ? JpegMarkers::Embed(head, kept_) : PngChunks::Embed(head, kept_);
+        });
+        if (kind_ == Kind::Jpeg) {
+            auto jpeg = std::make_unique<Jpeg::RowWriter>();
+            const bool started = jpeg->Start(size.width, size.height, quality_, head_->Sink());
+            rows_ = std::move(jpeg);
+            return started;
+        }
+        auto png = std::make_unique<Png::RowWriter>();
+        const Png::Options options;
+        const bool started =
+            png->Start(size.width, size.height, grey_ ? Png::RowLayout::Grey : Png::RowLayout::Rgb, options, head_->Sink());
+        rows_ = std::move(png);
+        return started;
+    }
+    bool Row(const uint8_t* bgra) { return rows_->Row(bgra); }
+    bool Finish() {
+        if (!rows_->Finish()) return false;
+        return kind_ == Kind::Tiff ? TiffTags::EmbedInto(file_, kept_) : head_->Finish();
+    }
+
+private:
+    Kind kind_;
     int quality_;
     bool grey_;
     const Metadata& kept_;
-    EditedHead head_;
-    Jpeg::RowWriter jpegWriter_;
-    Png::RowWriter pngWriter_;
+    PendingFile& file_;
+    std::unique_ptr<EditedHead> head_;
+    std::unique_ptr<RowSink> rows_;
 };
 
 }  // namespace
 
 void Enable(bool on) { g_enabled = on; }
 
-uint64_t Peak(PixelSize decoded, uint64_t decoderBytes, PixelSize result, bool jpegResult) {
+uint64_t Peak(PixelSize decoded, uint64_t decoderBytes, PixelSize result, std::string_view token) {
     const bool resize = !(decoded == result);
     const uint64_t resampler = resize ? Resampling::Rows::Bytes(decoded, result) : 0;
-    const uint64_t encoder =
-        jpegResult ? Jpeg::EncoderBytes(result.width, result.height) : Png::RowWriterBytes(result.width);
+    const uint64_t encoder = token == "TOJPG"    ? Jpeg::EncoderBytes(result.width, result.height)
+                             : token == "TOTIFF" ? Tiff::RowWriterBytes(result.width, result.height)
+                                                 : Png::RowWriterBytes(result.width);
     size_t rows = 0, total = 0;
     // A decoded row and a result row; the held-back head and the sinks' buffers.
-    const bool fits = resampler != UINT64_MAX && CheckedSize::Product({decoded.width, 4}, rows) &&
+    const bool fits = resampler != UINT64_MAX && encoder != UINT64_MAX &&
+                      CheckedSize::Product({decoded.width, 4}, rows) &&
                       CheckedSize::MulAdd(result.width, 4, rows, rows) &&
                       CheckedSize::Add(rows, decoderBytes, total) && CheckedSize::Add(total, resampler, total) &&
                       CheckedSize::Add(total, encoder, total) && CheckedSize::Add(total, 4 * HeadBytes, total);
@@ -112,7 +171,8 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
     const FormatInfo* format = job.format ? job.format : Formats::ByToken("TOJPG");
     if (!format || !format->encode) return false;
     const bool jpegResult = format->token == "TOJPG";
-    const bool formatStreams = jpegResult || format->token == "TOPNG";
+    const Kind kind = jpegResult ? Kind::Jpeg : format->token == "TOTIFF" ? Kind::Tiff : Kind::Png;
+    const bool formatStreams = jpegResult || format->token == "TOPNG" || kind == Kind::Tiff;
 
     File file;
     file.handle = CreateFileW(LongPaths::ForApi(source.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -163,10 +223,10 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
     // A smaller PNG is written whole (a palette when it has few colours,
     // libdeflate): streamed only when the whole-picture path cannot hold it.
     const bool held = uint64_t{size.width} * size.height <= Readers::MaxPixels;
-    if (!jpegResult && uint64_t{result.width} * result.height <= Png::RowPixels && held) return false;
+    if (kind == Kind::Png && uint64_t{result.width} * result.height <= Png::RowPixels && held) return false;
 
     // From here on the streamed path answers for the picture.
-    const uint64_t peak = Peak(size, reader.DecoderBytes(), result, jpegResult);
+    const uint64_t peak = Peak(size, reader.DecoderBytes(), result, format->token);
     if (peak == UINT64_MAX || (admit && !admit(size, peak))) {
         outcome = Pipeline::Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
         return true;
@@ -183,15 +243,11 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
         outcome = Pipeline::Failed(Texts::ReasonForResult(hr));
         return true;
     }
-    HRESULT written = S_OK;
-    const ByteSink toFile = [&pending, &written](const uint8_t* data, size_t length) {
-        if (SUCCEEDED(written)) written = pending.Write(data, length);
-        return SUCCEEDED(written);
-    };
+    PendingFile output(pending);
 
     try {
         const Metadata kept = SourceMetadata::ForResult(metadata, result.width, result.height, 1);
-        Encoder encoder(jpegResult, job.jpegQuality, reader.Grey(), kept, toFile);
+        Encoder encoder(kind, job.jpegQuality, reader.Grey(), kept, output);
         std::unique_ptr<Resampling::Rows> resampler;
         if (!(size == result)) resampler.reset(new Resampling::Rows(size, result));
         std::vector<uint8_t> row(static_cast<size_t>(size.width) * 4);
@@ -221,7 +277,7 @@ bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admi
         }
         if (reader.Truncated()) outcome.remark = Jpeg::CutShort;
         if (!encodedOk) {
-            outcome = Pipeline::Failed(FAILED(written) ? Texts::ReasonForResult(written)
+            outcome = Pipeline::Failed(FAILED(output.failure) ? Texts::ReasonForResult(output.failure)
                                              : Texts::ReasonForResult(WINCODEC_ERR_BADIMAGE));
             return true;
         }

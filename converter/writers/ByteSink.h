@@ -13,6 +13,17 @@
 // (disk full, no memory), and the writer stops.
 using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
 
+// A writer that takes a picture's rows as they come; its start, which
+// differs by format, comes before.
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    // One BGRA row, top to bottom; false once anything has failed.
+    virtual bool Row(const uint8_t* bgra) = 0;
+    // The end of the file; false when anything failed on the way.
+    virtual bool Finish() = 0;
+};
+
 // A sink appending to `out`.
 inline ByteSink Appending(std::vector<uint8_t>& out) {
     // Called from inside codecs written in C: no exception may pass.

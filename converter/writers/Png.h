@@ -56,7 +56,7 @@ RowLayout LayoutOf(const Image& image);
 // The bytes RowWriter holds for a picture of that width.
 uint64_t RowWriterBytes(uint32_t width);
 
-class RowWriter {
+class RowWriter : public RowSink {
 public:
     RowWriter();
     ~RowWriter();
@@ -66,10 +66,9 @@ public:
     // Signature, header and the options' chunks go out at once. False
     // when the size is not valid for the format or no memory.
     bool Start(uint32_t width, uint32_t height, RowLayout layout, const Options& options, ByteSink sink);
-    // One BGRA row, top to bottom; false once anything has failed.
-    bool Row(const uint8_t* bgra);
+    bool Row(const uint8_t* bgra) override;
     // The last data and the end chunk; false when anything failed.
-    bool Finish();
+    bool Finish() override;
 
 private:
     struct State;

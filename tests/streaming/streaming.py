@@ -4,10 +4,11 @@ Wine), judged on the host:
 
 1. The same results byte for byte as the whole-picture path (forced by the
    test build's QUENNEL_TEST_WHOLE_PICTURES=1) for what both can run: a
-   photo to JPEG and through the 800x600 preset, a picture large enough for
-   the PNG row writer to PNG and to JPEG. ImageMagick checks their sizes and
-   that they show the source.
-2. A picture of 192 megapixels to JPEG and to PNG: each worker's peak
+   photo with a camera's Exif to JPEG, TIFF and through the 800x600 preset,
+   a picture large enough for the PNG row writer to PNG and to JPEG.
+   ImageMagick checks their sizes and that they show the source, exiftool
+   that the TIFF carries the camera's tags and the resolution.
+2. A picture of 192 megapixels to JPEG, PNG and TIFF: each worker's peak
    resident memory, read from the process (/proc/<pid>/status, VmHWM) while
    it runs, stays under a bound that holding the picture (768 MiB at 4
    bytes a pixel) would exceed by far, and ImageMagick reads the results at
@@ -155,7 +156,15 @@ def main():
     photo = os.path.join(work, "photo.jpg")
     subprocess.run(["convert", "-seed", "3", "-size", "1800x1200", "plasma:fractal", "-blur", "0x1",
                     "-density", "300", "-units", "PixelsPerInch", "-quality", "90", photo], check=True)
-    folder = same_both_ways(args.converter, work, "photo", photo, ["TOJPG", "RS_1"])
+    subprocess.run(["exiftool", "-q", "-overwrite_original", "-Make=Quennel Optics", "-Model=Q1",
+                    "-DateTimeOriginal=2026:12:08 10:00:00", photo], check=True)
+    folder = same_both_ways(args.converter, work, "photo", photo, ["TOJPG", "RS_1", "TOTIFF"])
+    tiff = os.path.join(folder, "source.tif")
+    check(identify(tiff) == "TIFF 1800x1200", "the TIFF's size: %s" % identify(tiff))
+    check(psnr(photo, tiff) > 40, "the TIFF shows the photo")
+    tags = subprocess.run(["exiftool", "-s3", "-Make", "-DateTimeOriginal", "-XResolution", tiff],
+                          stdout=subprocess.PIPE).stdout.decode().split("\n")
+    check(tags[:3] == ["Quennel Optics", "2026:12:08 10:00:00", "300"], "the TIFF's tags: %s" % tags[:3])
     check(identify(os.path.join(folder, "source (800x600).jpg")) == "JPEG 800x533", "the preset's size")
     reference = os.path.join(work, "reference.png")
     subprocess.run(["convert", photo, "-filter", "Catrom", "-resize", "800x533!", reference], check=True)
@@ -178,7 +187,8 @@ def main():
     os.makedirs(huge_folder)
     huge = os.path.join(huge_folder, "huge.jpg")
     subprocess.run([sys.executable, os.path.join(HERE, "bigjpeg.py"), "16000", "12000", huge], check=True)
-    for token, result, kind in (("TOJPG", "huge (2).jpg", "JPEG"), ("TOPNG", "huge.png", "PNG")):
+    for token, result, kind in (("TOJPG", "huge (2).jpg", "JPEG"), ("TOPNG", "huge.png", "PNG"),
+                                ("TOTIFF", "huge.tif", "TIFF")):
         code, peak = run(args.converter, [huge], token)
         check(code == 0, "192 megapixels to %s exits 0" % kind)
         check(0 < peak < PEAK_BOUND_MIB * 1024,
