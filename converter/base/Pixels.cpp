@@ -30,15 +30,22 @@ bool HasTransparency(const Image& image) {
     return FirstTranslucent(image.bgra.data(), image.bgra.size()) < image.bgra.size();
 }
 
-void FlattenOntoWhite(Image& image) {
-    for (size_t i = FirstTranslucent(image.bgra.data(), image.bgra.size()); i + 3 < image.bgra.size(); i += 4) {
-        const unsigned a = image.bgra[i + 3];
+namespace {
+
+void Flatten(uint8_t* bgra, size_t bytes) {
+    for (size_t i = FirstTranslucent(bgra, bytes); i + 3 < bytes; i += 4) {
+        const unsigned a = bgra[i + 3];
         if (a == 255) continue;
-        for (size_t c = 0; c < 3; ++c)
-            image.bgra[i + c] = static_cast<uint8_t>((image.bgra[i + c] * a + 255 * (255 - a) + 127) / 255);
-        image.bgra[i + 3] = 255;
+        for (size_t c = 0; c < 3; ++c) bgra[i + c] = static_cast<uint8_t>((bgra[i + c] * a + 255 * (255 - a) + 127) / 255);
+        bgra[i + 3] = 255;
     }
 }
+
+}  // namespace
+
+void FlattenOntoWhite(Image& image) { Flatten(image.bgra.data(), image.bgra.size()); }
+
+void FlattenRowOntoWhite(uint8_t* bgra, uint32_t width) { Flatten(bgra, size_t{width} * 4); }
 
 bool TurnsSideways(int orientation) { return orientation >= 5 && orientation <= 8; }
 

@@ -13,6 +13,8 @@ bool HasTransparency(const Image& image);
 
 // Puts every pixel onto white by its alpha; all pixels are opaque afterwards.
 void FlattenOntoWhite(Image& image);
+// The same over one row of `width` BGRA pixels.
+void FlattenRowOntoWhite(uint8_t* bgra, uint32_t width);
 
 // True for the orientations (5 to 8) that swap width and height.
 bool TurnsSideways(int orientation);

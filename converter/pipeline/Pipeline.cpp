@@ -98,9 +98,13 @@ const FormatInfo* SameFormat(const Readers::Picture& picture) {
 }
 
 Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& source, const Admit& admit) {
+    Readers::Picture picture;
+    bool collected = false;
     {
         Outcome streamed;
-        if (Streaming::Convert(job, source, admit, streamed)) return streamed;
+        const Streaming::Taken taken = Streaming::Convert(job, source, admit, streamed, picture);
+        if (taken == Streaming::Taken::Done) return streamed;
+        collected = taken == Streaming::Taken::Collected;
     }
     std::vector<uint8_t> bytes;
     const FormatInfo* format = job.format;
@@ -108,17 +112,18 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
     std::wstring remark;
     {
         Admission admission(job, admit);
-        ReadRequest request;
-        request.maxPixels = Readers::MaxPixels;
-        request.box = job.box;
-        request.enlarge = job.enlarge;
-        request.admit = [&admission](PixelSize decoded, uint64_t decoderBytes) {
-            return admission(decoded, decoderBytes);
-        };
-        Readers::Picture picture;
-        const std::wstring reason = Readers::Read(wic, source.path, request, picture);
-        if (admission.TooLarge().width != 0) return Failed(TooLargeResult(admission.TooLarge()));
-        if (!reason.empty()) return Failed(reason);
+        if (!collected) {
+            ReadRequest request;
+            request.maxPixels = Readers::MaxPixels;
+            request.box = job.box;
+            request.enlarge = job.enlarge;
+            request.admit = [&admission](PixelSize decoded, uint64_t decoderBytes) {
+                return admission(decoded, decoderBytes);
+            };
+            const std::wstring reason = Readers::Read(wic, source.path, request, picture);
+            if (admission.TooLarge().width != 0) return Failed(TooLargeResult(admission.TooLarge()));
+            if (!reason.empty()) return Failed(reason);
+        }
         if (picture.remark) remark = picture.remark;
 
         if (!format) format = SameFormat(picture);
@@ -132,7 +137,8 @@ Outcome Convert(IWICImagingFactory* wic, const Job& job, const Sources::Source& 
         }
         if (!format || !format->encode) return Failed(L"Dieses Format kann nicht geschrieben werden.");
 
-        if (!admission.Asked() && !admission({image.width, image.height}, 0)) {
+        // A collected picture was admitted with what its writing holds.
+        if (!collected && !admission.Asked() && !admission({image.width, image.height}, 0)) {
             if (admission.TooLarge().width != 0) return Failed(TooLargeResult(admission.TooLarge()));
             return Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
         }

@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string_view>
 
 #include "converter/base/CheckedSize.h"
 #include "converter/base/LongPaths.h"
+#include "converter/base/Pixels.h"
 #include "converter/base/Resampling.h"
 #include "converter/base/Texts.h"
 #include "converter/metadata/IccProfile.h"
@@ -18,7 +21,9 @@
 #include "converter/metadata/TiffTags.h"
 #include "converter/pipeline/Naming.h"
 #include "converter/pipeline/Placement.h"
+#include "converter/pipeline/WorkMemory.h"
 #include "converter/readers/Jpeg.h"
+#include "converter/readers/Png.h"
 #include "converter/readers/Readers.h"
 #include "converter/writers/ByteSink.h"
 #include "converter/writers/Jpeg.h"
@@ -45,6 +50,22 @@ struct File {
         const DWORD want = static_cast<DWORD>(size < (DWORD{1} << 30) ? size : (DWORD{1} << 30));
         if (!ReadFile(handle, buffer, want, &got, nullptr)) return 0;
         return got;
+    }
+    size_t ReadAt(uint64_t at, uint8_t* buffer, size_t size) {
+        LARGE_INTEGER to = {};
+        to.QuadPart = static_cast<LONGLONG>(at);
+        if (at > INT64_MAX || !SetFilePointerEx(handle, to, nullptr, FILE_BEGIN)) return 0;
+        size_t got = 0;
+        while (got < size) {
+            const size_t part = Read(buffer + got, size - got);
+            if (part == 0) break;
+            got += part;
+        }
+        return got;
+    }
+    uint64_t Size() {
+        LARGE_INTEGER size = {};
+        return GetFileSizeEx(handle, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
     }
 };
 
@@ -103,13 +124,13 @@ enum class Kind { Jpeg, Png, Tiff };
 // the way (JPEG, PNG) or appended at the end (TIFF).
 class Encoder {
 public:
-    Encoder(Kind kind, int quality, bool grey, const Metadata& kept, PendingFile& file)
-        : kind_(kind), quality_(quality), grey_(grey), kept_(kept), file_(file) {}
+    Encoder(Kind kind, int quality, Png::RowLayout layout, const Metadata& kept, PendingFile& file)
+        : kind_(kind), quality_(quality), layout_(layout), kept_(kept), file_(file) {}
 
     bool Start(PixelSize size) {
         if (kind_ == Kind::Tiff) {
             auto tiff = std::make_unique<Tiff::RowWriter>();
-            const bool started = tiff->Start(size.width, size.height, false, file_);
+            const bool started = tiff->Start(size.width, size.height, layout_ == Png::RowLayout::Rgba, file_);
             rows_ = std::move(tiff);
             return started;
         }
@@ -124,8 +145,7 @@ public:
         }
         auto png = std::make_unique<Png::RowWriter>();
         const Png::Options options;
-        const bool started =
-            png->Start(size.width, size.height, grey_ ? Png::RowLayout::Grey : Png::RowLayout::Rgb, options, head_->Sink());
+        const bool started = png->Start(size.width, size.height, layout_, options, head_->Sink());
         rows_ = std::move(png);
         return started;
     }
@@ -138,12 +158,99 @@ public:
 private:
     Kind kind_;
     int quality_;
-    bool grey_;
+    Png::RowLayout layout_;
     const Metadata& kept_;
     PendingFile& file_;
     std::unique_ptr<EditedHead> head_;
     std::unique_ptr<RowSink> rows_;
 };
+
+// A source read row by row: its size as the rows come, and what the
+// writers must know of it before the first row.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    virtual bool Begin() = 0;
+    // The next row, BGRA; false on damage.
+    virtual bool Row(uint8_t* bgra) = 0;
+    // German, when the picture was read but not all of it was there.
+    virtual const wchar_t* Remark() const { return nullptr; }
+
+    const wchar_t* kind = nullptr;  // for the reason on damage
+    PixelSize size;
+    bool grey = false, transparent = false;
+    uint64_t decoderBytes = 0;
+};
+
+class JpegSource : public RowSource {
+public:
+    Jpeg::RowReader reader;
+    bool Begin() override { return reader.Begin(); }
+    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
+    const wchar_t* Remark() const override { return reader.Truncated() ? Jpeg::CutShort : nullptr; }
+};
+
+class PngSource : public RowSource {
+public:
+    Png::RowReader reader;
+    bool Begin() override { return reader.Begin(); }
+    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
+};
+
+enum class Opened { Yes, No, Skipped };
+
+const wchar_t* const CmykTooLarge =
+    L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
+
+// A JPEG whose rows can come one by one. Skipped (with `outcome` set): a
+// CMYK picture too large for the whole-picture path to convert its colours.
+Opened OpenJpeg(File& file, const Job& job, std::unique_ptr<RowSource>& source, Decoded& decoded,
+                Pipeline::Outcome& outcome) {
+    if (!EndsWithEndMarker(file.handle)) return Opened::No;
+    ReadRequest request;
+    request.maxPixels = UINT64_MAX;  // what is held decides here, not the source's size
+    request.box = job.box;
+    request.enlarge = job.enlarge;
+    auto jpeg = std::make_unique<JpegSource>();
+    Jpeg::RowReader& reader = jpeg->reader;
+    const ReadResult opened =
+        reader.Open([&file](uint8_t* buffer, size_t size) { return file.Read(buffer, size); }, request, decoded);
+    if (!opened.Ok()) return Opened::No;
+    if (reader.Cmyk()) {
+        if (uint64_t{reader.Size().width} * reader.Size().height <= Readers::MaxPixels) return Opened::No;
+        outcome = Pipeline::Failed(CmykTooLarge);
+        return Opened::Skipped;
+    }
+    jpeg->kind = L"JPEG";
+    jpeg->size = reader.Size();
+    jpeg->grey = reader.Grey();
+    jpeg->decoderBytes = reader.DecoderBytes();
+    source = std::move(jpeg);
+    return Opened::Yes;
+}
+
+// A PNG whose rows can come one by one: not interlaced.
+Opened OpenPng(File& file, std::unique_ptr<RowSource>& source, Decoded& decoded) {
+    auto png = std::make_unique<PngSource>();
+    Png::RowReader& reader = png->reader;
+    const ReadResult opened = reader.Open(
+        [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size(),
+        decoded);
+    if (!opened.Ok() || reader.Interlaced()) return Opened::No;
+    png->kind = L"PNG";
+    png->size = reader.Size();
+    png->grey = reader.Grey();
+    png->transparent = reader.MayBeTransparent();
+    png->decoderBytes = reader.DecoderBytes();
+    source = std::move(png);
+    return Opened::Yes;
+}
+
+bool ResultFits(PixelSize size) {
+    size_t pixels = 0, bytes = 0;
+    return CheckedSize::Mul(size.width, size.height, pixels) && pixels <= Readers::MaxPixels &&
+           CheckedSize::Mul(pixels, 4, bytes);
+}
 
 }  // namespace
 
@@ -154,7 +261,8 @@ uint64_t Peak(PixelSize decoded, uint64_t decoderBytes, PixelSize result, std::s
     const uint64_t resampler = resize ? Resampling::Rows::Bytes(decoded, result) : 0;
     const uint64_t encoder = token == "TOJPG"    ? Jpeg::EncoderBytes(result.width, result.height)
                              : token == "TOTIFF" ? Tiff::RowWriterBytes(result.width, result.height)
-                                                 : Png::RowWriterBytes(result.width);
+                             : token == "TOPNG"  ? Png::RowWriterBytes(result.width)
+                                                 : 0;
     size_t rows = 0, total = 0;
     // A decoded row and a result row; the held-back head and the sinks' buffers.
     const bool fits = resampler != UINT64_MAX && encoder != UINT64_MAX &&
@@ -165,134 +273,182 @@ uint64_t Peak(PixelSize decoded, uint64_t decoderBytes, PixelSize result, std::s
     return fits ? total : UINT64_MAX;
 }
 
-bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admit& admit,
-             Pipeline::Outcome& outcome) {
-    if (!g_enabled) return false;
-    const FormatInfo* format = job.format ? job.format : Formats::ByToken("TOJPG");
-    if (!format || !format->encode) return false;
-    const bool jpegResult = format->token == "TOJPG";
-    const Kind kind = jpegResult ? Kind::Jpeg : format->token == "TOTIFF" ? Kind::Tiff : Kind::Png;
-    const bool formatStreams = jpegResult || format->token == "TOPNG" || kind == Kind::Tiff;
-
+Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Admit& admit,
+              Pipeline::Outcome& outcome, Readers::Picture& collected) {
+    if (!g_enabled) return Taken::No;
     File file;
     file.handle = CreateFileW(LongPaths::ForApi(source.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file.handle == INVALID_HANDLE_VALUE || !EndsWithEndMarker(file.handle)) return false;
+    uint8_t magic[8] = {};
+    if (file.handle == INVALID_HANDLE_VALUE || file.ReadAt(0, magic, sizeof magic) != sizeof magic) return Taken::No;
+    static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const bool png = std::memcmp(magic, kPng, sizeof kPng) == 0;
+    if (!png && !(magic[0] == 0xFF && magic[1] == 0xD8)) return Taken::No;
 
-    ReadRequest request;
-    request.maxPixels = UINT64_MAX;  // what is held decides here, not the source's size
-    request.box = job.box;
-    request.enlarge = job.enlarge;
-    Jpeg::RowReader reader;
+    std::unique_ptr<RowSource> rows;
     Decoded decoded;
-    const ReadResult opened =
-        reader.Open([&file](uint8_t* buffer, size_t size) { return file.Read(buffer, size); }, request, decoded);
-    if (!opened.Ok()) return false;
-    if (reader.Cmyk() && uint64_t{reader.Size().width} * reader.Size().height <= Readers::MaxPixels) return false;
-    if (reader.Cmyk()) {
-        outcome = Pipeline::Failed(L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.");
-        return true;
-    }
+    const Opened opened = png ? OpenPng(file, rows, decoded) : OpenJpeg(file, job, rows, decoded, outcome);
+    if (opened == Opened::Skipped) return Taken::Done;
+    if (opened == Opened::No) return Taken::No;
+    const FormatInfo* format = job.format ? job.format : Formats::ByToken(png ? "TOPNG" : "TOJPG");
+    if (!format || !format->encode) return Taken::No;
+    const bool jpegResult = format->token == "TOJPG";
+    const Kind kind = jpegResult ? Kind::Jpeg : format->token == "TOTIFF" ? Kind::Tiff : Kind::Png;
     DropOversizedBlocks(decoded.metadata);
-    const PixelSize size = reader.Size();
-    // Turning needs the whole picture; so does a profile the result cannot
-    // carry (its pixels are converted), or a grey one; and a writer that
-    // takes the picture whole. Such a picture larger than the whole-picture
-    // path holds is skipped here with the reason why.
-    Metadata& metadata = decoded.metadata;
-    const wchar_t* whole = nullptr;
-    if (decoded.orientation != 1 && decoded.orientation >= 2 && decoded.orientation <= 8)
-        whole = L"Das Bild ist zu gro\u00df, um es aufzurichten: dazu m\u00fcsste es ganz im Speicher liegen.";
-    else if (!formatStreams)
-        whole = L"Das Bild ist zu gro\u00df f\u00fcr dieses Format: es m\u00fcsste dazu ganz im Speicher liegen.";
-    else if (!metadata.icc.empty() && (!Formats::KeepsProfile(*format, metadata.icc) || reader.Grey() ||
-                                       IccProfile::SpaceOf(metadata.icc) != IccProfile::Space::Rgb))
-        whole = L"Das Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
-    if (whole) {
-        if (uint64_t{size.width} * size.height <= Readers::MaxPixels) return false;
-        outcome = Pipeline::Failed(whole);
-        return true;
-    }
+    const PixelSize size = rows->size;
+    const bool held = uint64_t{size.width} * size.height <= Readers::MaxPixels;
     PixelSize result = size;
     if (job.box.width != 0 && job.box.height != 0) {
         const PixelSize full = decoded.full.width != 0 ? decoded.full : size;
         result = Geometry::FitInside(full, job.box, job.enlarge);
     }
-    if (result.width == 0 || result.height == 0) return false;
-    if (jpegResult && (result.width > Jpeg::MaxSide || result.height > Jpeg::MaxSide)) return false;
-    // A smaller PNG is written whole (a palette when it has few colours,
-    // libdeflate): streamed only when the whole-picture path cannot hold it.
-    const bool held = uint64_t{size.width} * size.height <= Readers::MaxPixels;
-    if (kind == Kind::Png && uint64_t{result.width} * result.height <= Png::RowPixels && held) return false;
+    if (result.width == 0 || result.height == 0) return Taken::No;
+
+    // The writers that take rows: JPEG; TIFF, and PNG from a JPEG above
+    // the size its palette look is worth, where the whole-picture path
+    // would choose the same layout (or cannot hold the picture: the layout
+    // is then the source's own).
+    bool writerTakesRows = jpegResult;
+    if (kind == Kind::Tiff) writerTakesRows = !rows->transparent || !held;
+    if (format->token == "TOPNG")
+        writerTakesRows = !held || (!png && uint64_t{result.width} * result.height > Png::RowPixels);
+    if (jpegResult && (result.width > Jpeg::MaxSide || result.height > Jpeg::MaxSide)) return Taken::No;
+    // Turning needs the whole picture; so does a profile the result cannot
+    // carry (its pixels are converted), or a grey one. Such a picture larger
+    // than the whole-picture path holds is skipped here with the reason why.
+    Metadata& metadata = decoded.metadata;
+    const bool coloursKept = metadata.icc.empty() || (Formats::KeepsProfile(*format, metadata.icc) && !rows->grey &&
+                                                      IccProfile::SpaceOf(metadata.icc) == IccProfile::Space::Rgb);
+    // A PNG's rows can also be gathered into the result, which the
+    // whole-picture path's writers then take: it holds the result, never
+    // the file or the picture at its stored size.
+    const bool gather = png && !(writerTakesRows && coloursKept) && ResultFits(result);
+    const wchar_t* whole = nullptr;
+    if (decoded.orientation >= 2 && decoded.orientation <= 8)
+        whole = L"Das Bild ist zu gro\u00df, um es aufzurichten: dazu m\u00fcsste es ganz im Speicher liegen.";
+    else if (gather)
+        whole = nullptr;
+    else if (!writerTakesRows)
+        whole = L"Das Bild ist zu gro\u00df f\u00fcr dieses Format: es m\u00fcsste dazu ganz im Speicher liegen.";
+    else if (!coloursKept)
+        whole = L"Das Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
+    if (whole) {
+        if (held) return Taken::No;
+        outcome = Pipeline::Failed(whole);
+        return Taken::Done;
+    }
 
     // From here on the streamed path answers for the picture.
-    const uint64_t peak = Peak(size, reader.DecoderBytes(), result, format->token);
+    uint64_t peak = Peak(size, rows->decoderBytes, result, gather ? "" : format->token);
+    if (gather && peak != UINT64_MAX) {
+        const uint64_t rest = WorkMemory::Peak(result, 0, result);
+        peak = rest == WorkMemory::Unbounded || rest > UINT64_MAX - peak ? UINT64_MAX : peak + rest;
+    }
     if (peak == UINT64_MAX || (admit && !admit(size, peak))) {
         outcome = Pipeline::Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
-        return true;
+        return Taken::Done;
     }
-
-    Placement::Target target;
-    target.folder = job.folder.empty() ? source.folder : job.folder;
-    target.stem = Naming::Stem(source.name);
-    target.tag = job.tag;
-    target.extension = format->extension;
-    Placement::Pending pending;
-    HRESULT hr = pending.Begin(target.folder);
-    if (FAILED(hr)) {
-        outcome = Pipeline::Failed(Texts::ReasonForResult(hr));
-        return true;
-    }
-    PendingFile output(pending);
-
     try {
-        const Metadata kept = SourceMetadata::ForResult(metadata, result.width, result.height, 1);
-        Encoder encoder(kind, job.jpegQuality, reader.Grey(), kept, output);
         std::unique_ptr<Resampling::Rows> resampler;
         if (!(size == result)) resampler.reset(new Resampling::Rows(size, result));
         std::vector<uint8_t> row(static_cast<size_t>(size.width) * 4);
         std::vector<uint8_t> out(resampler ? static_cast<size_t>(result.width) * 4 : 0);
-        bool decodedOk = reader.Begin(), encodedOk = encoder.Start(result);
-        uint32_t done = 0;
-        while (decodedOk && encodedOk && done < result.height) {
-            if (resampler && resampler->Ready()) {
-                resampler->Take(out.data());
-                encodedOk = encoder.Row(out.data());
-                ++done;
-                continue;
+        // Hands every result row to `put` in turn; false when the source
+        // failed (`decodedOk`) or `put` did.
+        bool decodedOk = true;
+        const auto pass = [&](const std::function<bool(uint8_t*)>& put) {
+            decodedOk = rows->Begin();
+            bool putOk = true;
+            uint32_t done = 0;
+            while (decodedOk && putOk && done < result.height) {
+                if (resampler && resampler->Ready()) {
+                    resampler->Take(out.data());
+                    putOk = put(out.data());
+                    ++done;
+                    continue;
+                }
+                decodedOk = rows->Row(row.data());
+                if (!decodedOk) break;
+                if (resampler) {
+                    resampler->Give(row.data());
+                } else {
+                    putOk = put(row.data());
+                    ++done;
+                }
             }
-            decodedOk = reader.Row(row.data());
-            if (!decodedOk) break;
-            if (resampler) {
-                resampler->Give(row.data());
-            } else {
-                encodedOk = encoder.Row(row.data());
-                ++done;
+            return decodedOk && putOk;
+        };
+        const std::wstring damaged = Texts::ReasonForRead(ReadStatus::Damaged, rows->kind);
+
+        if (gather) {
+            Image& image = collected.decoded.image;
+            image.width = result.width;
+            image.height = result.height;
+            image.bgra.resize(static_cast<size_t>(result.width) * result.height * 4);
+            uint32_t y = 0;
+            pass([&](uint8_t* bgra) {
+                std::memcpy(image.Row(y++), bgra, static_cast<size_t>(result.width) * 4);
+                return true;
+            });
+            if (!decodedOk) {
+                collected = Readers::Picture();
+                outcome = Pipeline::Failed(damaged);
+                return Taken::Done;
             }
+            collected.decoded.metadata = std::move(metadata);
+            collected.decoded.orientation = decoded.orientation;
+            if (!(size == result)) collected.decoded.full = size;
+            collected.kind = rows->kind;
+            collected.sameToken = "TOPNG";
+            return Taken::Collected;
         }
-        encodedOk = encodedOk && decodedOk && encoder.Finish();
+
+        Placement::Target target;
+        target.folder = job.folder.empty() ? source.folder : job.folder;
+        target.stem = Naming::Stem(source.name);
+        target.tag = job.tag;
+        target.extension = format->extension;
+        Placement::Pending pending;
+        HRESULT hr = pending.Begin(target.folder);
+        if (FAILED(hr)) {
+            outcome = Pipeline::Failed(Texts::ReasonForResult(hr));
+            return Taken::Done;
+        }
+        PendingFile output(pending);
+        const Metadata kept = SourceMetadata::ForResult(metadata, result.width, result.height, 1);
+        const Png::RowLayout layout = rows->transparent ? Png::RowLayout::Rgba
+                                      : rows->grey      ? Png::RowLayout::Grey
+                                                        : Png::RowLayout::Rgb;
+        Encoder encoder(kind, job.jpegQuality, layout, kept, output);
+        bool encodedOk = encoder.Start(result);
+        const bool flatten = !format->keepsAlpha && rows->transparent;
+        encodedOk = encodedOk && pass([&](uint8_t* bgra) {
+                        if (flatten) Pixels::FlattenRowOntoWhite(bgra, result.width);
+                        return encoder.Row(bgra);
+                    }) && encoder.Finish();
         if (!decodedOk) {
-            outcome = Pipeline::Failed(Texts::ReasonForRead(ReadStatus::Damaged, L"JPEG"));
-            return true;
+            outcome = Pipeline::Failed(damaged);
+            return Taken::Done;
         }
-        if (reader.Truncated()) outcome.remark = Jpeg::CutShort;
+        if (rows->Remark()) outcome.remark = rows->Remark();
         if (!encodedOk) {
             outcome = Pipeline::Failed(FAILED(output.failure) ? Texts::ReasonForResult(output.failure)
-                                             : Texts::ReasonForResult(WINCODEC_ERR_BADIMAGE));
-            return true;
+                                                              : Texts::ReasonForResult(WINCODEC_ERR_BADIMAGE));
+            return Taken::Done;
+        }
+        hr = pending.Finish(target, outcome.result);
+        if (FAILED(hr)) {
+            outcome = Pipeline::Failed(Texts::ReasonForResult(hr));
+            return Taken::Done;
         }
     } catch (const std::bad_alloc&) {
+        collected = Readers::Picture();
         outcome = Pipeline::Failed(Texts::ReasonForError(ERROR_OUTOFMEMORY));
-        return true;
-    }
-    hr = pending.Finish(target, outcome.result);
-    if (FAILED(hr)) {
-        outcome = Pipeline::Failed(Texts::ReasonForResult(hr));
-        return true;
+        return Taken::Done;
     }
     outcome.started = true;
     outcome.converted = true;
-    return true;
+    return Taken::Done;
 }
 
 }  // namespace Streaming

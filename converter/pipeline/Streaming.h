@@ -1,22 +1,30 @@
 // The streamed path of one picture: rows go from the decoder through the
 // resampler to the encoder and on into the result's temporary file, so that
 // a worker holds a band of rows, not the picture. Taken when the reader,
-// the writer and the work allow it (a JPEG source as stored, upright, its
-// colours left as they are; a JPEG, PNG or TIFF result); every other picture
-// takes the whole-picture path, which gives the same bytes where both can run.
+// the writer and the work allow it (a JPEG or non-interlaced PNG source as
+// stored, upright, its colours left as they are; a JPEG, PNG or TIFF
+// result). A PNG's rows may instead be gathered into the (resized) result
+// for any other writer. Every other picture takes the whole-picture path,
+// which gives the same bytes where both can run.
 #pragma once
 
 #include <string_view>
 
 #include "converter/pipeline/Pipeline.h"
+#include "converter/readers/Readers.h"
 
 namespace Streaming {
 
-// Converts the source when the streamed path can take it: true with
-// `outcome` set. False, having asked nobody and taken nothing, when the
-// whole-picture path is to take it.
-bool Convert(const Job& job, const Sources::Source& source, const Pipeline::Admit& admit,
-             Pipeline::Outcome& outcome);
+enum class Taken {
+    No,         // the whole-picture path is to take it: nobody was asked, nothing taken
+    Done,       // converted, or skipped: `outcome` says which
+    Collected,  // read and resized into `collected`, within what was admitted: the
+                // whole-picture path writes it (a writer that needs the whole result)
+};
+
+// Converts the source when the streamed path can take it.
+Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Admit& admit,
+              Pipeline::Outcome& outcome, Readers::Picture& collected);
 
 // The peak in bytes of the streamed path for a JPEG decoded at `decoded`
 // (libjpeg holding `decoderBytes`) into a `result` of that format token;

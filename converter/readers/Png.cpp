@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "converter/base/CheckedSize.h"
@@ -92,17 +93,33 @@ void TakeColour(spng_ctx* ctx, Metadata& metadata) {
     metadata.icc = ColourProfile::FromGamma(1 / gamma, primaries);
 }
 
-ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
-    Context context;
-    spng_ctx* ctx = context.get();
-    if (!ctx) return Fail(ReadStatus::OutOfMemory);
-    // A side over the request's pixel cap can never pass it, whatever the other side.
-    const uint64_t side = request.maxPixels < 0x7FFFFFFF ? request.maxPixels : 0x7FFFFFFF;
+void Limit(spng_ctx* ctx, uint64_t maxPixels) {
+    // A side over the pixel cap can never pass it, whatever the other side.
+    const uint64_t side = maxPixels < 0x7FFFFFFF ? maxPixels : 0x7FFFFFFF;
     spng_set_image_limits(ctx, static_cast<uint32_t>(side), static_cast<uint32_t>(side));
     spng_set_chunk_limits(ctx, MaxChunkBytes, 2 * MaxChunkBytes);
     // A damaged ancillary chunk is left out, as libpng does; a damaged
     // critical chunk fails the file.
     spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+}
+
+// Beside the rows libspng holds two of its own (up to 8 bytes a pixel and
+// the filter byte), zlib's state and window, and copies of the ancillary
+// chunks: at most the file, at most its chunk cache.
+uint64_t HeldBytes(uint32_t width, uint64_t fileSize) {
+    return 2 * (uint64_t{width} * 8 + 1) + (uint64_t{64} << 10) +
+           std::min<uint64_t>(fileSize, 2 * uint64_t{MaxChunkBytes});
+}
+
+void ToBgra(uint8_t* p, size_t bytes) {
+    for (size_t i = 0; i + 3 < bytes; i += 4) std::swap(p[i], p[i + 2]);
+}
+
+ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    Context context;
+    spng_ctx* ctx = context.get();
+    if (!ctx) return Fail(ReadStatus::OutOfMemory);
+    Limit(ctx, request.maxPixels);
     int error = spng_set_png_buffer(ctx, data, size);
     if (error) return FromError(error);
 
@@ -117,31 +134,125 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     if (error) return FromError(error);
     if (expected != bytes) return Fail(ReadStatus::Damaged);
 
-    // Beside the picture libspng holds two rows (up to 8 bytes a pixel and
-    // the filter byte), zlib's state and window, and copies of the
-    // ancillary chunks: at most the file, at most its chunk cache.
-    const uint64_t decoderBytes = 2 * (uint64_t{ihdr.width} * 8 + 1) + (uint64_t{64} << 10) +
-                                  std::min<uint64_t>(size, 2 * uint64_t{MaxChunkBytes});
-    const ReadResult allocated = ByteSource::Allocate(out.image, ihdr.width, ihdr.height, request, decoderBytes);
+    const ReadResult allocated =
+        ByteSource::Allocate(out.image, ihdr.width, ihdr.height, request, HeldBytes(ihdr.width, size));
     if (!allocated.Ok()) return allocated;
+    // The colour chunks come before the pixels; asked after decoding,
+    // libspng would first read every chunk after them, and one damaged
+    // there would cost the picture its profile.
+    TakeColour(ctx, out.metadata);
     error = spng_decode_image(ctx, out.image.bgra.data(), bytes, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
     if (error) {
         out.image = Image{};
         return FromError(error);
     }
     // libspng hands RGBA; the converter holds BGRA.
-    uint8_t* p = out.image.bgra.data();
-    for (size_t i = 0; i < bytes; i += 4) std::swap(p[i], p[i + 2]);
+    ToBgra(out.image.bgra.data(), bytes);
 
     // The chunks after the pixels have been read too by now.
     PngChunks::Read(data, size, out.metadata);
     if (!out.metadata.exif.empty())
         out.orientation = ExifOrientation::FromTiff(out.metadata.exif.data(), out.metadata.exif.size());
-    TakeColour(ctx, out.metadata);
     return ReadResult{};
 }
 
+// The file's chunks that PngChunks reads, wherever they lie, gathered
+// behind the signature and header with the end chunk: read without the
+// pixel data between them, they say what the whole file says. False for
+// more than the decoder's chunk limits allow (the whole-picture path then
+// decides on the file).
+bool MetadataChunks(const ReadAt& readAt, uint64_t size, std::vector<uint8_t>& out) {
+    out.assign(8, 0);
+    if (readAt(0, out.data(), 8) != 8) return false;
+    uint64_t at = 8;
+    for (int chunks = 0; at + 12 <= size && chunks < (1 << 24); ++chunks) {
+        uint8_t head[8];
+        if (readAt(at, head, 8) != 8) return false;
+        const uint32_t length = uint32_t{head[0]} << 24 | uint32_t{head[1]} << 16 | uint32_t{head[2]} << 8 | head[3];
+        const std::string type(reinterpret_cast<const char*>(head + 4), 4);
+        const uint64_t whole = uint64_t{length} + 12;
+        // As PngChunks reads a whole file: up to the end chunk or the first
+        // chunk that runs past the end.
+        if (type == "IEND" || whole > size - at) break;
+        const bool wanted = type == "IHDR" || type == "pHYs" || type == "eXIf" || type == "iTXt";
+        if (wanted) {
+            if (length > MaxChunkBytes || out.size() + whole > 2 * uint64_t{MaxChunkBytes}) return false;
+            const size_t from = out.size();
+            out.resize(from + static_cast<size_t>(whole));
+            if (readAt(at, out.data() + from, static_cast<size_t>(whole)) != whole) return false;
+        }
+        at += whole;
+    }
+    static const uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    out.insert(out.end(), kEnd, kEnd + sizeof kEnd);
+    return true;
+}
+
 }  // namespace
+
+struct RowReader::State {
+    Context context;
+    ReadAt readAt;
+    uint64_t at = 0;
+    size_t rowBytes = 0;
+};
+
+RowReader::RowReader() = default;
+RowReader::~RowReader() = default;
+
+ReadResult RowReader::Open(ReadAt readAt, uint64_t size, Decoded& out) {
+    state_.reset(new State);
+    State& s = *state_;
+    s.readAt = std::move(readAt);
+    spng_ctx* ctx = s.context.get();
+    if (!ctx) return Fail(ReadStatus::OutOfMemory);
+    uint8_t signature[8] = {};
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (s.readAt(0, signature, 8) != 8 || std::memcmp(signature, kSignature, 8) != 0)
+        return Fail(ReadStatus::NotThisFormat);
+    Limit(ctx, UINT64_MAX);
+    const auto stream = [](spng_ctx*, void* user, void* into, size_t length) -> int {
+        State& state = *static_cast<State*>(user);
+        const size_t got = state.readAt(state.at, static_cast<uint8_t*>(into), length);
+        state.at += got;
+        return got == length ? 0 : SPNG_IO_EOF;
+    };
+    int error = spng_set_png_stream(ctx, stream, &s);
+    spng_ihdr ihdr;
+    if (!error) error = spng_get_ihdr(ctx, &ihdr);
+    if (error) return FromError(error);
+    size_ = {ihdr.width, ihdr.height};
+    interlaced_ = ihdr.interlace_method != 0;
+    grey_ = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
+    spng_trns trns;
+    transparent_ = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                   ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || spng_get_trns(ctx, &trns) == 0;
+    if (!CheckedSize::Mul(ihdr.width, 4, s.rowBytes)) return Fail(ReadStatus::TooLarge);
+
+    std::vector<uint8_t> chunks;
+    if (!MetadataChunks(s.readAt, size, chunks)) return Fail(ReadStatus::Damaged);
+    PngChunks::Read(chunks.data(), chunks.size(), out.metadata);
+    if (!out.metadata.exif.empty())
+        out.orientation = ExifOrientation::FromTiff(out.metadata.exif.data(), out.metadata.exif.size());
+    TakeColour(ctx, out.metadata);
+    decoderBytes_ = HeldBytes(ihdr.width, size) + chunks.size();
+    return ReadResult{};
+}
+
+bool RowReader::Begin() {
+    if (!state_ || interlaced_) return false;
+    return spng_decode_image(state_->context.get(), nullptr, 0, SPNG_FMT_RGBA8,
+                             SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) == 0;
+}
+
+bool RowReader::Row(uint8_t* bgra) {
+    if (!state_) return false;
+    const int error = spng_decode_row(state_->context.get(), bgra, state_->rowBytes);
+    // The last row answers "end of image".
+    if (error != 0 && error != SPNG_EOI) return false;
+    ToBgra(bgra, state_->rowBytes);
+    return true;
+}
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
     static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};

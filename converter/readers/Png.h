@@ -9,10 +9,51 @@
 // Windows types.
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include "converter/readers/Reader.h"
 
 namespace Png {
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
+
+// Reads up to `size` bytes of the file at `offset`; how many it got.
+using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>;
+
+// The same file's rows as they are decoded, for a picture of any height in
+// the memory of a few rows: the same pixels and metadata as Read.
+class RowReader {
+public:
+    RowReader();
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    // Reads the header and the chunks (the metadata may follow the pixel
+    // data: every chunk but the pixels' is read first); `out` receives the
+    // metadata, the colour and the orientation, its picture stays empty.
+    ReadResult Open(ReadAt readAt, uint64_t size, Decoded& out);
+    PixelSize Size() const { return size_; }
+    // Interlaced rows come in seven passes: such a file is read whole.
+    bool Interlaced() const { return interlaced_; }
+    bool Grey() const { return grey_; }
+    // An alpha channel or a transparent colour (tRNS).
+    bool MayBeTransparent() const { return transparent_; }
+    // What libspng holds meanwhile.
+    uint64_t DecoderBytes() const { return decoderBytes_; }
+
+    bool Begin();
+    // The next row, Size().width BGRA pixels; false on damage.
+    bool Row(uint8_t* bgra);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    PixelSize size_;
+    uint64_t decoderBytes_ = 0;
+    bool interlaced_ = false, grey_ = false, transparent_ = false;
+};
 
 }  // namespace Png

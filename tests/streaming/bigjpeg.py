@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Writes a large photo-like JPEG without holding it: a binary PPM made row
-by row (bands of colour that drift across the picture, so that every row
-differs from the one above) is piped into libvips, which encodes it as it
-comes.
+"""Writes a large photo-like JPEG (or PNG) without holding it: a binary PPM
+made row by row (bands of colour that drift across the picture, so that
+every row differs from the one above) is piped into libvips, which encodes
+it as it comes.
 
     bigjpeg.py WIDTH HEIGHT OUT.jpg [QUALITY]
+    bigjpeg.py WIDTH HEIGHT OUT.png
 """
 import subprocess
 import sys
@@ -13,7 +14,8 @@ import sys
 def main():
     width, height, out = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
     quality = sys.argv[4] if len(sys.argv) > 4 else "85"
-    vips = subprocess.Popen(["vips", "copy", "stdin", "%s[Q=%s]" % (out, quality)], stdin=subprocess.PIPE)
+    options = "[compression=1]" if out.endswith(".png") else "[Q=%s]" % quality
+    vips = subprocess.Popen(["vips", "copy", "stdin", out + options], stdin=subprocess.PIPE)
     pipe = vips.stdin
     pipe.write(b"P6 %d %d 255\n" % (width, height))
     # One long row of smooth colour; each picture row is a window into it,

@@ -7,8 +7,12 @@ Wine), judged on the host:
    photo with a camera's Exif to JPEG, TIFF and through the 800x600 preset,
    a picture large enough for the PNG row writer to PNG and to JPEG.
    ImageMagick checks their sizes and that they show the source, exiftool
-   that the TIFF carries the camera's tags and the resolution.
-2. A picture of 192 megapixels to JPEG, PNG and TIFF: each worker's peak
+   that the TIFF carries the camera's tags and the resolution. A PNG with
+   transparency and its Exif after the pixels to JPEG (its rows onto white
+   on the way), and gathered into the result for TIFF, PNG, BMP and the
+   preset.
+2. A picture of 192 megapixels to JPEG, PNG and TIFF, and a PNG of 96 to
+   JPEG and through the preset: each worker's peak
    resident memory, read from the process (/proc/<pid>/status, VmHWM) while
    it runs, stays under a bound that holding the picture (768 MiB at 4
    bytes a pixel) would exceed by far, and ImageMagick reads the results at
@@ -122,21 +126,44 @@ def largest_difference(a, b):
     return int(out) if out.isdigit() else 999
 
 
-def results(folder):
-    return sorted(n for n in os.listdir(folder) if n != "source.jpg")
+def results(folder, source):
+    return sorted(n for n in os.listdir(folder) if n != source)
+
+
+def transparent_png(path):
+    """A PNG with an alpha ramp, a resolution, and its Exif block after the
+    pixel data (where the chunk may also stand)."""
+    from PIL import Image
+    import io
+    import struct
+    import zlib
+    image = Image.open(os.path.join(os.path.dirname(path), "photo.jpg")).convert("RGBA")
+    alpha = Image.linear_gradient("L").resize(image.size)
+    image.putalpha(alpha)
+    exif = Image.Exif()
+    exif[0x010F] = "Quennel Optics"
+    buffer = io.BytesIO()
+    image.save(buffer, "PNG", dpi=(150, 150))
+    data = buffer.getvalue()
+    body = exif.tobytes()[6:] if exif.tobytes().startswith(b"Exif") else exif.tobytes()
+    chunk = struct.pack(">I", len(body)) + b"eXIf" + body + struct.pack(">I", zlib.crc32(b"eXIf" + body))
+    end = data.rindex(b"IEND") - 4
+    with open(path, "wb") as f:
+        f.write(data[:end] + chunk + data[end:])
 
 
 def same_both_ways(converter, work, name, source, tokens):
     streamed, whole = os.path.join(work, name + "-streamed"), os.path.join(work, name + "-whole")
+    kept = "source" + os.path.splitext(source)[1]
     for folder, forced in ((streamed, False), (whole, True)):
         os.makedirs(folder)
-        shutil.copy(source, os.path.join(folder, "source.jpg"))
+        shutil.copy(source, os.path.join(folder, kept))
         for token in tokens:
-            code, _ = run(converter, [os.path.join(folder, "source.jpg")], token, whole=forced)
+            code, _ = run(converter, [os.path.join(folder, kept)], token, whole=forced)
             check(code == 0, "%s %s (%s path) exits 0" % (name, token, "whole" if forced else "streamed"))
-    check(results(streamed) == results(whole) and len(results(streamed)) == len(tokens),
-          "%s: the same results %s both ways" % (name, results(streamed)))
-    for result in results(streamed):
+    made = results(streamed, kept)
+    check(made == results(whole, kept) and len(made) == len(tokens), "%s: the same results %s both ways" % (name, made))
+    for result in made:
         a, b = os.path.join(streamed, result), os.path.join(whole, result)
         same = os.path.exists(b) and open(a, "rb").read() == open(b, "rb").read()
         check(same, "%s: %s byte for byte the same from both paths" % (name, result))
@@ -178,7 +205,17 @@ def main():
     check(identify(os.path.join(folder, "source.png")) == "PNG 7000x4900", "the large PNG's size")
     check(largest_difference(large, os.path.join(folder, "source.png")) <= 2,
           "the large PNG holds the source's pixels as Pillow decodes them")
-    for name in ("photo", "large"):
+    png = os.path.join(work, "transparent.png")
+    transparent_png(png)
+    folder = same_both_ways(args.converter, work, "transparent", png, ["TOJPG", "TOTIFF", "TOPNG", "TOBMP", "RS_1"])
+    flat = os.path.join(work, "flat.png")
+    subprocess.run(["convert", png, "-background", "white", "-flatten", flat], check=True)
+    check(psnr(flat, os.path.join(folder, "source.jpg")) > 30, "the PNG's JPEG shows it on white")
+    check(largest_difference(png, os.path.join(folder, "source.tif")) == 0, "the PNG's TIFF holds its pixels")
+    check(identify(os.path.join(folder, "source (800x600).png")) == "PNG 800x533", "the PNG preset's size")
+    check(magick("identify", "-format", "%[EXIF:Make]", os.path.join(folder, "source.jpg")) == "Quennel Optics",
+          "the Exif after the PNG's pixels kept")
+    for name in ("photo", "large", "transparent"):
         for path in ("streamed", "whole"):
             shutil.rmtree(os.path.join(work, "%s-%s" % (name, path)))
 
@@ -197,6 +234,18 @@ def main():
         check(identify(path) == kind + " 16000x12000", "the %s result is whole: %s" % (kind, identify(path)))
         if os.path.exists(path):
             os.remove(path)
+    shutil.rmtree(huge_folder)
+    os.makedirs(huge_folder)
+    huge = os.path.join(huge_folder, "huge.png")
+    subprocess.run([sys.executable, os.path.join(HERE, "bigjpeg.py"), "12000", "8000", huge], check=True)
+    for token, result, kind, size in (("TOJPG", "huge.jpg", "JPEG", "12000x8000"),
+                                      ("RS_1", "huge (800x600).png", "PNG", "800x533")):
+        code, peak = run(args.converter, [huge], token)
+        check(code == 0, "a PNG of 96 megapixels, %s, exits 0" % token)
+        check(0 < peak < PEAK_BOUND_MIB * 1024, "a PNG of 96 megapixels, %s: peak worker memory %d MiB (bound %d)"
+              % (token, peak // 1024, PEAK_BOUND_MIB))
+        path = os.path.join(huge_folder, result)
+        check(identify(path) == kind + " " + size, "the result of %s: %s" % (token, identify(path)))
     shutil.rmtree(work, ignore_errors=True)
     print("streaming: %d failed" % len(failures))
     sys.exit(1 if failures else 0)

@@ -1,6 +1,7 @@
 // The streamed path's pure parts against the whole-picture path's, on any
 // bytes: the JPEG row reader gives the rows Jpeg::Read gives (the bytes as a
-// JPEG file, fed in pieces of any length); the PNG row writer's file decodes
+// JPEG file, fed in pieces of any length), the PNG row reader the rows and
+// metadata Png::Read gives; the PNG row writer's file decodes
 // (libpng) to exactly its pixels; the metadata put into a file's first bytes
 // as they stream (EditedHead) gives the same file as putting it into the
 // whole file, for JPEG and PNG.
@@ -15,6 +16,7 @@
 #include "converter/metadata/JpegMarkers.h"
 #include "converter/metadata/PngChunks.h"
 #include "converter/readers/Jpeg.h"
+#include "converter/readers/Png.h"
 #include "converter/writers/ByteSink.h"
 #include "converter/writers/Jpeg.h"
 #include "converter/writers/Png.h"
@@ -51,6 +53,39 @@ void CheckJpegRows(const uint8_t* data, size_t size) {
         if (!reader.Row(row.data())) abort();
         if (std::memcmp(row.data(), whole.image.Row(y), row.size()) != 0) abort();  // also a file cut short
     }
+}
+
+void CheckPngReaderRows(const uint8_t* data, size_t size) {
+    ReadRequest request;
+    request.maxPixels = uint64_t{1} << 22;
+    Decoded whole;
+    if (!Png::Read(data, size, request, whole).Ok()) return;  // the rows need not agree on what is refused
+    Png::RowReader reader;
+    Decoded head;
+    const auto readAt = [&](uint64_t at, uint8_t* into, size_t room) -> size_t {
+        if (at >= size) return 0;
+        const size_t n = std::min<uint64_t>(room, size - at);
+        std::memcpy(into, data + at, n);
+        return n;
+    };
+    // Refusing hands the file to the whole-picture path: slower, never wrong.
+    if (!reader.Open(readAt, size, head).Ok()) return;
+    if (!(reader.Size() == PixelSize{whole.image.width, whole.image.height})) abort();
+    const Metadata& a = head.metadata;
+    const Metadata& b = whole.metadata;
+    if (head.orientation != whole.orientation || a.icc != b.icc || a.exif != b.exif || a.xmp != b.xmp ||
+        a.dpiX != b.dpiX || a.dpiY != b.dpiY)
+        abort();
+    if (reader.Interlaced()) return;  // read whole, never streamed
+    if (!reader.Begin()) abort();
+    std::vector<uint8_t> row(whole.image.Stride());
+    bool transparent = false;
+    for (uint32_t y = 0; y < whole.image.height; ++y) {
+        if (!reader.Row(row.data())) abort();
+        if (std::memcmp(row.data(), whole.image.Row(y), row.size()) != 0) abort();
+        for (size_t i = 3; i < row.size(); i += 4) transparent |= row[i] != 255;
+    }
+    if (transparent && !reader.MayBeTransparent()) abort();  // the writers trust it
 }
 
 Image PictureFrom(const uint8_t* data, size_t size) {
@@ -108,6 +143,7 @@ void CheckEditedHead(const std::vector<uint8_t>& file, const Metadata& metadata,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckJpegRows(data, size);
+    CheckPngReaderRows(data, size);
     const Image image = PictureFrom(data, size);
     if (!image.Valid()) return 0;
     CheckPngRows(image);
