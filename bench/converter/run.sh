@@ -35,13 +35,14 @@
 #                   ImageMagick (which is left out above 100 megapixels: it
 #                   holds 8 bytes a pixel and pages to disk)
 #   --large-only    only the large pictures
+#   --large-tasks LIST  which of png, jpg, tif, rs to run on them (default all)
 #
 # The pictures are made once below build/bench-converter/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
 ARCH=x86_64 PHOTOS="8 32" MP=12 SINGLE=5 SCALE="10 100 1000" TASKS="png jpg rs heic" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
-LARGE="1 10 100 1000" LARGE_ONLY=0
+LARGE="1 10 100 1000" LARGE_ONLY=0 LARGE_TASKS="png jpg tif rs"
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) ARCH="$2"; shift 2 ;;
@@ -56,6 +57,7 @@ while [ $# -gt 0 ]; do
         --single) SINGLE="$2"; shift 2 ;;
         --large) LARGE="$2"; shift 2 ;;
         --large-only) LARGE_ONLY=1; shift ;;
+        --large-tasks) LARGE_TASKS="$2"; shift 2 ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -294,6 +296,7 @@ if [ -n "$LARGE" ]; then
         fi
         for task in png:TOPNG:png jpg:TOJPG:jpg tif:TOTIFF:tif rs:RS_1:jpg; do
             kind=${task%%:*} rest=${task#*:} token=${rest%%:*} ext=${rest#*:}
+            case " $LARGE_TASKS " in *" $kind "*) ;; *) continue ;; esac
             stage "$L" "$WORK/run"; read -r ot om oc < <(ours "$WORK/run" "$token")
             made=$(ls "$WORK/run" | grep -v '^photo0000.jpg$' | head -1 || true)
             case "$kind" in

@@ -81,11 +81,8 @@ uint64_t KeptBytes(RandomAccess& tiff, const TiffIfd::Structure& page) {
     return at;
 }
 
-}  // namespace
-
-bool Read(const uint8_t* data, size_t size, Metadata& out) {
-    TiffIfd::Structure tiff;
-    if (!TiffIfd::Read(data, size, tiff)) return false;
+// What the first directory says of the picture.
+bool FromStructure(const TiffIfd::Structure& tiff, Metadata& out) {
     const TiffIfd::Directory& first = tiff.first;
     const double x = TiffIfd::Rational(TiffIfd::Find(first, XResolution));
     const double y = TiffIfd::Rational(TiffIfd::Find(first, YResolution));
@@ -103,6 +100,18 @@ bool Read(const uint8_t* data, size_t size, Metadata& out) {
         TiffIfd::Find(exif, 271) || TiffIfd::Find(exif, 272))
         out.exif = TiffIfd::WriteBlock(exif);
     return true;
+}
+
+}  // namespace
+
+bool Read(const uint8_t* data, size_t size, Metadata& out) {
+    TiffIfd::Structure tiff;
+    return TiffIfd::Read(data, size, tiff) && FromStructure(tiff, out);
+}
+
+bool Read(const TiffIfd::ReadAt& readAt, uint64_t size, Metadata& out) {
+    TiffIfd::Structure tiff;
+    return TiffIfd::Read(readAt, size, tiff) && FromStructure(tiff, out);
 }
 
 bool EmbedInto(RandomAccess& tiff, const Metadata& metadata) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "converter/base/Decoded.h"
@@ -19,6 +20,9 @@ namespace TiffTags {
 // the descriptive tags and the Exif and GPS directories. False when the bytes
 // are no TIFF.
 bool Read(const uint8_t* data, size_t size, Metadata& out);
+// The same from a file of `size` bytes read through `readAt`.
+bool Read(const std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>& readAt, uint64_t size,
+          Metadata& out);
 
 // `tiff` (one page) with `metadata` in its first directory; the Exif block's
 // descriptive tags go there only where the encoder wrote none, but for its

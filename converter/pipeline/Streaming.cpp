@@ -24,6 +24,7 @@
 #include "converter/pipeline/WorkMemory.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Png.h"
+#include "converter/readers/Tiff.h"
 #include "converter/readers/Readers.h"
 #include "converter/writers/ByteSink.h"
 #include "converter/writers/Jpeg.h"
@@ -40,9 +41,10 @@ std::atomic<bool> g_enabled{true};
 // headers: more than any header our encoders write before the picture's data.
 constexpr size_t HeadBytes = size_t{1} << 16;
 
-struct File {
+// The source file, read in order (JPEG) or where a reader asks (PNG, TIFF).
+struct File : RandomAccess {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    ~File() {
+    ~File() override {
         if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
     size_t Read(uint8_t* buffer, size_t size) {
@@ -51,7 +53,7 @@ struct File {
         if (!ReadFile(handle, buffer, want, &got, nullptr)) return 0;
         return got;
     }
-    size_t ReadAt(uint64_t at, uint8_t* buffer, size_t size) {
+    size_t ReadAt(uint64_t at, uint8_t* buffer, size_t size) override {
         LARGE_INTEGER to = {};
         to.QuadPart = static_cast<LONGLONG>(at);
         if (at > INT64_MAX || !SetFilePointerEx(handle, to, nullptr, FILE_BEGIN)) return 0;
@@ -63,10 +65,12 @@ struct File {
         }
         return got;
     }
-    uint64_t Size() {
+    uint64_t Size() override {
         LARGE_INTEGER size = {};
         return GetFileSizeEx(handle, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
     }
+    bool WriteAt(uint64_t, const uint8_t*, size_t) override { return false; }
+    bool Truncate(uint64_t) override { return false; }
 };
 
 // A file whose last bytes are not JPEG's end marker was cut short (or has
@@ -197,6 +201,13 @@ public:
     bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
 };
 
+class TiffSource : public RowSource {
+public:
+    Tiff::RowReader reader;
+    bool Begin() override { return reader.Begin(); }
+    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
+};
+
 enum class Opened { Yes, No, Skipped };
 
 const wchar_t* const CmykTooLarge =
@@ -246,6 +257,26 @@ Opened OpenPng(File& file, std::unique_ptr<RowSource>& source, Decoded& decoded)
     return Opened::Yes;
 }
 
+// A TIFF whose rows can come strip by strip. Only under TIFF's own
+// extensions: a camera's raw file starts as a TIFF does, and its reader
+// decides on it.
+Opened OpenTiff(File& file, const std::wstring& name, std::unique_ptr<RowSource>& source, Decoded& decoded) {
+    const size_t dot = name.rfind(L'.');
+    const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot);
+    if (lstrcmpiW(extension.c_str(), L".tif") != 0 && lstrcmpiW(extension.c_str(), L".tiff") != 0)
+        return Opened::No;
+    auto tiff = std::make_unique<TiffSource>();
+    Tiff::RowReader& reader = tiff->reader;
+    if (!reader.Open(file, decoded).Ok() || !reader.Streams()) return Opened::No;
+    tiff->kind = L"TIFF";
+    tiff->size = reader.Size();
+    tiff->grey = reader.Grey();
+    tiff->transparent = reader.MayBeTransparent();
+    tiff->decoderBytes = reader.DecoderBytes();
+    source = std::move(tiff);
+    return Opened::Yes;
+}
+
 bool ResultFits(PixelSize size) {
     size_t pixels = 0, bytes = 0;
     return CheckedSize::Mul(size.width, size.height, pixels) && pixels <= Readers::MaxPixels &&
@@ -283,14 +314,20 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
     if (file.handle == INVALID_HANDLE_VALUE || file.ReadAt(0, magic, sizeof magic) != sizeof magic) return Taken::No;
     static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const bool png = std::memcmp(magic, kPng, sizeof kPng) == 0;
-    if (!png && !(magic[0] == 0xFF && magic[1] == 0xD8)) return Taken::No;
+    const bool jpeg = magic[0] == 0xFF && magic[1] == 0xD8;
+    const bool tiff = (magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M');
+    if (!png && !jpeg && !tiff) return Taken::No;
 
     std::unique_ptr<RowSource> rows;
     Decoded decoded;
-    const Opened opened = png ? OpenPng(file, rows, decoded) : OpenJpeg(file, job, rows, decoded, outcome);
+    const Opened opened = png    ? OpenPng(file, rows, decoded)
+                          : jpeg ? OpenJpeg(file, job, rows, decoded, outcome)
+                                 : OpenTiff(file, source.name, rows, decoded);
     if (opened == Opened::Skipped) return Taken::Done;
     if (opened == Opened::No) return Taken::No;
-    const FormatInfo* format = job.format ? job.format : Formats::ByToken(png ? "TOPNG" : "TOJPG");
+    // Its own format for "each picture's own format".
+    const char* own = png ? "TOPNG" : jpeg ? "TOJPG" : "TOTIFF";
+    const FormatInfo* format = job.format ? job.format : Formats::ByToken(own);
     if (!format || !format->encode) return Taken::No;
     const bool jpegResult = format->token == "TOJPG";
     const Kind kind = jpegResult ? Kind::Jpeg : format->token == "TOTIFF" ? Kind::Tiff : Kind::Png;
@@ -311,7 +348,7 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
     bool writerTakesRows = jpegResult;
     if (kind == Kind::Tiff) writerTakesRows = !rows->transparent || !held;
     if (format->token == "TOPNG")
-        writerTakesRows = !held || (!png && uint64_t{result.width} * result.height > Png::RowPixels);
+        writerTakesRows = !held || (jpeg && uint64_t{result.width} * result.height > Png::RowPixels);
     if (jpegResult && (result.width > Jpeg::MaxSide || result.height > Jpeg::MaxSide)) return Taken::No;
     // Turning needs the whole picture; so does a profile the result cannot
     // carry (its pixels are converted), or a grey one. Such a picture larger
@@ -319,10 +356,10 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
     Metadata& metadata = decoded.metadata;
     const bool coloursKept = metadata.icc.empty() || (Formats::KeepsProfile(*format, metadata.icc) && !rows->grey &&
                                                       IccProfile::SpaceOf(metadata.icc) == IccProfile::Space::Rgb);
-    // A PNG's rows can also be gathered into the result, which the
-    // whole-picture path's writers then take: it holds the result, never
-    // the file or the picture at its stored size.
-    const bool gather = png && !(writerTakesRows && coloursKept) && ResultFits(result);
+    // A PNG's or TIFF's rows can also be gathered into the result, which
+    // the whole-picture path's writers then take: it holds the result,
+    // never the file or the picture at its stored size.
+    const bool gather = !jpeg && !(writerTakesRows && coloursKept) && ResultFits(result);
     const wchar_t* whole = nullptr;
     if (decoded.orientation >= 2 && decoded.orientation <= 8)
         whole = L"Das Bild ist zu gro\u00df, um es aufzurichten: dazu m\u00fcsste es ganz im Speicher liegen.";
@@ -399,7 +436,7 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
             collected.decoded.orientation = decoded.orientation;
             if (!(size == result)) collected.decoded.full = size;
             collected.kind = rows->kind;
-            collected.sameToken = "TOPNG";
+            collected.sameToken = own;
             return Taken::Collected;
         }
 

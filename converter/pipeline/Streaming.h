@@ -1,10 +1,10 @@
 // The streamed path of one picture: rows go from the decoder through the
 // resampler to the encoder and on into the result's temporary file, so that
 // a worker holds a band of rows, not the picture. Taken when the reader,
-// the writer and the work allow it (a JPEG or non-interlaced PNG source as
-// stored, upright, its colours left as they are; a JPEG, PNG or TIFF
-// result). A PNG's rows may instead be gathered into the (resized) result
-// for any other writer. Every other picture takes the whole-picture path,
+// the writer and the work allow it (a JPEG, a non-interlaced PNG or a TIFF
+// of strips as stored, upright, its colours left as they are; a JPEG, PNG
+// or TIFF result). A PNG's or TIFF's rows may instead be gathered into the
+// (resized) result for any other writer. Every other picture takes the whole-picture path,
 // which gives the same bytes where both can run.
 #pragma once
 

@@ -397,6 +397,16 @@ bool LabToBgra(std::vector<uint8_t>& lab, bool signedAb, Image& image) {
     return true;
 }
 
+// What reading whole does to the placed samples after the last strip, for
+// the samples RowReader takes: per pixel, so a band of rows gets the same.
+void Finish(const Layout& layout, Image& image) {
+    if (layout.photometric == PHOTOMETRIC_MINISWHITE) {
+        uint8_t* p = image.bgra.data();
+        for (size_t i = 0, n = image.bgra.size(); i < n; i += 4) p[i] = p[i + 1] = p[i + 2] = 255 - p[i];
+    }
+    if (layout.associated) Unpremultiply(image);
+}
+
 ReadResult ReadOwnSamples(TIFF* tiff, const Layout& layout, const ReadRequest& request, Decoded& out) {
     Layout placed = layout;
     if (Packed(layout)) placed.bits = 16;
@@ -426,10 +436,6 @@ ReadResult ReadOwnSamples(TIFF* tiff, const Layout& layout, const ReadRequest& r
         if (!LabToBgra(inks, layout.labSigned, out.image)) return Fail(ReadStatus::OutOfMemory);
         out.metadata.icc.clear();
     }
-    if (layout.photometric == PHOTOMETRIC_MINISWHITE) {
-        uint8_t* p = out.image.bgra.data();
-        for (size_t i = 0, n = out.image.bgra.size(); i < n; i += 4) p[i] = p[i + 1] = p[i + 2] = 255 - p[i];
-    }
     if (layout.cmyk) {
         // The profile describes inks; once they are sRGB colours it no longer fits the pixels.
         const ColourProfile::CmykToSrgb toSrgb(out.metadata.icc, false);
@@ -438,7 +444,7 @@ ReadResult ReadOwnSamples(TIFF* tiff, const Layout& layout, const ReadRequest& r
             toSrgb.Convert(inks.data() + size_t{y} * out.image.Stride(), out.image.Row(y), layout.width);
         out.metadata.icc.clear();
     }
-    if (layout.associated) Unpremultiply(out.image);
+    Finish(layout, out.image);
     return ReadResult{};
 }
 
@@ -466,20 +472,12 @@ ReadResult ReadRgba(TIFF* tiff, const Layout& layout, const ReadRequest& request
     return ReadResult{};
 }
 
-ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
-    TiffMemory::File file;
-    file.data = data;
-    file.size = size;
-    TIFF* tiff = TiffMemory::Open(file, "r", Budget(request));
-    if (!tiff) return Fail(ReadStatus::Damaged);
-    TiffMemory::Closer closer{tiff};
-
-    Layout layout;
+// The first directory's size, samples and orientation.
+ReadResult ReadLayout(TIFF* tiff, Layout& layout, Decoded& out) {
     if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.width) ||
         !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout.height))
         return Fail(ReadStatus::Damaged);
     if (layout.width == 0 || layout.height == 0) return Fail(ReadStatus::Damaged);
-    if (uint64_t{layout.width} * layout.height > request.maxPixels) return Fail(ReadStatus::TooLarge);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &layout.samples);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &layout.bits);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &layout.format);
@@ -492,24 +490,149 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
     out.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    return ReadResult{};
+}
 
-    TiffTags::Read(data, size, out.metadata);
-    // libtiff's own reading of the profile, should our walk have missed it.
+// After TiffTags has read the metadata: libtiff's own reading of the
+// profile, should our walk have missed it; and whether libtiff has the codec.
+ReadResult TakeProfileAndCodec(TIFF* tiff, Decoded& out) {
     uint32_t iccSize = 0;
     const uint8_t* icc = nullptr;
     if (out.metadata.icc.empty() && TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &iccSize, &icc) && icc && iccSize > 0)
         out.metadata.icc.assign(icc, icc + iccSize);
-
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
-    if (!TIFFIsCODECConfigured(compression)) return Fail(ReadStatus::Unsupported);
-    ReadResult result = OwnSamples(tiff, layout) ? ReadOwnSamples(tiff, layout, request, out)
+    return TIFFIsCODECConfigured(compression) ? ReadResult{} : Fail(ReadStatus::Unsupported);
+}
+
+ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    TiffMemory::File file;
+    file.data = data;
+    file.size = size;
+    TIFF* tiff = TiffMemory::Open(file, "r", Budget(request));
+    if (!tiff) return Fail(ReadStatus::Damaged);
+    TiffMemory::Closer closer{tiff};
+
+    Layout layout;
+    ReadResult result = ReadLayout(tiff, layout, out);
+    if (!result.Ok()) return result;
+    if (uint64_t{layout.width} * layout.height > request.maxPixels) return Fail(ReadStatus::TooLarge);
+    TiffTags::Read(data, size, out.metadata);
+    result = TakeProfileAndCodec(tiff, out);
+    if (!result.Ok()) return result;
+    result = OwnSamples(tiff, layout) ? ReadOwnSamples(tiff, layout, request, out)
                                                  : ReadRgba(tiff, layout, request, out);
     if (!result.Ok()) out.image = Image{};
     return result;
 }
 
 }  // namespace
+
+struct RowReader::State {
+    TiffMemory::File file;
+    TIFF* tiff = nullptr;
+    Layout layout, placed;
+    uint32_t rowsPerStrip = 0, strip = 0, bandRows = 0, bandAt = 0;
+    size_t stride = 0, storedStride = 0;
+    std::vector<uint8_t> buffer, wide, noInks;
+    std::vector<uint16_t> noDeep;
+    Image band;
+
+    ~State() {
+        if (tiff) TIFFClose(tiff);
+    }
+};
+
+RowReader::RowReader() = default;
+RowReader::~RowReader() = default;
+
+ReadResult RowReader::Open(RandomAccess& file, Decoded& out) {
+    state_.reset(new State);
+    State& s = *state_;
+    uint8_t head[4] = {};
+    if (file.ReadAt(0, head, 4) != 4) return Fail(ReadStatus::NotThisFormat);
+    const bool little = head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0;
+    const bool big = head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43);
+    if (!little && !big) return Fail(ReadStatus::NotThisFormat);
+    s.file.out = &file;
+    ReadRequest any;
+    any.maxPixels = UINT64_MAX;  // what is held decides, not the picture's size
+    s.tiff = TiffMemory::Open(s.file, "r", Budget(any));
+    if (!s.tiff) return Fail(ReadStatus::Damaged);
+    Layout& layout = s.layout;
+    ReadResult result = ReadLayout(s.tiff, layout, out);
+    if (!result.Ok()) return result;
+    TiffTags::Read([&file](uint64_t at, uint8_t* into, size_t size) { return file.ReadAt(at, into, size); },
+                   file.Size(), out.metadata);
+    result = TakeProfileAndCodec(s.tiff, out);
+    if (!result.Ok()) return result;
+    size_ = {layout.width, layout.height};
+    grey_ = layout.photometric == PHOTOMETRIC_MINISBLACK || layout.photometric == PHOTOMETRIC_MINISWHITE;
+    const bool own = OwnSamples(s.tiff, layout);
+    s.placed = layout;
+    if (Packed(layout)) s.placed.bits = 16;
+    const bool deepAlpha = layout.associated && s.placed.bits == 16 && layout.format == SAMPLEFORMAT_UINT;
+    streams_ = own && !TIFFIsTiled(s.tiff) && (layout.planar == PLANARCONFIG_CONTIG || layout.samples == 1) &&
+               !layout.cmyk && !layout.lab && !deepAlpha;
+    if (!streams_) return ReadResult{};
+    for (Role role : layout.roles) transparent_ |= role == Role::Alpha;
+    s.rowsPerStrip = layout.height;
+    TIFFGetFieldDefaulted(s.tiff, TIFFTAG_ROWSPERSTRIP, &s.rowsPerStrip);
+    if (s.rowsPerStrip == 0 || s.rowsPerStrip > layout.height) s.rowsPerStrip = layout.height;
+    size_t band = 0, storedBits = 0, strips = 0;
+    const tmsize_t stripSize = TIFFStripSize(s.tiff);
+    // A strip decoded (and widened), its band of pixels, libtiff's strip
+    // and its lists of offsets and sizes.
+    if (stripSize <= 0 || !CheckedSize::Product({layout.width, layout.samples, s.placed.bits / 8u}, s.stride) ||
+        !CheckedSize::Product({layout.width, layout.samples, layout.bits}, storedBits) ||
+        !CheckedSize::Product({layout.width, s.rowsPerStrip, 4}, band) ||
+        !CheckedSize::Mul(layout.height / s.rowsPerStrip + 1, 16, strips) ||
+        !CheckedSize::Mul(s.stride, s.rowsPerStrip, decoderBytes_)) {
+        streams_ = false;
+        return ReadResult{};
+    }
+    s.storedStride = storedBits / 8 + (storedBits % 8 != 0);
+    decoderBytes_ = 2 * (decoderBytes_ + static_cast<uint64_t>(stripSize)) + band + strips;
+    return ReadResult{};
+}
+
+bool RowReader::Begin() {
+    if (!state_ || !streams_) return false;
+    State& s = *state_;
+    const size_t needed = s.stride * s.rowsPerStrip;  // checked in Open
+    s.buffer.assign(std::max<size_t>(needed, static_cast<size_t>(TIFFStripSize(s.tiff))), 0);
+    if (s.storedStride != s.stride) s.wide.assign(needed, 0);
+    s.band.width = s.layout.width;
+    s.band.height = s.rowsPerStrip;
+    s.band.bgra.assign(size_t{s.layout.width} * s.rowsPerStrip * 4, 0);
+    return true;
+}
+
+bool RowReader::Row(uint8_t* bgra) {
+    if (!state_ || !streams_) return false;
+    State& s = *state_;
+    if (s.bandAt == s.bandRows) {
+        const uint32_t y = s.strip * s.rowsPerStrip;
+        if (y >= s.layout.height) return false;
+        const uint32_t rows = std::min(s.rowsPerStrip, s.layout.height - y);
+        const tmsize_t got = TIFFReadEncodedStrip(s.tiff, s.strip, s.buffer.data(), static_cast<tmsize_t>(s.buffer.size()));
+        if (got < 0 || static_cast<size_t>(got) < s.storedStride * rows) return false;
+        if (!s.wide.empty())
+            Unpack(s.buffer.data(), s.storedStride, size_t{s.layout.width} * s.layout.samples, rows, s.layout.bits,
+                   s.wide.data());
+        // Every pixel placed afresh: opaque unless the samples say otherwise.
+        for (size_t i = 3; i < s.band.bgra.size(); i += 4) s.band.bgra[i] = 0xFF;
+        Target target{s.placed, s.layout.bits, UINT64_MAX, s.band, s.noInks, s.noDeep};
+        Place(target, s.wide.empty() ? s.buffer.data() : s.wide.data(), s.stride, 0, 0, s.layout.width, rows, 0,
+              s.layout.samples);
+        Finish(s.layout, s.band);
+        ++s.strip;
+        s.bandRows = rows;
+        s.bandAt = 0;
+    }
+    std::memcpy(bgra, s.band.Row(s.bandAt++), size_t{s.layout.width} * 4);
+    return true;
+}
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
     if (!data || size < 8) return Fail(ReadStatus::NotThisFormat);

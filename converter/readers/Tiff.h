@@ -9,10 +9,49 @@
 // TiffTags.h. Pure: no Windows types.
 #pragma once
 
+#include <memory>
+
+#include "converter/base/RandomAccess.h"
 #include "converter/readers/Reader.h"
 
 namespace Tiff {
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
+
+// The same file's rows as they are decoded, strip by strip, for a picture
+// of any height in the memory of a strip: the same pixels and metadata as
+// Read. Taken for chunky (or one-sample) strips of grey or RGB samples, with
+// or without alpha; tiles, separate planes, CMYK, L*a*b*, premultiplied
+// 16-bit samples and what libtiff's RGBA interface reads are read whole.
+class RowReader {
+public:
+    RowReader();
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    // Reads the first directory: `out` receives the metadata and the
+    // orientation, its picture stays empty. `file` must outlive the reader.
+    ReadResult Open(RandomAccess& file, Decoded& out);
+    // Whether the rows can come one by one (see above).
+    bool Streams() const { return streams_; }
+    PixelSize Size() const { return size_; }
+    bool Grey() const { return grey_; }
+    bool MayBeTransparent() const { return transparent_; }
+    // What libtiff and the strip band hold meanwhile.
+    uint64_t DecoderBytes() const { return decoderBytes_; }
+
+    bool Begin();
+    // The next row, Size().width BGRA pixels; false on damage.
+    bool Row(uint8_t* bgra);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    PixelSize size_;
+    uint64_t decoderBytes_ = 0;
+    bool streams_ = false, grey_ = false, transparent_ = false;
+};
 
 }  // namespace Tiff

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""Writes a large photo-like JPEG (or PNG) without holding it: a binary PPM
+"""Writes a large photo-like JPEG (or PNG, or TIFF) without holding it: a binary PPM
 made row by row (bands of colour that drift across the picture, so that
 every row differs from the one above) is piped into libvips, which encodes
 it as it comes.
 
     bigjpeg.py WIDTH HEIGHT OUT.jpg [QUALITY]
     bigjpeg.py WIDTH HEIGHT OUT.png
+    bigjpeg.py WIDTH HEIGHT OUT.tif
 """
 import subprocess
 import sys
@@ -14,7 +15,7 @@ import sys
 def main():
     width, height, out = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
     quality = sys.argv[4] if len(sys.argv) > 4 else "85"
-    options = "[compression=1]" if out.endswith(".png") else "[Q=%s]" % quality
+    options = {".png": "[compression=1]", ".tif": "[compression=lzw]"}.get(out[-4:], "[Q=%s]" % quality)
     vips = subprocess.Popen(["vips", "copy", "stdin", out + options], stdin=subprocess.PIPE)
     pipe = vips.stdin
     pipe.write(b"P6 %d %d 255\n" % (width, height))

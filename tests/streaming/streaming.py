@@ -10,9 +10,10 @@ Wine), judged on the host:
    that the TIFF carries the camera's tags and the resolution. A PNG with
    transparency and its Exif after the pixels to JPEG (its rows onto white
    on the way), and gathered into the result for TIFF, PNG, BMP and the
-   preset.
-2. A picture of 192 megapixels to JPEG, PNG and TIFF, and a PNG of 96 to
-   JPEG and through the preset: each worker's peak
+   preset. TIFFs of strips (RGB with LZW, 16-bit grey stored white-first,
+   RGBA premultiplied) to JPEG, TIFF, PNG and the preset.
+2. A picture of 192 megapixels to JPEG, PNG and TIFF, and a PNG and a TIFF
+   of 96 to JPEG and through the preset: each worker's peak
    resident memory, read from the process (/proc/<pid>/status, VmHWM) while
    it runs, stays under a bound that holding the picture (768 MiB at 4
    bytes a pixel) would exceed by far, and ImageMagick reads the results at
@@ -215,6 +216,22 @@ def main():
     check(identify(os.path.join(folder, "source (800x600).png")) == "PNG 800x533", "the PNG preset's size")
     check(magick("identify", "-format", "%[EXIF:Make]", os.path.join(folder, "source.jpg")) == "Quennel Optics",
           "the Exif after the PNG's pixels kept")
+    tiffs = {"rgb": ([photo, "-compress", "lzw", "-define", "tiff:rows-per-strip=7"],
+                     ["TOJPG", "TOTIFF", "TOPNG", "RS_1"]),
+             "grey16": ([photo, "-colorspace", "gray", "-depth", "16", "-define", "tiff:photometric=min-is-white"],
+                        ["TOTIFF", "RS_1"]),
+             "premultiplied": ([png, "-define", "tiff:alpha=associated"], ["TOJPG", "TOTIFF"])}
+    for name, (making, tokens) in tiffs.items():
+        tif = os.path.join(work, name + ".tif")
+        subprocess.run(["convert"] + making + [tif], check=True)
+        folder = same_both_ways(args.converter, work, name, tif, tokens)
+        result = os.path.join(folder, "source (2).tif")
+        if name == "premultiplied":  # its faint pixels' colours are 8-bit rounded: compared as shown
+            check(psnr(png, result) > 40, "the premultiplied TIFF's TIFF shows the PNG it was made of")
+        else:
+            check(psnr(tif, result) > 40, "the %s TIFF's TIFF holds its pixels" % name)
+        shutil.rmtree(os.path.join(work, name + "-streamed"))
+        shutil.rmtree(os.path.join(work, name + "-whole"))
     for name in ("photo", "large", "transparent"):
         for path in ("streamed", "whole"):
             shutil.rmtree(os.path.join(work, "%s-%s" % (name, path)))
@@ -236,16 +253,21 @@ def main():
             os.remove(path)
     shutil.rmtree(huge_folder)
     os.makedirs(huge_folder)
-    huge = os.path.join(huge_folder, "huge.png")
-    subprocess.run([sys.executable, os.path.join(HERE, "bigjpeg.py"), "12000", "8000", huge], check=True)
-    for token, result, kind, size in (("TOJPG", "huge.jpg", "JPEG", "12000x8000"),
-                                      ("RS_1", "huge (800x600).png", "PNG", "800x533")):
-        code, peak = run(args.converter, [huge], token)
-        check(code == 0, "a PNG of 96 megapixels, %s, exits 0" % token)
-        check(0 < peak < PEAK_BOUND_MIB * 1024, "a PNG of 96 megapixels, %s: peak worker memory %d MiB (bound %d)"
-              % (token, peak // 1024, PEAK_BOUND_MIB))
-        path = os.path.join(huge_folder, result)
-        check(identify(path) == kind + " " + size, "the result of %s: %s" % (token, identify(path)))
+    for kind in ("PNG", "TIFF"):
+        extension = ".png" if kind == "PNG" else ".tif"
+        huge = os.path.join(huge_folder, "huge" + extension)
+        subprocess.run([sys.executable, os.path.join(HERE, "bigjpeg.py"), "12000", "8000", huge], check=True)
+        for token, result, size in (("TOJPG", "huge.jpg", "JPEG 12000x8000"),
+                                    ("RS_1", "huge (800x600)" + extension, kind + " 800x533")):
+            code, peak = run(args.converter, [huge], token)
+            check(code == 0, "a %s of 96 megapixels, %s, exits 0" % (kind, token))
+            check(0 < peak < PEAK_BOUND_MIB * 1024, "a %s of 96 megapixels, %s: peak worker memory %d MiB (bound %d)"
+                  % (kind, token, peak // 1024, PEAK_BOUND_MIB))
+            path = os.path.join(huge_folder, result)
+            check(identify(path) == size, "the result of %s: %s" % (token, identify(path)))
+            if os.path.exists(path):
+                os.remove(path)
+        os.remove(huge)
     shutil.rmtree(work, ignore_errors=True)
     print("streaming: %d failed" % len(failures))
     sys.exit(1 if failures else 0)
