@@ -1,7 +1,7 @@
 // The streamed path's pure parts against the whole-picture path's, on any
 // bytes: the JPEG row reader gives the rows Jpeg::Read gives (the bytes as a
-// JPEG file, fed in pieces of any length), the PNG row reader the rows and
-// metadata Png::Read gives; the PNG row writer's file decodes
+// JPEG file, fed in pieces of any length), the PNG and TIFF row readers the
+// rows and metadata Png::Read and Tiff::Read give; the PNG row writer's file decodes
 // (libpng) to exactly its pixels; the metadata put into a file's first bytes
 // as they stream (EditedHead) gives the same file as putting it into the
 // whole file, for JPEG and PNG.
@@ -17,6 +17,7 @@
 #include "converter/metadata/PngChunks.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Png.h"
+#include "converter/readers/Tiff.h"
 #include "converter/writers/ByteSink.h"
 #include "converter/writers/Jpeg.h"
 #include "converter/writers/Png.h"
@@ -88,6 +89,31 @@ void CheckPngReaderRows(const uint8_t* data, size_t size) {
     if (transparent && !reader.MayBeTransparent()) abort();  // the writers trust it
 }
 
+void CheckTiffReaderRows(const uint8_t* data, size_t size) {
+    ReadRequest request;
+    request.maxPixels = uint64_t{1} << 22;
+    Decoded whole;
+    if (!Tiff::Read(data, size, request, whole).Ok()) return;
+    std::vector<uint8_t> bytes(data, data + size);
+    InMemory file(bytes);
+    Tiff::RowReader reader;
+    Decoded head;
+    if (!reader.Open(file, head).Ok() || !reader.Streams()) return;  // read whole instead
+    if (!(reader.Size() == PixelSize{whole.image.width, whole.image.height})) abort();
+    if (head.orientation != whole.orientation || head.metadata.icc != whole.metadata.icc ||
+        head.metadata.exif != whole.metadata.exif || head.metadata.xmp != whole.metadata.xmp)
+        abort();
+    if (!reader.Begin()) abort();
+    std::vector<uint8_t> row(whole.image.Stride());
+    bool transparent = false;
+    for (uint32_t y = 0; y < whole.image.height; ++y) {
+        if (!reader.Row(row.data())) abort();
+        if (std::memcmp(row.data(), whole.image.Row(y), row.size()) != 0) abort();
+        for (size_t i = 3; i < row.size(); i += 4) transparent |= row[i] != 255;
+    }
+    if (transparent && !reader.MayBeTransparent()) abort();
+}
+
 Image PictureFrom(const uint8_t* data, size_t size) {
     Image image;
     if (size < 3) return image;
@@ -144,6 +170,7 @@ void CheckEditedHead(const std::vector<uint8_t>& file, const Metadata& metadata,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckJpegRows(data, size);
     CheckPngReaderRows(data, size);
+    CheckTiffReaderRows(data, size);
     const Image image = PictureFrom(data, size);
     if (!image.Valid()) return 0;
     CheckPngRows(image);
