@@ -36,13 +36,14 @@
 #                   holds 8 bytes a pixel and pages to disk)
 #   --large-only    only the large pictures
 #   --large-tasks LIST  which of png, jpg, tif, rs to run on them (default all)
+#   --large-alone   ours only on them (the peers' figures were taken before)
 #
 # The pictures are made once below build/bench-converter/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
 ARCH=x86_64 PHOTOS="8 32" MP=12 SINGLE=5 SCALE="10 100 1000" TASKS="png jpg rs heic" SCALE_ONLY=0 AGAINST="" OWN_EXE=""
-LARGE="1 10 100 1000" LARGE_ONLY=0 LARGE_TASKS="png jpg tif rs"
+LARGE="1 10 100 1000" LARGE_ONLY=0 LARGE_TASKS="png jpg tif rs" LARGE_ALONE=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) ARCH="$2"; shift 2 ;;
@@ -58,6 +59,7 @@ while [ $# -gt 0 ]; do
         --large) LARGE="$2"; shift 2 ;;
         --large-only) LARGE_ONLY=1; shift ;;
         --large-tasks) LARGE_TASKS="$2"; shift 2 ;;
+        --large-alone) LARGE_ALONE=1; shift ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -179,7 +181,9 @@ peer() {  # dir peer kind
     VIPS_CONCURRENCY=1 measure sh -c "ls '$1'/photo*.$SOURCE_EXT | xargs -P $CORES -I{} sh -c '$each' _ {}"
 }
 
-pngbytes() { cat "$1"/*.png 2>/dev/null | wc -c || true; }
+# The bytes of the results in a run's folder (not its source photos): PNG,
+# or JPEG as ours ("photo0000 (2).jpg") and the peers ("photo0000-p.jpg") name them.
+pngbytes() { cat "$1"/*.png "$1"/*" (2).jpg" "$1"/*-p.jpg 2>/dev/null | wc -c || true; }
 
 if [ "$SCALE_ONLY" = 0 ] && [ "$LARGE_ONLY" = 0 ]; then
 W=$(awk "BEGIN{printf \"%d\", sqrt($MP*1000000*4/3)}"); H=$((W * 3 / 4))
@@ -224,11 +228,11 @@ for photos in $PHOTOS; do
             printf "%-8s %8.2f %8s %8s %8.2f %12s %10.2f %9.0f %9.0f %7.2f %8.2f %9.2f %10.2f %10.2f %9.2f\n", n, ot,
                    it == "-" ? "-" : sprintf("%.2f", it), ht == "-" ? "-" : sprintf("%.2f", ht), vt, who, ot / best,
                    om / 1024, vm / 1024, om / vm, fs, ot / fs, oc, vc, (vc > 0 ? oc / vc : 0)}'
-        if [ "$kind" = png ]; then
-            awk -v o="$osize" -v i="$isize" -v v="$vsize" -v ot="$ot" -v vt="$vt" 'BEGIN{
+        if [ "$kind" = png ] || [ "$kind" = jpg ]; then
+            awk -v k="$kind" -v o="$osize" -v i="$isize" -v v="$vsize" -v ot="$ot" -v vt="$vt" 'BEGIN{
                 im = i > 0 ? sprintf("ImageMagick %d (ours/IM %.3f)", i, o / i) : "ImageMagick not run"
-                printf "  PNG files: ours %d bytes, %s, libvips %d (ours/libvips %.3f); time ours/libvips %.2f\n",
-                       o, im, v, o / v, ot / vt}'
+                printf "  %s files: ours %d bytes, %s, libvips %d (ours/libvips %.3f); time ours/libvips %.2f\n",
+                       toupper(k == "jpg" ? "jpeg" : k), o, im, v, o / v, ot / vt}'
         fi
     done
 done
@@ -305,8 +309,12 @@ if [ -n "$LARGE" ]; then
                 tif) v='vips copy "$1" "${1%.jpg}.tif[compression=lzw,predictor=horizontal]"'; i='convert "$1" -compress lzw "${1%.jpg}.tif"' ;;
                 rs) v='vipsthumbnail "$1" -s 800x600 -o "%s-p.jpg[Q=90]"'; i='convert -define jpeg:size=1600x1200 "$1" -filter Catrom -resize 800x600 -quality 90 "${1%.jpg}-p.jpg"' ;;
             esac
-            stage "$L" "$WORK/run"; read -r vt vm vc < <(VIPS_CONCURRENCY=1 measure sh -c "$v" _ "$WORK/run/photo0000.jpg")
-            if [ "$mp" -le 100 ]; then
+            if [ "$LARGE_ALONE" = 1 ]; then
+                vt=0 vm=0
+            else
+                stage "$L" "$WORK/run"; read -r vt vm vc < <(VIPS_CONCURRENCY=1 measure sh -c "$v" _ "$WORK/run/photo0000.jpg")
+            fi
+            if [ "$mp" -le 100 ] && [ "$LARGE_ALONE" = 0 ]; then
                 stage "$L" "$WORK/run"; read -r it im ic < <(measure sh -c "$i" _ "$WORK/run/photo0000.jpg")
             else
                 it="-" im=0

@@ -579,7 +579,7 @@ ReadResult RowReader::Open(RandomAccess& file, Decoded& out) {
     s.rowsPerStrip = layout.height;
     TIFFGetFieldDefaulted(s.tiff, TIFFTAG_ROWSPERSTRIP, &s.rowsPerStrip);
     if (s.rowsPerStrip == 0 || s.rowsPerStrip > layout.height) s.rowsPerStrip = layout.height;
-    size_t band = 0, storedBits = 0, strips = 0;
+    size_t band = 0, storedBits = 0, strips = 0, decoded = 0;
     const tmsize_t stripSize = TIFFStripSize(s.tiff);
     // A strip decoded (and widened), its band of pixels, libtiff's strip
     // and its lists of offsets and sizes.
@@ -587,12 +587,12 @@ ReadResult RowReader::Open(RandomAccess& file, Decoded& out) {
         !CheckedSize::Product({layout.width, layout.samples, layout.bits}, storedBits) ||
         !CheckedSize::Product({layout.width, s.rowsPerStrip, 4}, band) ||
         !CheckedSize::Mul(layout.height / s.rowsPerStrip + 1, 16, strips) ||
-        !CheckedSize::Mul(s.stride, s.rowsPerStrip, decoderBytes_)) {
+        !CheckedSize::Mul(s.stride, s.rowsPerStrip, decoded)) {
         streams_ = false;
         return ReadResult{};
     }
     s.storedStride = storedBits / 8 + (storedBits % 8 != 0);
-    decoderBytes_ = 2 * (decoderBytes_ + static_cast<uint64_t>(stripSize)) + band + strips;
+    decoderBytes_ = 2 * (uint64_t{decoded} + static_cast<uint64_t>(stripSize)) + band + strips;
     return ReadResult{};
 }
 
