@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "converter/base/CheckedSize.h"
-#include "converter/base/LongPaths.h"
 #include "converter/base/Pixels.h"
 #include "converter/base/Resampling.h"
 #include "converter/base/Texts.h"
@@ -21,10 +20,8 @@
 #include "converter/metadata/TiffTags.h"
 #include "converter/pipeline/Naming.h"
 #include "converter/pipeline/Placement.h"
+#include "converter/pipeline/RowSources.h"
 #include "converter/pipeline/WorkMemory.h"
-#include "converter/readers/Jpeg.h"
-#include "converter/readers/Png.h"
-#include "converter/readers/Tiff.h"
 #include "converter/readers/Readers.h"
 #include "converter/writers/ByteSink.h"
 #include "converter/writers/Jpeg.h"
@@ -40,53 +37,6 @@ std::atomic<bool> g_enabled{true};
 // The first bytes of a result are held back until the metadata is in its
 // headers: more than any header our encoders write before the picture's data.
 constexpr size_t HeadBytes = size_t{1} << 16;
-
-// The source file, read in order (JPEG) or where a reader asks (PNG, TIFF).
-struct File : RandomAccess {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    ~File() override {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-    size_t Read(uint8_t* buffer, size_t size) {
-        DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(size < (DWORD{1} << 30) ? size : (DWORD{1} << 30));
-        if (!ReadFile(handle, buffer, want, &got, nullptr)) return 0;
-        return got;
-    }
-    size_t ReadAt(uint64_t at, uint8_t* buffer, size_t size) override {
-        LARGE_INTEGER to = {};
-        to.QuadPart = static_cast<LONGLONG>(at);
-        if (at > INT64_MAX || !SetFilePointerEx(handle, to, nullptr, FILE_BEGIN)) return 0;
-        size_t got = 0;
-        while (got < size) {
-            const size_t part = Read(buffer + got, size - got);
-            if (part == 0) break;
-            got += part;
-        }
-        return got;
-    }
-    uint64_t Size() override {
-        LARGE_INTEGER size = {};
-        return GetFileSizeEx(handle, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
-    }
-    bool WriteAt(uint64_t, const uint8_t*, size_t) override { return false; }
-    bool Truncate(uint64_t) override { return false; }
-};
-
-// A file whose last bytes are not JPEG's end marker was cut short (or has
-// something after its picture): the whole-picture path decides on it, as it
-// does on every damaged file, before anything is asked or written here.
-bool EndsWithEndMarker(HANDLE file) {
-    LARGE_INTEGER size = {}, back = {};
-    uint8_t tail[2] = {};
-    DWORD got = 0;
-    back.QuadPart = -2;
-    const bool ends = GetFileSizeEx(file, &size) && size.QuadPart >= 4 &&
-                      SetFilePointerEx(file, back, nullptr, FILE_END) && ReadFile(file, tail, 2, &got, nullptr) &&
-                      got == 2 && tail[0] == 0xFF && tail[1] == 0xD9;
-    LARGE_INTEGER start = {};
-    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && ends;
-}
 
 // The result's temporary file, appended to by the JPEG and PNG writers and
 // gone back in by the TIFF writer; its first failure is kept for the reason.
@@ -169,114 +119,6 @@ private:
     std::unique_ptr<RowSink> rows_;
 };
 
-// A source read row by row: its size as the rows come, and what the
-// writers must know of it before the first row.
-class RowSource {
-public:
-    virtual ~RowSource() = default;
-    virtual bool Begin() = 0;
-    // The next row, BGRA; false on damage.
-    virtual bool Row(uint8_t* bgra) = 0;
-    // German, when the picture was read but not all of it was there.
-    virtual const wchar_t* Remark() const { return nullptr; }
-
-    const wchar_t* kind = nullptr;  // for the reason on damage
-    PixelSize size;
-    bool grey = false, transparent = false;
-    uint64_t decoderBytes = 0;
-};
-
-class JpegSource : public RowSource {
-public:
-    Jpeg::RowReader reader;
-    bool Begin() override { return reader.Begin(); }
-    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
-    const wchar_t* Remark() const override { return reader.Truncated() ? Jpeg::CutShort : nullptr; }
-};
-
-class PngSource : public RowSource {
-public:
-    Png::RowReader reader;
-    bool Begin() override { return reader.Begin(); }
-    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
-};
-
-class TiffSource : public RowSource {
-public:
-    Tiff::RowReader reader;
-    bool Begin() override { return reader.Begin(); }
-    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
-};
-
-enum class Opened { Yes, No, Skipped };
-
-const wchar_t* const CmykTooLarge =
-    L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
-
-// A JPEG whose rows can come one by one. Skipped (with `outcome` set): a
-// CMYK picture too large for the whole-picture path to convert its colours.
-Opened OpenJpeg(File& file, const Job& job, std::unique_ptr<RowSource>& source, Decoded& decoded,
-                Pipeline::Outcome& outcome) {
-    if (!EndsWithEndMarker(file.handle)) return Opened::No;
-    ReadRequest request;
-    request.maxPixels = UINT64_MAX;  // what is held decides here, not the source's size
-    request.box = job.box;
-    request.enlarge = job.enlarge;
-    auto jpeg = std::make_unique<JpegSource>();
-    Jpeg::RowReader& reader = jpeg->reader;
-    const ReadResult opened =
-        reader.Open([&file](uint8_t* buffer, size_t size) { return file.Read(buffer, size); }, request, decoded);
-    if (!opened.Ok()) return Opened::No;
-    if (reader.Cmyk()) {
-        if (uint64_t{reader.Size().width} * reader.Size().height <= Readers::MaxPixels) return Opened::No;
-        outcome = Pipeline::Failed(CmykTooLarge);
-        return Opened::Skipped;
-    }
-    jpeg->kind = L"JPEG";
-    jpeg->size = reader.Size();
-    jpeg->grey = reader.Grey();
-    jpeg->decoderBytes = reader.DecoderBytes();
-    source = std::move(jpeg);
-    return Opened::Yes;
-}
-
-// A PNG whose rows can come one by one: not interlaced.
-Opened OpenPng(File& file, std::unique_ptr<RowSource>& source, Decoded& decoded) {
-    auto png = std::make_unique<PngSource>();
-    Png::RowReader& reader = png->reader;
-    const ReadResult opened = reader.Open(
-        [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size(),
-        decoded);
-    if (!opened.Ok() || reader.Interlaced()) return Opened::No;
-    png->kind = L"PNG";
-    png->size = reader.Size();
-    png->grey = reader.Grey();
-    png->transparent = reader.MayBeTransparent();
-    png->decoderBytes = reader.DecoderBytes();
-    source = std::move(png);
-    return Opened::Yes;
-}
-
-// A TIFF whose rows can come strip by strip. Only under TIFF's own
-// extensions: a camera's raw file starts as a TIFF does, and its reader
-// decides on it.
-Opened OpenTiff(File& file, const std::wstring& name, std::unique_ptr<RowSource>& source, Decoded& decoded) {
-    const size_t dot = name.rfind(L'.');
-    const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot);
-    if (lstrcmpiW(extension.c_str(), L".tif") != 0 && lstrcmpiW(extension.c_str(), L".tiff") != 0)
-        return Opened::No;
-    auto tiff = std::make_unique<TiffSource>();
-    Tiff::RowReader& reader = tiff->reader;
-    if (!reader.Open(file, decoded).Ok() || !reader.Streams()) return Opened::No;
-    tiff->kind = L"TIFF";
-    tiff->size = reader.Size();
-    tiff->grey = reader.Grey();
-    tiff->transparent = reader.MayBeTransparent();
-    tiff->decoderBytes = reader.DecoderBytes();
-    source = std::move(tiff);
-    return Opened::Yes;
-}
-
 bool ResultFits(PixelSize size) {
     size_t pixels = 0, bytes = 0;
     return CheckedSize::Mul(size.width, size.height, pixels) && pixels <= Readers::MaxPixels &&
@@ -307,26 +149,17 @@ uint64_t Peak(PixelSize decoded, uint64_t decoderBytes, PixelSize result, std::s
 Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Admit& admit,
               Pipeline::Outcome& outcome, Readers::Picture& collected) {
     if (!g_enabled) return Taken::No;
-    File file;
-    file.handle = CreateFileW(LongPaths::ForApi(source.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    uint8_t magic[8] = {};
-    if (file.handle == INVALID_HANDLE_VALUE || file.ReadAt(0, magic, sizeof magic) != sizeof magic) return Taken::No;
-    static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    const bool png = std::memcmp(magic, kPng, sizeof kPng) == 0;
-    const bool jpeg = magic[0] == 0xFF && magic[1] == 0xD8;
-    const bool tiff = (magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M');
-    if (!png && !jpeg && !tiff) return Taken::No;
-
-    std::unique_ptr<RowSource> rows;
+    std::unique_ptr<RowSources::Source> rows;
     Decoded decoded;
-    const Opened opened = png    ? OpenPng(file, rows, decoded)
-                          : jpeg ? OpenJpeg(file, job, rows, decoded, outcome)
-                                 : OpenTiff(file, source.name, rows, decoded);
-    if (opened == Opened::Skipped) return Taken::Done;
-    if (opened == Opened::No) return Taken::No;
-    // Its own format for "each picture's own format".
-    const char* own = png ? "TOPNG" : jpeg ? "TOJPG" : "TOTIFF";
+    std::wstring skipped;
+    const RowSources::Opened opened = RowSources::Open(source, job, rows, decoded, skipped);
+    if (opened == RowSources::Opened::Skipped) {
+        outcome = Pipeline::Failed(skipped);
+        return Taken::Done;
+    }
+    if (opened == RowSources::Opened::No) return Taken::No;
+    const bool jpeg = rows->ownToken == std::string_view("TOJPG");
+    const char* own = rows->ownToken;
     const FormatInfo* format = job.format ? job.format : Formats::ByToken(own);
     if (!format || !format->encode) return Taken::No;
     const bool jpegResult = format->token == "TOJPG";

@@ -16,13 +16,9 @@
 #include "converter/readers/Jpeg.h"
 #include "converter/writers/Jpeg.h"
 #include "converter/writers/Png.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 void CheckJpegReader(const uint8_t* data, size_t size) {
     ReadRequest request;

@@ -17,13 +17,9 @@
 #include "converter/readers/Webp.h"
 #include "converter/writers/Ico.h"
 #include "model/FormatReaders.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 void Check(const ReadResult& result, const Decoded& decoded, const ReadRequest& request) {
     if (!result.Ok()) return;

@@ -14,13 +14,9 @@
 #include "converter/readers/PhotoCd.h"
 #include "converter/readers/Psd.h"
 #include "model/PspModel.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 void PspRoundTrip(const Image& picture) {
     if (uint64_t{picture.width} * picture.height > 1 << 16) return;  // the model's copy stays small

@@ -14,13 +14,7 @@
 #include "model/ReferenceModels.h"
 #include "shim/PlatformStubs.h"
 #include "untMain/DropList.h"
-
-namespace {
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-}  // namespace
+#include "tests/native/fuzz/FuzzFail.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const HGLOBAL block = PlatformStubs::MakeGlobalBlock(data, size);

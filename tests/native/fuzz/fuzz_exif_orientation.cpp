@@ -13,13 +13,9 @@
 #include "converter/metadata/Exif.h"
 #include "converter/metadata/ExifOrientation.h"
 #include "converter/metadata/TiffIfd.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 bool SameEntry(const TiffIfd::Entry* a, const TiffIfd::Entry* b) {
     if (!a || !b) return a == b;

@@ -11,15 +11,7 @@
 
 #include "converter/metadata/ExifOrientation.h"
 #include "converter/readers/Jxl.h"
-
-namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-
-}  // namespace
+#include "tests/native/fuzz/FuzzFail.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

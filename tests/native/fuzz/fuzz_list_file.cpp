@@ -10,14 +10,11 @@
 
 #include "model/ReferenceModels.h"
 #include "untMain/ListFile.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
 bool NoLeadBytes(unsigned char) { return false; }
 
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -25,13 +25,9 @@
 #include "converter/metadata/TiffTags.h"
 #include "converter/metadata/Xmp.h"
 #include "converter/writers/GifBlocks.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 // The smallest files of each kind an encoder could hand over.
 const std::vector<uint8_t> kJpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1,

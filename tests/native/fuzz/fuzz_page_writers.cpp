@@ -14,13 +14,9 @@
 #include "converter/writers/Pdf.h"
 #include "converter/writers/PostScript.h"
 #include "model/FormatReaders.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 void CheckPlacement(uint32_t width, uint32_t height) {
     const Page::Placement place = Page::Place(width, height);

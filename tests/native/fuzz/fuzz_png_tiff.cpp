@@ -10,13 +10,9 @@
 #include "converter/readers/Png.h"
 #include "converter/readers/Tiff.h"
 #include "converter/writers/Tiff.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 void CheckWritten(const Decoded& decoded) {
     const std::vector<uint8_t> written = Tiff::Write(decoded.image);

@@ -15,13 +15,9 @@
 #include "converter/writers/Wbmp.h"
 #include "model/DitherModel.h"
 #include "model/FormatReaders.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 // Up to `limit` values, each repeated as its pair says.
 std::vector<uint32_t> Values(const uint8_t* data, size_t size, size_t limit) {

@@ -18,13 +18,9 @@
 #include "converter/metadata/TiffIfd.h"
 #include "converter/readers/Raw.h"
 #include "converter/writers/Webp.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 void CheckRawReader(const uint8_t* data, size_t size) {
     ReadRequest request;

@@ -9,13 +9,9 @@
 #include "comserver/RegistrationHelpers.h"
 #include "model/ReferenceModels.h"
 #include "shim/PlatformStubs.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-
 // The long name a fake disk gives: the last component, upper-cased, tagged.
 std::string FakeLongName(const std::string& path) {
     const size_t cut = path.find_last_of("\\:");

@@ -15,13 +15,9 @@
 #include "converter/readers/Tga.h"
 #include "converter/readers/UtahRle.h"
 #include "converter/readers/Wbmp.h"
+#include "tests/native/fuzz/FuzzFail.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
 
 void Check(const ReadResult& result, const Decoded& decoded, const ReadRequest& request, const char* what) {
     if (result.Ok()) {

@@ -1,0 +1,188 @@
+#include "converter/pipeline/RowSources.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <utility>
+
+#include "converter/base/LongPaths.h"
+#include "converter/base/RandomAccess.h"
+#include "converter/readers/Jpeg.h"
+#include "converter/readers/Png.h"
+#include "converter/readers/Readers.h"
+#include "converter/readers/Tiff.h"
+
+namespace RowSources {
+
+namespace {
+
+// The source file, read in order (JPEG) or where a reader asks (PNG, TIFF).
+struct File : RandomAccess {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ~File() override {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    size_t Read(uint8_t* buffer, size_t size) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(size < (DWORD{1} << 30) ? size : (DWORD{1} << 30));
+        if (!ReadFile(handle, buffer, want, &got, nullptr)) return 0;
+        return got;
+    }
+    size_t ReadAt(uint64_t at, uint8_t* buffer, size_t size) override {
+        LARGE_INTEGER to = {};
+        to.QuadPart = static_cast<LONGLONG>(at);
+        if (at > INT64_MAX || !SetFilePointerEx(handle, to, nullptr, FILE_BEGIN)) return 0;
+        size_t got = 0;
+        while (got < size) {
+            const size_t part = Read(buffer + got, size - got);
+            if (part == 0) break;
+            got += part;
+        }
+        return got;
+    }
+    uint64_t Size() override {
+        LARGE_INTEGER size = {};
+        return GetFileSizeEx(handle, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+    }
+    bool WriteAt(uint64_t, const uint8_t*, size_t) override { return false; }
+    bool Truncate(uint64_t) override { return false; }
+};
+
+// A file whose last bytes are not JPEG's end marker was cut short (or has
+// something after its picture): the whole-picture path decides on it, as it
+// does on every damaged file, before anything is asked or written here.
+bool EndsWithEndMarker(HANDLE file) {
+    LARGE_INTEGER size = {}, back = {};
+    uint8_t tail[2] = {};
+    DWORD got = 0;
+    back.QuadPart = -2;
+    const bool ends = GetFileSizeEx(file, &size) && size.QuadPart >= 4 &&
+                      SetFilePointerEx(file, back, nullptr, FILE_END) && ReadFile(file, tail, 2, &got, nullptr) &&
+                      got == 2 && tail[0] == 0xFF && tail[1] == 0xD9;
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && ends;
+}
+
+class JpegSource : public Source {
+public:
+    File file;  // before the reader, which reads it until its end
+    Jpeg::RowReader reader;
+    bool Begin() override { return reader.Begin(); }
+    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
+    const wchar_t* Remark() const override { return reader.Truncated() ? Jpeg::CutShort : nullptr; }
+};
+
+class PngSource : public Source {
+public:
+    File file;
+    Png::RowReader reader;
+    bool Begin() override { return reader.Begin(); }
+    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
+};
+
+class TiffSource : public Source {
+public:
+    File file;
+    Tiff::RowReader reader;
+    bool Begin() override { return reader.Begin(); }
+    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
+};
+
+const wchar_t* const CmykTooLarge =
+    L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
+
+// A JPEG whose rows can come one by one. Skipped: a CMYK picture too large
+// for the whole-picture path to convert its colours.
+Opened OpenJpeg(HANDLE handle, const Job& job, std::unique_ptr<Source>& source, Decoded& decoded,
+                std::wstring& reason) {
+    auto jpeg = std::make_unique<JpegSource>();
+    File& file = jpeg->file;
+    file.handle = handle;
+    if (!EndsWithEndMarker(file.handle)) return Opened::No;
+    ReadRequest request;
+    request.maxPixels = UINT64_MAX;  // what is held decides here, not the source's size
+    request.box = job.box;
+    request.enlarge = job.enlarge;
+    Jpeg::RowReader& reader = jpeg->reader;
+    const ReadResult opened =
+        reader.Open([&file](uint8_t* buffer, size_t size) { return file.Read(buffer, size); }, request, decoded);
+    if (!opened.Ok()) return Opened::No;
+    if (reader.Cmyk()) {
+        if (uint64_t{reader.Size().width} * reader.Size().height <= Readers::MaxPixels) return Opened::No;
+        reason = CmykTooLarge;
+        return Opened::Skipped;
+    }
+    jpeg->kind = L"JPEG";
+    jpeg->ownToken = "TOJPG";
+    jpeg->size = reader.Size();
+    jpeg->grey = reader.Grey();
+    jpeg->decoderBytes = reader.DecoderBytes();
+    source = std::move(jpeg);
+    return Opened::Yes;
+}
+
+// A PNG whose rows can come one by one: not interlaced.
+Opened OpenPng(HANDLE handle, std::unique_ptr<Source>& source, Decoded& decoded) {
+    auto png = std::make_unique<PngSource>();
+    File& file = png->file;
+    file.handle = handle;
+    Png::RowReader& reader = png->reader;
+    const ReadResult opened = reader.Open(
+        [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size(),
+        decoded);
+    if (!opened.Ok() || reader.Interlaced()) return Opened::No;
+    png->kind = L"PNG";
+    png->ownToken = "TOPNG";
+    png->size = reader.Size();
+    png->grey = reader.Grey();
+    png->transparent = reader.MayBeTransparent();
+    png->decoderBytes = reader.DecoderBytes();
+    source = std::move(png);
+    return Opened::Yes;
+}
+
+// A TIFF whose rows can come strip by strip. Only under TIFF's own
+// extensions: a camera's raw file starts as a TIFF does, and its reader
+// decides on it.
+Opened OpenTiff(HANDLE handle, const std::wstring& name, std::unique_ptr<Source>& source, Decoded& decoded) {
+    auto tiff = std::make_unique<TiffSource>();
+    File& file = tiff->file;
+    file.handle = handle;
+    const size_t dot = name.rfind(L'.');
+    const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot);
+    if (lstrcmpiW(extension.c_str(), L".tif") != 0 && lstrcmpiW(extension.c_str(), L".tiff") != 0)
+        return Opened::No;
+    Tiff::RowReader& reader = tiff->reader;
+    if (!reader.Open(file, decoded).Ok() || !reader.Streams()) return Opened::No;
+    tiff->kind = L"TIFF";
+    tiff->ownToken = "TOTIFF";
+    tiff->size = reader.Size();
+    tiff->grey = reader.Grey();
+    tiff->transparent = reader.MayBeTransparent();
+    tiff->decoderBytes = reader.DecoderBytes();
+    source = std::move(tiff);
+    return Opened::Yes;
+}
+
+}  // namespace
+
+Opened Open(const Sources::Source& from, const Job& job, std::unique_ptr<Source>& source, Decoded& decoded,
+            std::wstring& reason) {
+    File probe;
+    probe.handle = CreateFileW(LongPaths::ForApi(from.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    uint8_t magic[8] = {};
+    if (probe.handle == INVALID_HANDLE_VALUE || probe.ReadAt(0, magic, sizeof magic) != sizeof magic)
+        return Opened::No;
+    static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    // The chosen source takes the handle over.
+    const HANDLE handle = std::exchange(probe.handle, INVALID_HANDLE_VALUE);
+    if (std::memcmp(magic, kPng, sizeof kPng) == 0) return OpenPng(handle, source, decoded);
+    if (magic[0] == 0xFF && magic[1] == 0xD8) return OpenJpeg(handle, job, source, decoded, reason);
+    if ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M'))
+        return OpenTiff(handle, from.name, source, decoded);
+    CloseHandle(handle);
+    return Opened::No;
+}
+
+}  // namespace RowSources
