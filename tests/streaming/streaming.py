@@ -65,8 +65,9 @@ def transform_pids():
     return pids
 
 
-def run(converter, sources, token, whole=False):
-    """Runs the converter on the sources; the largest VmHWM (KiB) seen of its processes."""
+def run(converter, sources, token, whole=False, summary=None):
+    """Runs the converter on the sources; the largest VmHWM (KiB) seen of its
+    processes. `summary`, a list, receives what it printed."""
     folder = os.path.dirname(sources[0])
     listing = os.path.join(folder, "files.txt")
     with open(listing, "wb") as f:
@@ -101,6 +102,8 @@ def run(converter, sources, token, whole=False):
     done.set()
     watcher.join()
     os.remove(listing)
+    if summary is not None:
+        summary.append(result.stdout.decode("utf-8", "replace") + result.stderr.decode("utf-8", "replace"))
     return result.returncode, peak[0]
 
 
@@ -171,6 +174,27 @@ def same_both_ways(converter, work, name, source, tokens):
     return streamed
 
 
+def damaged_both_ways(converter, work, name, data, token):
+    """A file that breaks off inside its pixels: skipped on both paths with
+    the same reason, and nothing left behind, not even the streamed path's
+    half-written temporary file."""
+    reasons = []
+    for path in ("streamed", "whole"):
+        folder = os.path.join(work, "%s-%s" % (name, path))
+        os.makedirs(folder)
+        source = os.path.join(folder, name)
+        with open(source, "wb") as f:
+            f.write(data)
+        printed = []
+        code, _ = run(converter, [source], token, whole=path == "whole", summary=printed)
+        check(code == 1, "%s %s (%s path) is skipped" % (name, token, path))
+        check(os.listdir(folder) == [name], "%s (%s path) leaves nothing behind: %s" % (name, path, os.listdir(folder)))
+        lines = [line.split(": ", 1)[1] for line in printed[0].splitlines() if line.startswith("Z:") and ": " in line]
+        reasons.append(lines)
+        shutil.rmtree(folder)
+    check(reasons[0] == reasons[1] and len(reasons[0]) == 1, "%s: the same reason both ways %s" % (name, reasons))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--converter", required=True)
@@ -232,6 +256,15 @@ def main():
             check(psnr(tif, result) > 40, "the %s TIFF's TIFF holds its pixels" % name)
         shutil.rmtree(os.path.join(work, name + "-streamed"))
         shutil.rmtree(os.path.join(work, name + "-whole"))
+    # A PNG cut inside its pixel data; a TIFF whose middle strips are
+    # garbage (its directory, after the strips, intact): both break off
+    # after rows have been written.
+    data = open(png, "rb").read()
+    damaged_both_ways(args.converter, work, "cut.png", data[:len(data) * 2 // 3], "TOJPG")
+    data = bytearray(open(os.path.join(work, "rgb.tif"), "rb").read())
+    directory = int.from_bytes(data[4:8], "little" if data[:2] == b"II" else "big")
+    data[directory // 2:directory // 2 + 4096] = b"\xff" * 4096
+    damaged_both_ways(args.converter, work, "garbled.tif", bytes(data), "TOJPG")
     for name in ("photo", "large", "transparent"):
         for path in ("streamed", "whole"):
             shutil.rmtree(os.path.join(work, "%s-%s" % (name, path)))
