@@ -37,6 +37,12 @@ Outcome Failed(std::wstring reason) {
     return outcome;
 }
 
+bool ResultFits(PixelSize size) {
+    size_t pixels = 0, bytes = 0;
+    return CheckedSize::Mul(size.width, size.height, pixels) && pixels <= Readers::MaxPixels &&
+           CheckedSize::Mul(pixels, 4, bytes);
+}
+
 namespace {
 
 // A result larger than the converter takes as a source: refused, however
@@ -44,12 +50,6 @@ namespace {
 std::wstring TooLargeResult(PixelSize size) {
     return L"Das Ergebnis w\u00e4re mit " + std::to_wstring(size.width) + L" \u00d7 " +
            std::to_wstring(size.height) + L" Bildpunkten zu gro\u00df.";
-}
-
-bool ResultFits(PixelSize size) {
-    size_t pixels = 0, bytes = 0;
-    return CheckedSize::Mul(size.width, size.height, pixels) && pixels <= Readers::MaxPixels &&
-           CheckedSize::Mul(pixels, 4, bytes);
 }
 
 // The memory a picture's conversion needs, asked once its size is known:

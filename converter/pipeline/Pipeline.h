@@ -46,6 +46,10 @@ struct Outcome {
 // path that converts or supervises a picture reports.
 Outcome Failed(std::wstring reason);
 
+// Whether a result of that size may be held whole: within the pixel limit
+// the readers keep, at 4 bytes a pixel in this build's size_t.
+bool ResultFits(PixelSize size);
+
 // Asked once a picture's stored size is known, before the memory for
 // decoding, turning, resizing and encoding it is taken, with the bytes that
 // work holds at its peak: false skips it for lack of memory. Lets the worker

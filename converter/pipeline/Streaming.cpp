@@ -119,12 +119,6 @@ private:
     std::unique_ptr<RowSink> rows_;
 };
 
-bool ResultFits(PixelSize size) {
-    size_t pixels = 0, bytes = 0;
-    return CheckedSize::Mul(size.width, size.height, pixels) && pixels <= Readers::MaxPixels &&
-           CheckedSize::Mul(pixels, 4, bytes);
-}
-
 }  // namespace
 
 void Enable(bool on) { g_enabled = on; }
@@ -192,7 +186,7 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
     // A PNG's or TIFF's rows can also be gathered into the result, which
     // the whole-picture path's writers then take: it holds the result,
     // never the file or the picture at its stored size.
-    const bool gather = !jpeg && !(writerTakesRows && coloursKept) && ResultFits(result);
+    const bool gather = !jpeg && !(writerTakesRows && coloursKept) && Pipeline::ResultFits(result);
     const wchar_t* whole = nullptr;
     if (decoded.orientation >= 2 && decoded.orientation <= 8)
         whole = L"Das Bild ist zu gro\u00df, um es aufzurichten: dazu m\u00fcsste es ganz im Speicher liegen.";
