@@ -130,6 +130,42 @@ bool Read(const uint8_t* data, size_t size, Metadata& out) {
     return true;
 }
 
+namespace {
+
+// The chunks Read takes, and the header before them.
+bool ReadTakes(std::string_view type) { return type == "IHDR" || type == "pHYs" || type == "eXIf" || type == "iTXt"; }
+
+}  // namespace
+
+bool Read(const ReadAt& readAt, uint64_t size, size_t maxChunk, size_t maxAll, Metadata& out, size_t& held) {
+    // Gathered behind the signature with an end chunk: read without the
+    // pixel data between them, they say what the whole file says.
+    std::vector<uint8_t> gathered(8, 0);
+    if (readAt(0, gathered.data(), 8) != 8) return false;
+    uint64_t at = 8;
+    for (int chunks = 0; at + 12 <= size && chunks < (1 << 24); ++chunks) {
+        uint8_t head[8];
+        if (readAt(at, head, 8) != 8) return false;
+        const uint32_t length = Be32(head);
+        const std::string_view type(reinterpret_cast<const char*>(head + 4), 4);
+        const uint64_t whole = uint64_t{length} + 12;
+        // As Chunks reads a whole file: up to the end chunk or the first
+        // chunk that runs past the end.
+        if (type == "IEND" || whole > size - at) break;
+        if (ReadTakes(type)) {
+            if (length > maxChunk || gathered.size() + whole > maxAll) return false;
+            const size_t from = gathered.size();
+            gathered.resize(from + static_cast<size_t>(whole));
+            if (readAt(at, gathered.data() + from, static_cast<size_t>(whole)) != whole) return false;
+        }
+        at += whole;
+    }
+    static const uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    gathered.insert(gathered.end(), kEnd, kEnd + sizeof kEnd);
+    held = gathered.size();
+    return Read(gathered.data(), gathered.size(), out);
+}
+
 std::vector<uint8_t> Embed(const std::vector<uint8_t>& png, const Metadata& metadata) {
     std::vector<Chunk> chunks;
     size_t end = 0;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "converter/base/Decoded.h"
@@ -16,6 +17,15 @@ namespace PngChunks {
 // iTXt); the profile is compressed and left to a reader that inflates. False
 // when the bytes are no PNG.
 bool Read(const uint8_t* data, size_t size, Metadata& out);
+
+// Reads up to `size` bytes of a file at `offset`; how many it got.
+using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>;
+
+// The same from a file of `size` bytes, without reading its pixel data:
+// the chunks Read takes are gathered first, wherever they lie (also after
+// the pixels), and `held` receives their bytes. False when one is over
+// `maxChunk` bytes, all of them over `maxAll`, or a read fails.
+bool Read(const ReadAt& readAt, uint64_t size, size_t maxChunk, size_t maxAll, Metadata& out, size_t& held);
 
 // `png` with `metadata`'s chunks after its header. The profile goes into
 // stored (uncompressed) deflate blocks, which every zlib reader takes, and

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <string>
 #include <utility>
 
 #include "converter/base/CheckedSize.h"
@@ -156,38 +155,6 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     return ReadResult{};
 }
 
-// The file's chunks that PngChunks reads, wherever they lie, gathered
-// behind the signature and header with the end chunk: read without the
-// pixel data between them, they say what the whole file says. False for
-// more than the decoder's chunk limits allow (the whole-picture path then
-// decides on the file).
-bool MetadataChunks(const ReadAt& readAt, uint64_t size, std::vector<uint8_t>& out) {
-    out.assign(8, 0);
-    if (readAt(0, out.data(), 8) != 8) return false;
-    uint64_t at = 8;
-    for (int chunks = 0; at + 12 <= size && chunks < (1 << 24); ++chunks) {
-        uint8_t head[8];
-        if (readAt(at, head, 8) != 8) return false;
-        const uint32_t length = uint32_t{head[0]} << 24 | uint32_t{head[1]} << 16 | uint32_t{head[2]} << 8 | head[3];
-        const std::string type(reinterpret_cast<const char*>(head + 4), 4);
-        const uint64_t whole = uint64_t{length} + 12;
-        // As PngChunks reads a whole file: up to the end chunk or the first
-        // chunk that runs past the end.
-        if (type == "IEND" || whole > size - at) break;
-        const bool wanted = type == "IHDR" || type == "pHYs" || type == "eXIf" || type == "iTXt";
-        if (wanted) {
-            if (length > MaxChunkBytes || out.size() + whole > 2 * uint64_t{MaxChunkBytes}) return false;
-            const size_t from = out.size();
-            out.resize(from + static_cast<size_t>(whole));
-            if (readAt(at, out.data() + from, static_cast<size_t>(whole)) != whole) return false;
-        }
-        at += whole;
-    }
-    static const uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-    out.insert(out.end(), kEnd, kEnd + sizeof kEnd);
-    return true;
-}
-
 }  // namespace
 
 struct RowReader::State {
@@ -229,13 +196,13 @@ ReadResult RowReader::Open(ReadAt readAt, uint64_t size, Decoded& out) {
                    ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || spng_get_trns(ctx, &trns) == 0;
     if (!CheckedSize::Mul(ihdr.width, 4, s.rowBytes)) return Fail(ReadStatus::TooLarge);
 
-    std::vector<uint8_t> chunks;
-    if (!MetadataChunks(s.readAt, size, chunks)) return Fail(ReadStatus::Damaged);
-    PngChunks::Read(chunks.data(), chunks.size(), out.metadata);
+    size_t chunkBytes = 0;
+    if (!PngChunks::Read(s.readAt, size, MaxChunkBytes, 2 * MaxChunkBytes, out.metadata, chunkBytes))
+        return Fail(ReadStatus::Damaged);
     if (!out.metadata.exif.empty())
         out.orientation = ExifOrientation::FromTiff(out.metadata.exif.data(), out.metadata.exif.size());
     TakeColour(ctx, out.metadata);
-    decoderBytes_ = HeldBytes(ihdr.width, size) + chunks.size();
+    decoderBytes_ = HeldBytes(ihdr.width, size) + chunkBytes;
     return ReadResult{};
 }
 
