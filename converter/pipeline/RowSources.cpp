@@ -72,21 +72,26 @@ public:
     const wchar_t* Remark() const override { return reader.Truncated() ? Jpeg::CutShort : nullptr; }
 };
 
-class PngSource : public Source {
+// A PNG or a TIFF: its reader says what the writers must know.
+template <class Reader>
+class ReaderSource : public Source {
 public:
-    File file;
-    Png::RowReader reader;
+    File file;  // before the reader, which reads it until its end
+    Reader reader;
     bool Begin() override { return reader.Begin(); }
     bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
-};
 
-class TiffSource : public Source {
-public:
-    File file;
-    Tiff::RowReader reader;
-    bool Begin() override { return reader.Begin(); }
-    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
+    void Describe(const wchar_t* name, const char* token) {
+        kind = name;
+        ownToken = token;
+        size = reader.Size();
+        grey = reader.Grey();
+        transparent = reader.MayBeTransparent();
+        decoderBytes = reader.DecoderBytes();
+    }
 };
+using PngSource = ReaderSource<Png::RowReader>;
+using TiffSource = ReaderSource<Tiff::RowReader>;
 
 const wchar_t* const CmykTooLarge =
     L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
@@ -131,12 +136,7 @@ Opened OpenPng(HANDLE handle, std::unique_ptr<Source>& source, Decoded& decoded)
         [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size(),
         decoded);
     if (!opened.Ok() || reader.Interlaced()) return Opened::No;
-    png->kind = L"PNG";
-    png->ownToken = "TOPNG";
-    png->size = reader.Size();
-    png->grey = reader.Grey();
-    png->transparent = reader.MayBeTransparent();
-    png->decoderBytes = reader.DecoderBytes();
+    png->Describe(L"PNG", "TOPNG");
     source = std::move(png);
     return Opened::Yes;
 }
@@ -154,12 +154,7 @@ Opened OpenTiff(HANDLE handle, const std::wstring& name, std::unique_ptr<Source>
         return Opened::No;
     Tiff::RowReader& reader = tiff->reader;
     if (!reader.Open(file, decoded).Ok() || !reader.Streams()) return Opened::No;
-    tiff->kind = L"TIFF";
-    tiff->ownToken = "TOTIFF";
-    tiff->size = reader.Size();
-    tiff->grey = reader.Grey();
-    tiff->transparent = reader.MayBeTransparent();
-    tiff->decoderBytes = reader.DecoderBytes();
+    tiff->Describe(L"TIFF", "TOTIFF");
     source = std::move(tiff);
     return Opened::Yes;
 }
