@@ -24,6 +24,21 @@
 
 namespace {
 
+// Every row a row reader gives against the whole reader's picture, which
+// they must match exactly; whether any of them was transparent.
+template <class Reader>
+bool SameRows(Reader& reader, const Image& whole) {
+    if (!reader.Begin()) abort();
+    std::vector<uint8_t> row(whole.Stride());
+    bool transparent = false;
+    for (uint32_t y = 0; y < whole.height; ++y) {
+        if (!reader.Row(row.data())) abort();
+        if (std::memcmp(row.data(), whole.Row(y), row.size()) != 0) abort();
+        for (size_t i = 3; i < row.size(); i += 4) transparent |= row[i] != 255;
+    }
+    return transparent;
+}
+
 void CheckJpegRows(const uint8_t* data, size_t size) {
     ReadRequest request;
     request.maxPixels = uint64_t{1} << 22;
@@ -48,12 +63,7 @@ void CheckJpegRows(const uint8_t* data, size_t size) {
     if (reader.Cmyk()) return;  // converted whole, never streamed
     if (!(reader.Size() == PixelSize{whole.image.width, whole.image.height})) abort();
     if (head.orientation != whole.orientation || head.metadata.icc != whole.metadata.icc) abort();
-    if (!reader.Begin()) abort();
-    std::vector<uint8_t> row(whole.image.Stride());
-    for (uint32_t y = 0; y < whole.image.height; ++y) {
-        if (!reader.Row(row.data())) abort();
-        if (std::memcmp(row.data(), whole.image.Row(y), row.size()) != 0) abort();  // also a file cut short
-    }
+    SameRows(reader, whole.image);  // also a file cut short
 }
 
 void CheckPngReaderRows(const uint8_t* data, size_t size) {
@@ -78,15 +88,7 @@ void CheckPngReaderRows(const uint8_t* data, size_t size) {
         a.dpiX != b.dpiX || a.dpiY != b.dpiY)
         abort();
     if (reader.Interlaced()) return;  // read whole, never streamed
-    if (!reader.Begin()) abort();
-    std::vector<uint8_t> row(whole.image.Stride());
-    bool transparent = false;
-    for (uint32_t y = 0; y < whole.image.height; ++y) {
-        if (!reader.Row(row.data())) abort();
-        if (std::memcmp(row.data(), whole.image.Row(y), row.size()) != 0) abort();
-        for (size_t i = 3; i < row.size(); i += 4) transparent |= row[i] != 255;
-    }
-    if (transparent && !reader.MayBeTransparent()) abort();  // the writers trust it
+    if (SameRows(reader, whole.image) && !reader.MayBeTransparent()) abort();  // the writers trust it
 }
 
 void CheckTiffReaderRows(const uint8_t* data, size_t size) {
@@ -103,15 +105,7 @@ void CheckTiffReaderRows(const uint8_t* data, size_t size) {
     if (head.orientation != whole.orientation || head.metadata.icc != whole.metadata.icc ||
         head.metadata.exif != whole.metadata.exif || head.metadata.xmp != whole.metadata.xmp)
         abort();
-    if (!reader.Begin()) abort();
-    std::vector<uint8_t> row(whole.image.Stride());
-    bool transparent = false;
-    for (uint32_t y = 0; y < whole.image.height; ++y) {
-        if (!reader.Row(row.data())) abort();
-        if (std::memcmp(row.data(), whole.image.Row(y), row.size()) != 0) abort();
-        for (size_t i = 3; i < row.size(); i += 4) transparent |= row[i] != 255;
-    }
-    if (transparent && !reader.MayBeTransparent()) abort();
+    if (SameRows(reader, whole.image) && !reader.MayBeTransparent()) abort();
 }
 
 Image PictureFrom(const uint8_t* data, size_t size) {
