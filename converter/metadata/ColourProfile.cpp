@@ -131,6 +131,16 @@ std::vector<uint8_t> FromGamma(double gamma, const Chromaticities& primaries) {
         if (!cmsSaveProfileToMem(profile, icc.data(), &size)) icc.clear();
     }
     cmsCloseProfile(profile);
+    // Little CMS dates a new profile with the clock; the same picture must
+    // give the same result bytes whenever it is converted, so the header's
+    // date (bytes 24 to 35: year, month, day, hour, minute, second) is fixed.
+    if (icc.size() >= 36) {
+        const uint16_t date[6] = {2000, 1, 1, 0, 0, 0};
+        for (int i = 0; i < 6; ++i) {
+            icc[24 + 2 * i] = static_cast<uint8_t>(date[i] >> 8);
+            icc[25 + 2 * i] = static_cast<uint8_t>(date[i]);
+        }
+    }
     return icc;
 }
 
