@@ -10,7 +10,7 @@ Wine), judged on the host:
    that the TIFF carries the camera's tags and the resolution. A PNG with
    transparency and its Exif after the pixels to JPEG (its rows onto white
    on the way), and gathered into the result for TIFF, PNG, BMP and the
-   preset. TIFFs of strips (RGB with LZW, 16-bit grey stored white-first,
+   preset; 16-bit, palette and gamma PNGs to JPEG and BMP. TIFFs of strips (RGB with LZW, 16-bit grey stored white-first,
    RGBA premultiplied) to JPEG, TIFF, PNG and the preset.
 2. A picture of 192 megapixels to JPEG, PNG and TIFF, and a PNG and a TIFF
    of 96 to JPEG and through the preset: each worker's peak
@@ -254,6 +254,23 @@ def main():
             check(psnr(png, result) > 40, "the premultiplied TIFF's TIFF shows the PNG it was made of")
         else:
             check(psnr(tif, result) > 40, "the %s TIFF's TIFF holds its pixels" % name)
+        shutil.rmtree(os.path.join(work, name + "-streamed"))
+        shutil.rmtree(os.path.join(work, name + "-whole"))
+    # PNGs libspng converts on the way: 16 bits, a palette with a transparent
+    # entry, a gamma other than sRGB's (made a profile, which the JPEG keeps).
+    for name, making, output in (("deep", ["-depth", "16"], "PNG:"),
+                                 ("palette", ["-alpha", "set", "-channel", "A", "-fx", "i<100?0:1", "+channel"], "PNG8:"),
+                                 ("gamma", ["-set", "gamma", "0.7"], "PNG:")):
+        path = os.path.join(work, name + ".png")
+        subprocess.run(["convert", photo, "-resize", "600x400"] + making + [output + path], check=True)
+        folder = same_both_ways(args.converter, work, name, path, ["TOJPG", "TOBMP"])
+        jpeg = os.path.join(folder, "source.jpg")
+        if name == "gamma":  # the JPEG keeps the pixels and the profile; the bitmap's are converted
+            check(identify(jpeg) == "JPEG 600x400" and "icc" in magick("identify", "-format", "%[profiles]", jpeg),
+                  "the gamma PNG's JPEG has its profile")
+        else:
+            check(identify(jpeg) == "JPEG 600x400" and psnr(os.path.join(folder, "source.bmp"), jpeg) > 30,
+                  "the %s PNG as JPEG and as bitmap" % name)
         shutil.rmtree(os.path.join(work, name + "-streamed"))
         shutil.rmtree(os.path.join(work, name + "-whole"))
     # A PNG cut inside its pixel data; a TIFF whose middle strips are
