@@ -163,8 +163,10 @@ def same_both_ways(converter, work, name, source, tokens):
         os.makedirs(folder)
         shutil.copy(source, os.path.join(folder, kept))
         for token in tokens:
-            code, _ = run(converter, [os.path.join(folder, kept)], token, whole=forced)
-            check(code == 0, "%s %s (%s path) exits 0" % (name, token, "whole" if forced else "streamed"))
+            printed = []
+            code, _ = run(converter, [os.path.join(folder, kept)], token, whole=forced, summary=printed)
+            check(code == 0, "%s %s (%s path) exits 0%s" % (name, token, "whole" if forced else "streamed",
+                                                            "" if code == 0 else ": %d, %r" % (code, printed[0])))
     made = results(streamed, kept)
     check(made == results(whole, kept) and len(made) == len(tokens), "%s: the same results %s both ways" % (name, made))
     for result in made:
