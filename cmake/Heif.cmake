@@ -11,7 +11,10 @@ set(DAV1D_DEBIAN_VERSION "1.0.0-2+deb12u1")
 # libde265: the decoder with its SSE4.1 motion and transform code, which it
 # picks at run time by CPUID (so the 32-bit build's baseline stays as it is).
 # Its threads are Windows threads of its own on _WIN32.
-debian_source(LIBDE265_SOURCE libde265 ${LIBDE265_DEBIAN_VERSION})
+# Its locks on Windows are critical sections and condition variables
+# (cmake/patches/libde265-windows-locks.patch says why).
+debian_source(LIBDE265_SOURCE libde265 ${LIBDE265_DEBIAN_VERSION}
+  PATCHES ${CMAKE_CURRENT_LIST_DIR}/patches/libde265-windows-locks.patch)
 set(LIBDE265_FILES alloc_pool bitstream cabac configparam contextmodel de265 deblock decctx dpb
   fallback-dct fallback-motion fallback image intrapred md5 motion nal-parser nal pps quality refpic
   sao scan sei slice sps threads transform util visualize vps vui x86/sse x86/sse-motion x86/sse-dct)
@@ -19,8 +22,6 @@ set(LIBDE265_SOURCES "")
 foreach(name ${LIBDE265_FILES})
   list(APPEND LIBDE265_SOURCES ${LIBDE265_SOURCE}/libde265/${name}.cc)
 endforeach()
-# Its condition variables on Windows are its own, beside the library.
-list(APPEND LIBDE265_SOURCES ${LIBDE265_SOURCE}/extra/win32cond.c)
 codec_library(quennel_de265 ${LIBDE265_SOURCES})
 set_source_files_properties(${LIBDE265_SOURCE}/libde265/x86/sse-motion.cc ${LIBDE265_SOURCE}/libde265/x86/sse-dct.cc
   PROPERTIES COMPILE_OPTIONS "-msse2;-mssse3;-msse4.1")
@@ -90,7 +91,10 @@ target_include_directories(quennel_dav1d SYSTEM PUBLIC ${DAV1D_SOURCE}/include $
 # libheif: the reading side and the two decoder plugins, built in; its
 # tiles decoded on several threads (std::thread on MinGW's POSIX threads,
 # linked statically like the rest of the runtime).
-debian_source(LIBHEIF_SOURCE libheif ${LIBHEIF_DEBIAN_VERSION})
+# Its HEVC plugin decodes in the calling thread
+# (cmake/patches/libheif-de265-in-calling-thread.patch).
+debian_source(LIBHEIF_SOURCE libheif ${LIBHEIF_DEBIAN_VERSION}
+  PATCHES ${CMAKE_CURRENT_LIST_DIR}/patches/libheif-de265-in-calling-thread.patch)
 set(LIBHEIF_FILES bitstream box error heif heif_avif heif_colorconversion heif_context heif_file
   heif_hevc heif_image heif_init heif_plugin heif_plugin_registry nclx exif metadata_compression
   common_utils plugins/heif_decoder_libde265 plugins/heif_decoder_dav1d)
@@ -98,25 +102,6 @@ set(LIBHEIF_SOURCES "")
 foreach(name ${LIBHEIF_FILES})
   list(APPEND LIBHEIF_SOURCES ${LIBHEIF_SOURCE}/libheif/${name}.cc)
 endforeach()
-# libheif's HEVC plugin hands each picture to one libde265 worker thread
-# while its own thread waits: no parallelism, but every step of libde265's
-# task queue is a condition-variable hand-over, which costs a system call
-# on Windows and a round trip to the server under Wine (measured: twice the
-# CPU time of a native decode, and far more wall time on a busy machine).
-# Without worker threads libde265 decodes in the calling thread. A grid's
-# tiles still decode in parallel, on libheif's own threads.
-set(LIBHEIF_DE265_PLUGIN ${CMAKE_BINARY_DIR}/_deps/libheif/plugin/heif_decoder_libde265.cc)
-file(READ ${LIBHEIF_SOURCE}/libheif/plugins/heif_decoder_libde265.cc LIBHEIF_DE265_TEXT)
-string(FIND "${LIBHEIF_DE265_TEXT}" "de265_start_worker_threads(decoder->ctx, 1);" LIBHEIF_DE265_AT)
-if(LIBHEIF_DE265_AT EQUAL -1)
-  message(FATAL_ERROR "libheif's libde265 plugin no longer starts one worker thread: look at ${LIBHEIF_DE265_PLUGIN}")
-endif()
-string(REPLACE "de265_start_worker_threads(decoder->ctx, 1);" "de265_start_worker_threads(decoder->ctx, 0);"
-  LIBHEIF_DE265_TEXT "${LIBHEIF_DE265_TEXT}")
-file(WRITE ${LIBHEIF_DE265_PLUGIN}.new "${LIBHEIF_DE265_TEXT}")
-configure_file(${LIBHEIF_DE265_PLUGIN}.new ${LIBHEIF_DE265_PLUGIN} COPYONLY)
-list(REMOVE_ITEM LIBHEIF_SOURCES ${LIBHEIF_SOURCE}/libheif/plugins/heif_decoder_libde265.cc)
-list(APPEND LIBHEIF_SOURCES ${LIBHEIF_DE265_PLUGIN})
 codec_library(quennel_heif ${LIBHEIF_SOURCES})
 target_compile_definitions(quennel_heif PRIVATE HAVE_LIBDE265=1 HAVE_DAV1D=1
   ENABLE_MULTITHREADING_SUPPORT=1 ENABLE_PARALLEL_TILE_DECODING=1)
