@@ -239,14 +239,15 @@ done
 rm -rf "$WORK/run"
 echo
 if [[ " $TASKS " == *" heic "* ]]; then
-    # Phone photos: HEIC (HEVC, heif-enc with x265 at quality 90) to JPEG
-    # against vips copy of the same files, which reads them through the
-    # host's libheif 1.15.1 too. One photo encoded once, copied.
+    # Phone photos: HEIC (HEVC, heif-enc with x265 at quality 90, 8 bits a
+    # sample as phones write them: heif-enc codes a 16-bit source with 10)
+    # to JPEG against vips copy of the same files, which reads them through
+    # the host's libheif 1.15.1 too. One photo encoded once, copied.
     photos=${PHOTOS%% *}
-    SET="$WORK/heic-$photos-$W"
+    SET="$WORK/heic8-$photos-$W"
     if [ ! -f "$SET/.complete" ]; then
         rm -rf "$SET"; mkdir -p "$SET"
-        convert -seed 1 -size "${W}x${H}" plasma:fractal -blur 0x1.5 "$SET/base.png"
+        convert -seed 1 -size "${W}x${H}" plasma:fractal -blur 0x1.5 -depth 8 "PNG24:$SET/base.png"
         heif-enc -q 90 -o "$SET/base.heic" "$SET/base.png" >/dev/null
         for ((i = 0; i < photos; i++)); do cp "$SET/base.heic" "$SET/photo$(printf %04d "$i").heic"; done
         rm -f "$SET"/base.*

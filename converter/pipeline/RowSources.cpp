@@ -7,6 +7,7 @@
 
 #include "converter/base/LongPaths.h"
 #include "converter/base/RandomAccess.h"
+#include "converter/readers/Heif.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Png.h"
 #include "converter/readers/Readers.h"
@@ -93,6 +94,24 @@ public:
 using PngSource = ReaderSource<Png::RowReader>;
 using TiffSource = ReaderSource<Tiff::RowReader>;
 
+// A HEIF or AVIF picture: the file in memory, libheif's decoded pixels
+// handed out row by row. No format of its own is written ("each picture's
+// own format" is left to the whole-picture path, which names the stand-in).
+class HeifSource : public Source {
+public:
+    std::vector<uint8_t> bytes;  // before the reader, which reads them until its end
+    Heif::RowReader reader;
+    bool Begin() override {
+        failure_ = reader.Begin().status;
+        return failure_ == ReadStatus::Ok;
+    }
+    bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
+    ReadStatus Failure() const override { return failure_ == ReadStatus::Ok ? ReadStatus::Damaged : failure_; }
+
+private:
+    ReadStatus failure_ = ReadStatus::Ok;
+};
+
 const wchar_t* const CmykTooLarge =
     L"Das CMYK-Bild ist zu gro\u00df, um seine Farben umzurechnen: dazu m\u00fcsste es ganz im Speicher liegen.";
 
@@ -159,6 +178,29 @@ Opened OpenTiff(HANDLE handle, const std::wstring& name, std::unique_ptr<Source>
     return Opened::Yes;
 }
 
+// A HEIF or AVIF picture, read into memory (libheif takes the file whole)
+// once its size is known to fit the address space.
+Opened OpenHeif(File& probe, std::unique_ptr<Source>& source, Decoded& decoded) {
+    auto heif = std::make_unique<HeifSource>();
+    const uint64_t size = probe.Size();
+    if (size == 0 || size > SIZE_MAX / 2) return Opened::No;
+    try {
+        heif->bytes.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return Opened::No;
+    }
+    if (probe.ReadAt(0, heif->bytes.data(), heif->bytes.size()) != heif->bytes.size()) return Opened::No;
+    Heif::RowReader& reader = heif->reader;
+    if (!reader.Open(heif->bytes.data(), heif->bytes.size(), UINT64_MAX, decoded).Ok()) return Opened::No;
+    heif->kind = L"HEIF";
+    heif->ownToken = "";
+    heif->size = reader.Size();
+    heif->transparent = reader.MayBeTransparent();
+    heif->decoderBytes = reader.DecoderBytes() + heif->bytes.size();
+    source = std::move(heif);
+    return Opened::Yes;
+}
+
 }  // namespace
 
 Opened Open(const Sources::Source& from, const Job& job, std::unique_ptr<Source>& source, Decoded& decoded,
@@ -166,9 +208,11 @@ Opened Open(const Sources::Source& from, const Job& job, std::unique_ptr<Source>
     File probe;
     probe.handle = CreateFileW(LongPaths::ForApi(from.path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    uint8_t magic[8] = {};
-    if (probe.handle == INVALID_HANDLE_VALUE || probe.ReadAt(0, magic, sizeof magic) != sizeof magic)
-        return Opened::No;
+    // Enough for a HEIF file's brands, which follow its first bytes.
+    uint8_t magic[256] = {};
+    const size_t got = probe.handle == INVALID_HANDLE_VALUE ? 0 : probe.ReadAt(0, magic, sizeof magic);
+    if (got < 8) return Opened::No;
+    if (Heif::IsHeif(magic, got)) return OpenHeif(probe, source, decoded);
     static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     // The chosen source takes the handle over.
     const HANDLE handle = std::exchange(probe.handle, INVALID_HANDLE_VALUE);

@@ -1,7 +1,8 @@
 // The sources the streamed path reads row by row: a JPEG, a PNG that is not
-// interlaced, a TIFF of strips. Each reads what comes before the first row
-// (the size, the metadata, whether it may be transparent) and then hands
-// out rows, holding a few of them (a JPEG, a PNG) or a strip (a TIFF).
+// interlaced, a TIFF of strips, a HEIF picture. Each reads what comes before
+// the first row (the size, the metadata, whether it may be transparent) and
+// then hands out rows, holding a few of them (a JPEG, a PNG), a strip (a
+// TIFF) or what libheif decoded (a HEIF picture, without a copy of its own).
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,8 @@ public:
     virtual bool Row(uint8_t* bgra) = 0;
     // German, when the picture was read but not all of it was there.
     virtual const wchar_t* Remark() const { return nullptr; }
+    // Why Begin or Row failed.
+    virtual ReadStatus Failure() const { return ReadStatus::Damaged; }
 
     const wchar_t* kind = nullptr;   // the reader's name, for the reason on damage
     const char* ownToken = nullptr;  // its format's token, for "each picture's own format"

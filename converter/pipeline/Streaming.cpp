@@ -242,7 +242,6 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
             }
             return decodedOk && putOk;
         };
-        const std::wstring damaged = Texts::ReasonForRead(ReadStatus::Damaged, rows->kind);
 
         if (gather) {
             Image& image = collected.decoded.image;
@@ -256,7 +255,7 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
             });
             if (!decodedOk) {
                 collected = Readers::Picture();
-                outcome = Pipeline::Failed(damaged);
+                outcome = Pipeline::Failed(Texts::ReasonForRead(rows->Failure(), rows->kind));
                 return Taken::Done;
             }
             collected.decoded.metadata = std::move(metadata);
@@ -291,7 +290,7 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
                         return encoder.Row(bgra);
                     }) && encoder.Finish();
         if (!decodedOk) {
-            outcome = Pipeline::Failed(damaged);
+            outcome = Pipeline::Failed(Texts::ReasonForRead(rows->Failure(), rows->kind));
             return Taken::Done;
         }
         if (rows->Remark()) outcome.remark = rows->Remark();

@@ -155,92 +155,153 @@ void TakeBlocks(const heif_image_handle* handle, uint32_t width, uint32_t height
     }
 }
 
-ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+// Straight colour from premultiplied, for one row of BGRA pixels.
+void UnpremultiplyRow(uint8_t* bgra, size_t bytes) {
+    for (size_t i = 0; i + 3 < bytes; i += 4) {
+        const uint32_t a = bgra[i + 3];
+        if (a == 0 || a == 255) continue;
+        for (size_t c = 0; c < 3; ++c)
+            bgra[i + c] = uint8_t(std::min<uint32_t>(255, (bgra[i + c] * 255u + a / 2) / a));
+    }
+}
+
+}  // namespace
+
+struct RowReader::State {
+    std::unique_ptr<heif_context, ContextDeleter> context;
+    std::unique_ptr<heif_image_handle, HandleDeleter> handle;
+    std::unique_ptr<heif_image, ImageDeleter> image;
+    const uint8_t* plane = nullptr;
+    size_t stride = 0, pixelBytes = 0;
+    uint32_t next = 0;
+    bool premultiplied = false;
+};
+
+RowReader::RowReader() = default;
+RowReader::~RowReader() = default;
+
+ReadResult RowReader::Open(const uint8_t* data, size_t size, uint64_t maxPixels, Decoded& out) {
     if (!IsHeif(data, size)) return Fail(ReadStatus::NotThisFormat);
     static const Library library;
-    const std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
-    if (!context) return Fail(ReadStatus::OutOfMemory);
+    state_.reset(new State);
+    State& s = *state_;
+    s.context.reset(heif_context_alloc());
+    if (!s.context) return Fail(ReadStatus::OutOfMemory);
     // libheif's own cap on a side, before it takes memory for any image:
     // no side longer than our pixel cap allows for a picture one pixel
     // high, nor than libheif's default.
-    const uint64_t side = std::min<uint64_t>(request.maxPixels, 32768);
-    heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(side));
-    ReadResult result = FromError(heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr));
+    const uint64_t side = std::min<uint64_t>(maxPixels, 32768);
+    heif_context_set_maximum_image_size_limit(s.context.get(), static_cast<int>(side));
+    ReadResult result = FromError(heif_context_read_from_memory_without_copy(s.context.get(), data, size, nullptr));
     if (!result.Ok()) return result;
 
     heif_image_handle* primary = nullptr;
-    result = FromError(heif_context_get_primary_image_handle(context.get(), &primary));
+    result = FromError(heif_context_get_primary_image_handle(s.context.get(), &primary));
     if (!result.Ok() || !primary) return result.Ok() ? Fail(ReadStatus::Damaged) : result;
-    const std::unique_ptr<heif_image_handle, HandleDeleter> handle(primary);
+    s.handle.reset(primary);
 
     // The size as the picture stands, after the container's turning and
-    // cropping; asked of the budget before anything is decoded. There is
-    // no reduced decoding: a preset's box gets the full picture.
-    const int width = heif_image_handle_get_width(handle.get());
-    const int height = heif_image_handle_get_height(handle.get());
+    // cropping. There is no reduced decoding: a preset's box gets the full
+    // picture.
+    const int width = heif_image_handle_get_width(primary);
+    const int height = heif_image_handle_get_height(primary);
     if (width <= 0 || height <= 0) return Fail(ReadStatus::Damaged);
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-    const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(handle.get()),
-                              heif_image_handle_get_chroma_bits_per_pixel(handle.get()));
+    ReadRequest request;
+    request.maxPixels = maxPixels;
     result = ByteSource::CheckSize(uint64_t(width), uint64_t(height), request);
     if (!result.Ok()) return result;
+    alpha_ = heif_image_handle_has_alpha_channel(primary) != 0;
+    const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(primary),
+                              heif_image_handle_get_chroma_bits_per_pixel(primary));
     // libheif decodes the coded size (the "ispe" box) before it crops: a
     // small crop of a huge picture costs the huge one. That size, too, must
     // be within the cap, and its planes are what the decoder holds.
-    const int codedWidth = heif_image_handle_get_ispe_width(handle.get());
-    const int codedHeight = heif_image_handle_get_ispe_height(handle.get());
+    const int codedWidth = heif_image_handle_get_ispe_width(primary);
+    const int codedHeight = heif_image_handle_get_ispe_height(primary);
     uint64_t pixels = uint64_t(width) * uint64_t(height);
     if (codedWidth > 0 && codedHeight > 0) {
         result = ByteSource::CheckSize(uint64_t(codedWidth), uint64_t(codedHeight), request);
         if (!result.Ok()) return result;
         pixels = std::max(pixels, uint64_t(codedWidth) * uint64_t(codedHeight));
     }
-    result = ByteSource::Admit(uint64_t(width), uint64_t(height), DecoderBytes(pixels, bits, alpha), request);
-    if (!result.Ok()) return result;
+    size_ = {uint32_t(width), uint32_t(height)};
+    decoderBytes_ = Heif::DecoderBytes(pixels, bits, alpha_);
+    s.premultiplied = alpha_ && heif_image_handle_is_premultiplied_alpha(primary);
 
+    TakeProfile(primary, out.metadata);
+    TakeBlocks(primary, size_.width, size_.height, out.metadata);
+    // Turned by the container already (libheif applies it): nothing left to turn.
+    out.orientation = 1;
+    return {};
+}
+
+ReadResult RowReader::Begin() {
+    if (!state_ || !state_->handle) return Fail(ReadStatus::Damaged);
+    State& s = *state_;
     const std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     if (!options) return Fail(ReadStatus::OutOfMemory);
     options->convert_hdr_to_8bit = 1;
+    // Three bytes a pixel where there is no alpha: a quarter less for
+    // libheif to write, the same values.
     heif_image* decoded = nullptr;
-    result = FromError(heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
-                                         heif_chroma_interleaved_RGBA, options.get()));
+    ReadResult result = FromError(heif_decode_image(s.handle.get(), &decoded, heif_colorspace_RGB,
+                                                    alpha_ ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                                                    options.get()));
     if (!result.Ok() || !decoded) return result.Ok() ? Fail(ReadStatus::Damaged) : result;
-    const std::unique_ptr<heif_image, ImageDeleter> image(decoded);
-    const int planeWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int planeHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+    s.image.reset(decoded);
+    const int planeWidth = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int planeHeight = heif_image_get_height(decoded, heif_channel_interleaved);
     int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    if (!plane || planeWidth != width || planeHeight != height || stride <= 0 ||
-        heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
-        return Fail(ReadStatus::Damaged);
+    s.plane = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    s.pixelBytes = alpha_ ? 4 : 3;
     size_t rowBytes = 0;
-    if (!CheckedSize::Mul(size_t(width), 4, rowBytes) || size_t(stride) < rowBytes) return Fail(ReadStatus::Damaged);
+    if (!s.plane || planeWidth != int(size_.width) || planeHeight != int(size_.height) || stride <= 0 ||
+        heif_image_get_bits_per_pixel_range(decoded, heif_channel_interleaved) != 8 ||
+        !CheckedSize::Mul(size_t(size_.width), s.pixelBytes, rowBytes) || size_t(stride) < rowBytes) {
+        s.image.reset();
+        s.plane = nullptr;
+        return Fail(ReadStatus::Damaged);
+    }
+    s.stride = size_t(stride);
+    s.premultiplied = s.premultiplied || (alpha_ && heif_image_is_premultiplied_alpha(decoded));
+    s.next = 0;
+    return {};
+}
 
+bool RowReader::Row(uint8_t* bgra) {
+    if (!state_ || !state_->plane || state_->next >= size_.height) return false;
+    State& s = *state_;
+    const uint8_t* from = s.plane + size_t(s.next++) * s.stride;
+    uint8_t* to = bgra;
+    for (uint32_t x = 0; x < size_.width; ++x, from += s.pixelBytes, to += 4) {
+        to[0] = from[2];
+        to[1] = from[1];
+        to[2] = from[0];
+        to[3] = alpha_ ? from[3] : 255;
+    }
+    if (s.premultiplied) UnpremultiplyRow(bgra, size_t(size_.width) * 4);
+    return true;
+}
+
+namespace {
+
+ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    RowReader reader;
+    ReadResult result = reader.Open(data, size, request.maxPixels, out);
+    if (!result.Ok()) return result;
+    // The memory asked of the budget before anything is decoded.
+    const PixelSize picture = reader.Size();
+    result = ByteSource::Admit(picture.width, picture.height, reader.DecoderBytes(), request);
+    if (!result.Ok()) return result;
+    result = reader.Begin();
+    if (!result.Ok()) return result;
     // Admitted above: the picture's own memory is not asked for again.
     Image& target = out.image;
-    size_t bytes = 0;
-    if (!CheckedSize::Mul(rowBytes, size_t(height), bytes)) return Fail(ReadStatus::TooLarge);
-    target.bgra.resize(bytes);
-    target.width = uint32_t(width);
-    target.height = uint32_t(height);
-    for (uint32_t y = 0; y < target.height; ++y) {
-        const uint8_t* from = plane + size_t(y) * size_t(stride);
-        uint8_t* to = target.Row(y);
-        for (uint32_t x = 0; x < target.width; ++x, from += 4, to += 4) {
-            to[0] = from[2];
-            to[1] = from[1];
-            to[2] = from[0];
-            to[3] = from[3];
-        }
-    }
-    if (alpha && (heif_image_is_premultiplied_alpha(image.get()) ||
-                  heif_image_handle_is_premultiplied_alpha(handle.get())))
-        Unpremultiply(target);
-
-    TakeProfile(handle.get(), out.metadata);
-    TakeBlocks(handle.get(), target.width, target.height, out.metadata);
-    // Turned by the container already (above): nothing left to turn.
-    out.orientation = 1;
+    target.bgra.resize(size_t(picture.width) * picture.height * 4);
+    target.width = picture.width;
+    target.height = picture.height;
+    for (uint32_t y = 0; y < picture.height; ++y)
+        if (!reader.Row(target.Row(y))) return Fail(ReadStatus::Damaged);
     return {};
 }
 
@@ -275,14 +336,7 @@ std::vector<uint8_t> ExifBody(const uint8_t* item, size_t size) {
     return std::vector<uint8_t>(item + at, item + size);
 }
 
-void Unpremultiply(Image& image) {
-    for (size_t i = 0; i + 3 < image.bgra.size(); i += 4) {
-        const uint32_t a = image.bgra[i + 3];
-        if (a == 0 || a == 255) continue;
-        for (size_t c = 0; c < 3; ++c)
-            image.bgra[i + c] = uint8_t(std::min<uint32_t>(255, (image.bgra[i + c] * 255u + a / 2) / a));
-    }
-}
+void Unpremultiply(Image& image) { UnpremultiplyRow(image.bgra.data(), image.bgra.size()); }
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
     return ByteSource::Guarded(out, [&] {

@@ -5,6 +5,8 @@
 // colour profile and the Exif and XMP blocks carried. Pure: no Windows types.
 #pragma once
 
+#include <memory>
+
 #include "converter/readers/Reader.h"
 
 namespace Heif {
@@ -14,6 +16,43 @@ namespace Heif {
 bool IsHeif(const uint8_t* head, size_t size);
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
+
+// The same picture handed out row by row: libheif decodes it whole and
+// holds its pixels, of which each row is made BGRA as it is asked for, so
+// that no copy of the whole picture is made beside libheif's. Read is
+// built on it.
+class RowReader {
+public:
+    RowReader();
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    // Reads the container (`data` must outlive the reader): the primary
+    // image's size within `maxPixels`, whether it has alpha, what decoding
+    // will hold; `out` receives the profile, Exif and XMP and orientation
+    // 1. Decodes nothing.
+    ReadResult Open(const uint8_t* data, size_t size, uint64_t maxPixels, Decoded& out);
+    PixelSize Size() const { return size_; }
+    bool MayBeTransparent() const { return alpha_; }
+    // What libheif and its decoders hold: the planes, the colour
+    // conversion's image, the coded stream.
+    uint64_t DecoderBytes() const { return decoderBytes_; }
+
+    // Decodes the picture.
+    ReadResult Begin();
+    // The next row, Size().width BGRA pixels, alpha straight; false past
+    // the last or before Begin.
+    bool Row(uint8_t* bgra);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    PixelSize size_;
+    uint64_t decoderBytes_ = 0;
+    bool alpha_ = false;
+};
 
 // The TIFF structure inside a HEIF Exif item (a 4-byte offset to the TIFF
 // header, then the block, sometimes after JPEG's "Exif\0\0"); empty when

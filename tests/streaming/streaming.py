@@ -10,8 +10,10 @@ Wine), judged on the host:
    that the TIFF carries the camera's tags and the resolution. A PNG with
    transparency and its Exif after the pixels to JPEG (its rows onto white
    on the way), and gathered into the result for TIFF, PNG, BMP and the
-   preset; 16-bit, palette and gamma PNGs to JPEG and BMP. TIFFs of strips (RGB with LZW, 16-bit grey stored white-first,
-   RGBA premultiplied) to JPEG, TIFF, PNG and the preset.
+   preset; 16-bit, palette and gamma PNGs to JPEG and BMP. TIFFs of strips
+   (RGB with LZW, 16-bit grey stored white-first, RGBA premultiplied) to
+   JPEG, TIFF, PNG and the preset. HEICs, opaque and with alpha, to JPEG,
+   PNG and the preset, the PNG against heif-convert's decode.
 2. A picture of 192 megapixels to JPEG, PNG and TIFF, and a PNG and a TIFF
    of 96 to JPEG and through the preset: each worker's peak
    resident memory, read from the process (/proc/<pid>/status, VmHWM) while
@@ -242,6 +244,23 @@ def main():
     check(identify(os.path.join(folder, "source (800x600).png")) == "PNG 800x533", "the PNG preset's size")
     check(magick("identify", "-format", "%[EXIF:Make]", os.path.join(folder, "source.jpg")) == "Quennel Optics",
           "the Exif after the PNG's pixels kept")
+    # HEIF: libheif decodes the picture whole and its rows go to the writers
+    # without a copy of ours: a photo with its camera's Exif (8 bits, as
+    # phones write them) to JPEG, the preset and PNG, one with alpha to
+    # JPEG (onto white) and PNG.
+    heic = os.path.join(work, "photo.heic")
+    subprocess.run(["heif-enc", "-q", "90", "-o", heic, photo], check=True, stdout=subprocess.DEVNULL)
+    folder = same_both_ways(args.converter, work, "heic", heic, ["TOJPG", "RS_1", "TOPNG"])
+    decoded = os.path.join(work, "heic-decoded.png")
+    subprocess.run(["heif-convert", heic, decoded], check=True, stdout=subprocess.DEVNULL)
+    check(largest_difference(decoded, os.path.join(folder, "source.png")) == 0,
+          "the HEIC's PNG holds the pixels heif-convert decodes")
+    check(magick("identify", "-format", "%[EXIF:Make]", os.path.join(folder, "source.jpg")) == "Quennel Optics",
+          "the HEIC's Exif kept")
+    heic = os.path.join(work, "transparent.heic")
+    subprocess.run(["heif-enc", "-q", "90", "-o", heic, png], check=True, stdout=subprocess.DEVNULL)
+    folder = same_both_ways(args.converter, work, "transparent-heic", heic, ["TOJPG", "TOPNG"])
+    check(identify(os.path.join(folder, "source.png")) == "PNG 1800x1200", "the transparent HEIC's PNG")
     tiffs = {"rgb": ([photo, "-compress", "lzw", "-define", "tiff:rows-per-strip=7"],
                      ["TOJPG", "TOTIFF", "TOPNG", "RS_1"]),
              "grey16": ([photo, "-colorspace", "gray", "-depth", "16", "-define", "tiff:photometric=min-is-white"],
