@@ -1,7 +1,7 @@
 // HEIC and AVIF through the real transform.exe: pictures the host's heif-enc
 // makes (8 and 10 bits, alpha straight and premultiplied, an Exif
-// orientation, an Adobe RGB profile, a turned and cropped grid of tiles as
-// phones write it, AVIF) and libheif's own examples and
+// orientation, an Adobe RGB profile, PAL primaries, a turned and cropped
+// grid of tiles as phones write it, AVIF) and libheif's own examples and
 // fuzzing corpus, handed over as one folder (its walk must take them), then
 // judged by the fixture script against heif-convert's decodes as displayed.
 #include "ConverterFixture.h"
@@ -47,5 +47,6 @@ TEST_F(HeifTest, FolderOfHeicAndAvifReadsAsHeifConvertShowsIt) {
     EXPECT_NE(judged.out.find("ok adobergb.heic"), std::string::npos) << judged.out;
     EXPECT_NE(judged.out.find("ok avif10.avif"), std::string::npos) << judged.out;
     EXPECT_NE(judged.out.find("ok grid.heic"), std::string::npos) << judged.out;
+    EXPECT_NE(judged.out.find("ok nclx-pal.heic"), std::string::npos) << judged.out;
     std::printf("%s", judged.out.c_str());
 }

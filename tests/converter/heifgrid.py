@@ -6,6 +6,10 @@ by heif-enc one by one and their streams and decoder configurations moved
 into a container written here after ISO/IEC 23008-12.
 
     grid_heic(out, picture, tile, rotation, work)
+
+and, in the same way, a picture given an nclx colour box:
+
+    with_nclx(source, out, primaries, transfer, matrix, full_range)
 """
 import os
 import struct
@@ -142,3 +146,32 @@ def grid_heic(out, picture, tile, rotation, work):
     for _ in range(rotation & 3):
         shown = shown.transpose(Image.Transpose.ROTATE_90)
     return shown
+
+
+def with_nclx(source, out, primaries, transfer, matrix, full_range):
+    """Writes `source` (a one-picture HEIC) again with an nclx colour box
+    (heif-enc 1.15 writes none for a PNG source, whatever it is told)."""
+    hvcc, stream = coded_tile(source)
+    with open(source, "rb") as f:
+        data = f.read()
+    meta = find(data, b"meta")
+    iprp = find(data, b"iprp", meta[0] + 4, meta[1])
+    ipco = find(data, b"ipco", *iprp)
+    ispe = find(data, b"ispe", *ipco)
+    width, height = struct.unpack(">II", data[ispe[0] + 4:ispe[0] + 12])
+    colr = box(b"colr", b"nclx" + struct.pack(">HHHB", primaries, transfer, matrix, 0x80 if full_range else 0))
+
+    def meta_box(base):
+        hdlr = full_box(b"hdlr", 0, 0, struct.pack(">I4s12x", 0, b"pict") + b"\0")
+        pitm = full_box(b"pitm", 0, 0, struct.pack(">H", 1))
+        iinf = full_box(b"iinf", 0, 0, struct.pack(">H", 1) +
+                        full_box(b"infe", 2, 0, struct.pack(">HH4s", 1, 0, b"hvc1") + b"\0"))
+        iloc = full_box(b"iloc", 0, 0, struct.pack(">BBHHHHII", 0x44, 0, 1, 1, 0, 1, base, len(stream)))
+        properties = box(b"ipco", hvcc + full_box(b"ispe", 0, 0, struct.pack(">II", width, height)) + colr)
+        ipma = full_box(b"ipma", 0, 0, struct.pack(">IHBBBB", 1, 1, 3, 0x81, 2, 0x83))
+        return full_box(b"meta", 0, 0, hdlr + pitm + iloc + iinf + box(b"iprp", properties + ipma))
+
+    ftyp = box(b"ftyp", b"heic" + struct.pack(">I", 0) + b"mif1heic")
+    base = len(ftyp) + len(meta_box(0)) + 8
+    with open(out, "wb") as f:
+        f.write(ftyp + meta_box(base) + box(b"mdat", stream))

@@ -8,7 +8,8 @@
 `make` encodes with the host's heif-enc (x265 for HEIC; aom for AVIF, 4:2:2
 only, as this host's aom aborts on other layouts): 8 and 10 bits, alpha
 straight and premultiplied, an Exif orientation, an Adobe RGB profile (from
-Debian's colord-data), AVIF; and adds libheif's own example pictures and
+Debian's colord-data), PAL primaries in the nclx box, a grid of tiles
+turned and cropped as phones write it, AVIF; and adds libheif's own example pictures and
 fuzzing corpus (Debian's libheif source package, fetched into a cache) in
 <folder>/fuzz.
 
@@ -119,6 +120,16 @@ def make(folder):
         run("convert", "-seed", "5", "-size", "700x500", "plasma:fractal", "-blur", "0x1", picture)
         grid = os.path.join(folder, "grid.heic")
         heifgrid.grid_heic(grid, Image.open(picture).convert("RGB"), 256, 1, work).save(grid + ".expected", "PNG")
+        # nclx primaries other than sRGB's (PAL's, gamma 2.2): shown through
+        # a profile made of them. heif-convert hands over the stored values
+        # without one, so the judge gives its decode colord's PAL profile,
+        # kept beside the picture.
+        pal = colord_profile(work, "PAL-RGB.icc")
+        if pal:
+            coded = os.path.join(work, "pal.heic")
+            enc(coded, plain, "-q", "95")
+            heifgrid.with_nclx(coded, os.path.join(folder, "nclx-pal.heic"), 5, 4, 6, True)
+            shutil.copy(pal, os.path.join(folder, "nclx-pal.heic.profile"))
         # AVIF, 8 and 10 bits.
         enc(os.path.join(folder, "avif8.avif"), plain, "-A", "-q", "95", "-p", "chroma=422")
         enc(os.path.join(folder, "avif10.avif"), deep, "-A", "-q", "95", "-p", "chroma=422", "-b", "10")
@@ -227,6 +238,9 @@ def judge(folder, results):
             print("unread %s: neither heif-convert nor ImageMagick reads it%s" %
                   (name, "; ours converted it" if os.path.exists(ours) else ""))
             continue
+        if os.path.exists(src + ".profile"):
+            with open(src + ".profile", "rb") as f:
+                Image.open(ref).save(ref, icc_profile=f.read())
         if name == "premultiplied.heic":
             # heif-convert hands over the stored, premultiplied values.
             unpremultiply(ref)
