@@ -9,6 +9,7 @@
 #include "converter/base/RandomAccess.h"
 #include "converter/readers/Heif.h"
 #include "converter/readers/Jpeg.h"
+#include "converter/readers/Netpbm.h"
 #include "converter/readers/Png.h"
 #include "converter/readers/Readers.h"
 #include "converter/readers/Tiff.h"
@@ -93,6 +94,7 @@ public:
 };
 using PngSource = ReaderSource<Png::RowReader>;
 using TiffSource = ReaderSource<Tiff::RowReader>;
+using NetpbmSource = ReaderSource<Netpbm::RowReader>;
 
 // A HEIF or AVIF picture: the file in memory, libheif's decoded pixels
 // handed out row by row. No format of its own is written ("each picture's
@@ -178,6 +180,21 @@ Opened OpenTiff(HANDLE handle, const std::wstring& name, std::unique_ptr<Source>
     return Opened::Yes;
 }
 
+// A raw Netpbm file (P4 to P7), each row read from its place. No format of
+// its own is written.
+Opened OpenNetpbm(HANDLE handle, std::unique_ptr<Source>& source) {
+    auto netpbm = std::make_unique<NetpbmSource>();
+    File& file = netpbm->file;
+    file.handle = handle;
+    Netpbm::RowReader& reader = netpbm->reader;
+    const ReadResult opened = reader.Open(
+        [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size());
+    if (!opened.Ok()) return Opened::No;
+    netpbm->Describe(L"Netpbm", "");
+    source = std::move(netpbm);
+    return Opened::Yes;
+}
+
 // A HEIF or AVIF picture, read into memory (libheif takes the file whole)
 // once its size is known to fit the address space.
 Opened OpenHeif(File& probe, std::unique_ptr<Source>& source, Decoded& decoded) {
@@ -220,6 +237,7 @@ Opened Open(const Sources::Source& from, const Job& job, std::unique_ptr<Source>
     if (magic[0] == 0xFF && magic[1] == 0xD8) return OpenJpeg(handle, job, source, decoded, reason);
     if ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M'))
         return OpenTiff(handle, from.name, source, decoded);
+    if (magic[0] == 'P' && magic[1] >= '4' && magic[1] <= '7') return OpenNetpbm(handle, source);
     CloseHandle(handle);
     return Opened::No;
 }

@@ -155,6 +155,11 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
     const bool jpeg = rows->ownToken == std::string_view("TOJPG");
     const char* own = rows->ownToken;
     const FormatInfo* format = job.format ? job.format : Formats::ByToken(own);
+    // A kind we do not write, kept "in its own format", becomes JPEG when
+    // it cannot be transparent (as on the whole-picture path, which decides
+    // on a transparent one by its pixels), and the report says so.
+    const bool substituted = !format && !job.format && !rows->transparent;
+    if (substituted) format = Formats::ByToken("TOJPG");
     if (!format || !format->encode) return Taken::No;
     const bool jpegResult = format->token == "TOJPG";
     const Kind kind = jpegResult ? Kind::Jpeg : format->token == "TOTIFF" ? Kind::Tiff : Kind::Png;
@@ -311,6 +316,10 @@ Taken Convert(const Job& job, const Sources::Source& source, const Pipeline::Adm
     }
     outcome.started = true;
     outcome.converted = true;
+    if (substituted) {
+        outcome.substituteFrom = rows->kind;
+        outcome.substituteTo = format->name;
+    }
     return Taken::Done;
 }
 

@@ -1,8 +1,11 @@
 #include "converter/readers/Netpbm.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "converter/base/CheckedSize.h"
 #include "converter/readers/ByteSource.h"
 
 namespace Netpbm {
@@ -119,11 +122,12 @@ ReadResult PamHeader(Text& text, Layout& layout) {
     return ReadResult{};
 }
 
-ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+// The header at the start of `data` (the whole file, or its first bytes: a
+// header cut short is Damaged, never read otherwise); `kind` 1 to 7.
+ReadResult ReadHeader(const uint8_t* data, size_t size, int& kind, Layout& layout) {
     if (size < 3 || data[0] != 'P' || data[1] < '1' || data[1] > '7' || !Space(data[2]))
         return Fail(ReadStatus::NotThisFormat);
-    const int kind = data[1] - '0';
-    Layout layout;
+    kind = data[1] - '0';
     layout.plain = kind <= 3;
     layout.bits = kind == 1 || kind == 4;
     layout.channels = (kind == 3 || kind == 6) ? 3 : 1;
@@ -145,10 +149,60 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
         }
     }
     if (layout.maxval == 0 || layout.maxval > 65535) return Fail(ReadStatus::Damaged);
+    return ReadResult{};
+}
+
+uint32_t SampleBytes(const Layout& layout) { return layout.maxval > 255 ? 2 : 1; }
+
+// A pixel of `channels` samples already scaled to 8 bits.
+void PutSamples(uint8_t* pixel, uint32_t channels, const uint32_t* s) {
+    switch (channels) {
+    case 1: ByteSource::Put(pixel, s[0], s[0], s[0]); break;
+    case 2: ByteSource::Put(pixel, s[0], s[0], s[0], s[1]); break;
+    case 3: ByteSource::Put(pixel, s[2], s[1], s[0]); break;
+    default: ByteSource::Put(pixel, s[2], s[1], s[0], s[3]); break;
+    }
+}
+
+uint32_t Scaled(const Layout& layout, uint32_t k, uint32_t v) {
+    const bool alpha = (layout.channels == 2 && k == 1) || k == 3;
+    return alpha ? ByteSource::ScaleAlpha(v, layout.maxval) : ByteSource::Scale(v, layout.maxval);
+}
+
+// One stored row of a raw raster (P4 to P7) as BGRA.
+void PlaceRawRow(const Layout& layout, const uint8_t* stored, uint8_t* row) {
+    const uint32_t sampleBytes = SampleBytes(layout);
+    uint32_t s[4] = {0, 0, 0, 0xFF};
+    for (uint32_t x = 0; x < layout.width; ++x) {
+        uint8_t* pixel = row + size_t{x} * 4;
+        if (layout.bits) {
+            const uint32_t v = (stored[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+            ByteSource::Put(pixel, v, v, v);
+            continue;
+        }
+        for (uint32_t k = 0; k < layout.channels; ++k) {
+            const uint8_t* p = stored + (size_t{x} * layout.channels + k) * sampleBytes;
+            s[k] = Scaled(layout, k, sampleBytes == 2 ? (uint32_t{p[0]} << 8 | p[1]) : p[0]);
+        }
+        PutSamples(pixel, layout.channels, s);
+    }
+}
+
+// The bytes of one stored row of a raw raster; false when they overflow.
+bool RawRowBytes(int kind, const Layout& layout, size_t& bytes) {
+    if (kind == 4) return CheckedSize::Add(layout.width / 8, layout.width % 8 != 0, bytes);
+    return CheckedSize::Product({layout.width, layout.channels, SampleBytes(layout)}, bytes);
+}
+
+ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
+    int kind = 0;
+    Layout layout;
+    ReadResult result = ReadHeader(data, size, kind, layout);
+    if (!result.Ok()) return result;
 
     const uint64_t pixels = uint64_t{layout.width} * layout.height;
     const uint64_t samples = pixels * layout.channels;
-    const uint32_t sampleBytes = layout.maxval > 255 ? 2 : 1;
+    const uint32_t sampleBytes = SampleBytes(layout);
     const uint64_t left = size - layout.raster;
     // The least the raster can take, checked before any memory is taken.
     uint64_t least = 0;
@@ -157,46 +211,35 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     else if (kind == 4) least = (uint64_t{layout.width} + 7) / 8 * layout.height;
     else least = samples * sampleBytes;
     if (pixels != 0 && pixels <= request.maxPixels && left < least) return Fail(ReadStatus::Damaged);
-    ReadResult result = ByteSource::Allocate(out.image, layout.width, layout.height, request);
+    result = ByteSource::Allocate(out.image, layout.width, layout.height, request);
     if (!result.Ok()) return result;
 
-    const uint8_t* raster = data + layout.raster;
-    const size_t rowBytes = kind == 4 ? (size_t{layout.width} + 7) / 8 : size_t{layout.width} * layout.channels * sampleBytes;
+    if (!layout.plain) {
+        size_t rowBytes = 0;
+        if (!RawRowBytes(kind, layout, rowBytes)) return Fail(ReadStatus::TooLarge);
+        for (uint32_t y = 0; y < layout.height; ++y)
+            PlaceRawRow(layout, data + layout.raster + size_t{y} * rowBytes, out.image.Row(y));
+        return result;
+    }
     Text plain(data, size, layout.raster);
     uint32_t s[4] = {0, 0, 0, 0xFF};
     for (uint32_t y = 0; y < layout.height; ++y) {
         uint8_t* row = out.image.Row(y);
-        const uint8_t* stored = raster + y * rowBytes;
         for (uint32_t x = 0; x < layout.width; ++x) {
+            uint8_t* pixel = row + size_t{x} * 4;
             if (layout.bits) {
                 uint32_t bit = 0;
-                if (kind == 1) {
-                    if (!plain.Bit(bit)) return Fail(ReadStatus::Damaged);
-                } else {
-                    bit = (stored[x / 8] >> (7 - x % 8)) & 1;
-                }
+                if (!plain.Bit(bit)) return Fail(ReadStatus::Damaged);
                 const uint32_t v = bit ? 0 : 255;
-                ByteSource::Put(row + size_t{x} * 4, v, v, v);
+                ByteSource::Put(pixel, v, v, v);
                 continue;
             }
             for (uint32_t k = 0; k < layout.channels; ++k) {
                 uint32_t v = 0;
-                if (layout.plain) {
-                    if (!plain.Number(v, 0xFFFFFFFF)) return Fail(ReadStatus::Damaged);
-                } else {
-                    const uint8_t* p = stored + (size_t{x} * layout.channels + k) * sampleBytes;
-                    v = sampleBytes == 2 ? (uint32_t{p[0]} << 8 | p[1]) : p[0];
-                }
-                const bool alpha = (layout.channels == 2 && k == 1) || k == 3;
-                s[k] = alpha ? ByteSource::ScaleAlpha(v, layout.maxval) : ByteSource::Scale(v, layout.maxval);
+                if (!plain.Number(v, 0xFFFFFFFF)) return Fail(ReadStatus::Damaged);
+                s[k] = Scaled(layout, k, v);
             }
-            uint8_t* pixel = row + size_t{x} * 4;
-            switch (layout.channels) {
-            case 1: ByteSource::Put(pixel, s[0], s[0], s[0]); break;
-            case 2: ByteSource::Put(pixel, s[0], s[0], s[0], s[1]); break;
-            case 3: ByteSource::Put(pixel, s[2], s[1], s[0]); break;
-            default: ByteSource::Put(pixel, s[2], s[1], s[0], s[3]); break;
-            }
+            PutSamples(pixel, layout.channels, s);
         }
     }
     return result;
@@ -206,6 +249,56 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {
     return ByteSource::Guarded(out, [&] { return Decode(data, size, request, out); });
+}
+
+struct RowReader::State {
+    ReadAt readAt;
+    Layout layout;
+    size_t rowBytes = 0;
+    uint32_t next = 0;
+    std::vector<uint8_t> stored;
+};
+
+RowReader::RowReader() = default;
+RowReader::~RowReader() = default;
+
+ReadResult RowReader::Open(ReadAt readAt, uint64_t size) {
+    state_.reset(new State);
+    State& s = *state_;
+    s.readAt = std::move(readAt);
+    // The header: comments may make it long, but not longer than this.
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, uint64_t{1} << 16)));
+    if (s.readAt(0, head.data(), head.size()) != head.size()) return Fail(ReadStatus::Damaged);
+    int kind = 0;
+    ReadResult result = ReadHeader(head.data(), head.size(), kind, s.layout);
+    if (!result.Ok()) return result;
+    // Plain rasters are numbers in text, read whole.
+    if (s.layout.plain) return Fail(ReadStatus::Unsupported);
+    const Layout& layout = s.layout;
+    if (layout.width == 0 || layout.height == 0 || !RawRowBytes(kind, layout, s.rowBytes) ||
+        s.rowBytes > (size - layout.raster) / layout.height)
+        return Fail(ReadStatus::Damaged);
+    size_ = {layout.width, layout.height};
+    grey_ = layout.bits || layout.channels <= 2;
+    transparent_ = layout.channels == 2 || layout.channels == 4;
+    decoderBytes_ = s.rowBytes;
+    return ReadResult{};
+}
+
+bool RowReader::Begin() {
+    if (!state_ || state_->rowBytes == 0) return false;
+    state_->stored.assign(state_->rowBytes, 0);
+    state_->next = 0;
+    return true;
+}
+
+bool RowReader::Row(uint8_t* bgra) {
+    if (!state_ || state_->stored.empty() || state_->next >= size_.height) return false;
+    State& s = *state_;
+    const uint64_t at = s.layout.raster + uint64_t{s.next++} * s.rowBytes;
+    if (s.readAt(at, s.stored.data(), s.rowBytes) != s.rowBytes) return false;
+    PlaceRawRow(s.layout, s.stored.data(), bgra);
+    return true;
 }
 
 }  // namespace Netpbm

@@ -4,11 +4,48 @@
 // no Windows types.
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include "converter/readers/Reader.h"
 
 namespace Netpbm {
 
 // The first picture of the file (a Netpbm file may hold several in a row).
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
+
+// Reads up to `size` bytes of the file at `offset`; how many it got.
+using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>;
+
+// A raw (binary: P4 to P7) file's rows, each read from its place in the
+// file as it is asked for: a picture of any height in the memory of one
+// row, the same pixels as Read. Plain (text) files are Unsupported here.
+class RowReader {
+public:
+    RowReader();
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    // Reads the header; Damaged when the file is too short for its raster.
+    ReadResult Open(ReadAt readAt, uint64_t size);
+    PixelSize Size() const { return size_; }
+    bool Grey() const { return grey_; }
+    bool MayBeTransparent() const { return transparent_; }
+    // The stored row held meanwhile.
+    uint64_t DecoderBytes() const { return decoderBytes_; }
+
+    bool Begin();
+    // The next row, Size().width BGRA pixels; false when the file fails.
+    bool Row(uint8_t* bgra);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    PixelSize size_;
+    uint64_t decoderBytes_ = 0;
+    bool grey_ = false, transparent_ = false;
+};
 
 }  // namespace Netpbm

@@ -7,6 +7,7 @@ it as it comes.
     bigjpeg.py WIDTH HEIGHT OUT.jpg [QUALITY]
     bigjpeg.py WIDTH HEIGHT OUT.png
     bigjpeg.py WIDTH HEIGHT OUT.tif
+    bigjpeg.py WIDTH HEIGHT OUT.ppm
 """
 import subprocess
 import sys
@@ -16,8 +17,10 @@ def main():
     width, height, out = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
     quality = sys.argv[4] if len(sys.argv) > 4 else "85"
     options = {".png": "[compression=1]", ".tif": "[compression=lzw]"}.get(out[-4:], "[Q=%s]" % quality)
-    vips = subprocess.Popen(["vips", "copy", "stdin", out + options], stdin=subprocess.PIPE)
-    pipe = vips.stdin
+    # A PPM is the stream itself, written as it comes.
+    vips = None if out.endswith(".ppm") else subprocess.Popen(["vips", "copy", "stdin", out + options],
+                                                               stdin=subprocess.PIPE)
+    pipe = open(out, "wb") if vips is None else vips.stdin
     pipe.write(b"P6 %d %d 255\n" % (width, height))
     # One long row of smooth colour; each picture row is a window into it,
     # moved a little from the row above.
@@ -30,7 +33,7 @@ def main():
     for y in range(height):
         pipe.write(rows[(y * shifts) // height])
     pipe.close()
-    sys.exit(vips.wait())
+    sys.exit(0 if vips is None else vips.wait())
 
 
 main()

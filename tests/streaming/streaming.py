@@ -13,9 +13,10 @@ Wine), judged on the host:
    preset; 16-bit, palette and gamma PNGs to JPEG and BMP. TIFFs of strips
    (RGB with LZW, 16-bit grey stored white-first, RGBA premultiplied) to
    JPEG, TIFF, PNG and the preset. HEICs, opaque and with alpha, to JPEG,
-   PNG and the preset, the PNG against heif-convert's decode.
-2. A picture of 192 megapixels to JPEG, PNG and TIFF, and a PNG and a TIFF
-   of 96 to JPEG and through the preset: each worker's peak
+   PNG and the preset, the PNG against heif-convert's decode; a PPM and a
+   16-bit PGM. The summaries the same both ways too.
+2. A picture of 192 megapixels to JPEG, PNG and TIFF, and a PNG, a TIFF and
+   a PPM of 96 to JPEG and through the preset: each worker's peak
    resident memory, read from the process (/proc/<pid>/status, VmHWM) while
    it runs, stays under a bound that holding the picture (768 MiB at 4
    bytes a pixel) would exceed by far, and ImageMagick reads the results at
@@ -161,6 +162,7 @@ def transparent_png(path):
 def same_both_ways(converter, work, name, source, tokens):
     streamed, whole = os.path.join(work, name + "-streamed"), os.path.join(work, name + "-whole")
     kept = "source" + os.path.splitext(source)[1]
+    summaries = {}
     for folder, forced in ((streamed, False), (whole, True)):
         os.makedirs(folder)
         shutil.copy(source, os.path.join(folder, kept))
@@ -169,6 +171,9 @@ def same_both_ways(converter, work, name, source, tokens):
             code, _ = run(converter, [os.path.join(folder, kept)], token, whole=forced, summary=printed)
             check(code == 0, "%s %s (%s path) exits 0%s" % (name, token, "whole" if forced else "streamed",
                                                             "" if code == 0 else ": %d, %r" % (code, printed[0])))
+            summaries.setdefault(token, []).append(printed[0].replace(windows_path(folder), "FOLDER"))
+    for token, (a, b) in summaries.items():
+        check(a == b, "%s %s: the same summary both ways %r" % (name, token, [a, b]))
     made = results(streamed, kept)
     check(made == results(whole, kept) and len(made) == len(tokens), "%s: the same results %s both ways" % (name, made))
     for result in made:
@@ -261,6 +266,18 @@ def main():
     subprocess.run(["heif-enc", "-q", "90", "-o", heic, png], check=True, stdout=subprocess.DEVNULL)
     folder = same_both_ways(args.converter, work, "transparent-heic", heic, ["TOJPG", "TOPNG"])
     check(identify(os.path.join(folder, "source.png")) == "PNG 1800x1200", "the transparent HEIC's PNG")
+    # Raw Netpbm files, read row by row where their rows lie: an 8-bit PPM
+    # to JPEG, TIFF, PNG and the preset (which, as the format is not
+    # written, becomes a JPEG and says so), a 16-bit PGM to TIFF and PNG.
+    ppm = os.path.join(work, "photo.ppm")
+    subprocess.run(["convert", photo, ppm], check=True)
+    folder = same_both_ways(args.converter, work, "ppm", ppm, ["TOJPG", "TOTIFF", "TOPNG", "RS_1"])
+    check(largest_difference(ppm, os.path.join(folder, "source.png")) == 0, "the PPM's PNG holds its pixels")
+    check(identify(os.path.join(folder, "source (800x600).jpg")) == "JPEG 800x533", "the PPM's preset, a JPEG")
+    pgm = os.path.join(work, "grey16.pgm")
+    subprocess.run(["convert", photo, "-colorspace", "gray", "-depth", "16", pgm], check=True)
+    folder = same_both_ways(args.converter, work, "pgm", pgm, ["TOTIFF", "TOPNG"])
+    check(psnr(pgm, os.path.join(folder, "source.png")) > 40, "the 16-bit PGM's PNG shows it")
     tiffs = {"rgb": ([photo, "-compress", "lzw", "-define", "tiff:rows-per-strip=7"],
                      ["TOJPG", "TOTIFF", "TOPNG", "RS_1"]),
              "grey16": ([photo, "-colorspace", "gray", "-depth", "16", "-define", "tiff:photometric=min-is-white"],
@@ -324,12 +341,13 @@ def main():
             os.remove(path)
     shutil.rmtree(huge_folder)
     os.makedirs(huge_folder)
-    for kind in ("PNG", "TIFF"):
-        extension = ".png" if kind == "PNG" else ".tif"
+    # The preset keeps the format, or makes a JPEG of a PPM (not written).
+    for kind, extension, preset, preset_kind in (("PNG", ".png", ".png", "PNG"), ("TIFF", ".tif", ".tif", "TIFF"),
+                                                 ("PPM", ".ppm", ".jpg", "JPEG")):
         huge = os.path.join(huge_folder, "huge" + extension)
         subprocess.run([sys.executable, os.path.join(HERE, "bigjpeg.py"), "12000", "8000", huge], check=True)
         for token, result, size in (("TOJPG", "huge.jpg", "JPEG 12000x8000"),
-                                    ("RS_1", "huge (800x600)" + extension, kind + " 800x533")):
+                                    ("RS_1", "huge (800x600)" + preset, preset_kind + " 800x533")):
             code, peak = run(args.converter, [huge], token)
             check(code == 0, "a %s of 96 megapixels, %s, exits 0" % (kind, token))
             check(0 < peak < PEAK_BOUND_MIB * 1024, "a %s of 96 megapixels, %s: peak worker memory %d MiB (bound %d)"

@@ -1,7 +1,8 @@
 // The streamed path's pure parts against the whole-picture path's, on any
 // bytes: the JPEG row reader gives the rows Jpeg::Read gives (the bytes as a
 // JPEG file, fed in pieces of any length), the PNG and TIFF row readers the
-// rows and metadata Png::Read and Tiff::Read give; the PNG row writer's file decodes
+// rows and metadata Png::Read and Tiff::Read give, the Netpbm row reader
+// Netpbm::Read's rows; the PNG row writer's file decodes
 // (libpng) to exactly its pixels; the metadata put into a file's first bytes
 // as they stream (EditedHead) gives the same file as putting it into the
 // whole file, for JPEG and PNG.
@@ -16,6 +17,7 @@
 #include "converter/metadata/JpegMarkers.h"
 #include "converter/metadata/PngChunks.h"
 #include "converter/readers/Jpeg.h"
+#include "converter/readers/Netpbm.h"
 #include "converter/readers/Png.h"
 #include "converter/readers/Tiff.h"
 #include "converter/writers/ByteSink.h"
@@ -66,6 +68,16 @@ void CheckJpegRows(const uint8_t* data, size_t size) {
     SameRows(reader, whole.image);  // also a file cut short
 }
 
+// The bytes as a file read where a row reader asks.
+auto ReadAtBytes(const uint8_t* data, size_t size) {
+    return [data, size](uint64_t at, uint8_t* into, size_t room) -> size_t {
+        if (at >= size) return 0;
+        const size_t n = std::min<uint64_t>(room, size - at);
+        std::memcpy(into, data + at, n);
+        return n;
+    };
+}
+
 void CheckPngReaderRows(const uint8_t* data, size_t size) {
     ReadRequest request;
     request.maxPixels = uint64_t{1} << 22;
@@ -73,14 +85,8 @@ void CheckPngReaderRows(const uint8_t* data, size_t size) {
     if (!Png::Read(data, size, request, whole).Ok()) return;  // the rows need not agree on what is refused
     Png::RowReader reader;
     Decoded head;
-    const auto readAt = [&](uint64_t at, uint8_t* into, size_t room) -> size_t {
-        if (at >= size) return 0;
-        const size_t n = std::min<uint64_t>(room, size - at);
-        std::memcpy(into, data + at, n);
-        return n;
-    };
     // Refusing hands the file to the whole-picture path: slower, never wrong.
-    if (!reader.Open(readAt, size, head).Ok()) return;
+    if (!reader.Open(ReadAtBytes(data, size), size, head).Ok()) return;
     if (!(reader.Size() == PixelSize{whole.image.width, whole.image.height})) abort();
     const Metadata& a = head.metadata;
     const Metadata& b = whole.metadata;
@@ -161,10 +167,26 @@ void CheckEditedHead(const std::vector<uint8_t>& file, const Metadata& metadata,
 
 }  // namespace
 
+void CheckNetpbmReaderRows(const uint8_t* data, size_t size) {
+    ReadRequest request;
+    request.maxPixels = uint64_t{1} << 22;
+    Decoded whole;
+    if (!Netpbm::Read(data, size, request, whole).Ok()) return;
+    Netpbm::RowReader reader;
+    if (!reader.Open(ReadAtBytes(data, size), size).Ok()) return;  // a plain file: read whole
+    if (!(reader.Size() == PixelSize{whole.image.width, whole.image.height})) abort();
+    if (SameRows(reader, whole.image) && !reader.MayBeTransparent()) abort();
+    if (reader.Grey())
+        for (size_t i = 0; i < whole.image.bgra.size(); i += 4)
+            if (whole.image.bgra[i] != whole.image.bgra[i + 1] || whole.image.bgra[i] != whole.image.bgra[i + 2])
+                abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckJpegRows(data, size);
     CheckPngReaderRows(data, size);
     CheckTiffReaderRows(data, size);
+    CheckNetpbmReaderRows(data, size);
     const Image image = PictureFrom(data, size);
     if (!image.Valid()) return 0;
     CheckPngRows(image);
