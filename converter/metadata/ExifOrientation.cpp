@@ -14,7 +14,7 @@ int FromTiff(const uint8_t* data, size_t size) {
     return TiffIfd::Read(data, size, tiff) ? Of(tiff) : 1;
 }
 
-int ReadTiff(const TiffIfd::ReadAt& readAt, uint64_t size) {
+int ReadTiff(const ReadAt& readAt, uint64_t size) {
     TiffIfd::Structure tiff;
     return TiffIfd::Read(readAt, size, tiff) ? Of(tiff) : 1;
 }

@@ -28,6 +28,6 @@ int FromTiff(const uint8_t* data, size_t size);
 // The same from a TIFF file of `size` bytes read through `readAt`, wherever
 // in the file its first directory lies (libtiff writes it after the pixels).
 // Only the header, that directory and what it points to are read.
-int ReadTiff(const TiffIfd::ReadAt& readAt, uint64_t size);
+int ReadTiff(const ReadAt& readAt, uint64_t size);
 
 }  // namespace ExifOrientation

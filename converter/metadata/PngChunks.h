@@ -6,10 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "converter/base/Decoded.h"
+#include "converter/base/ReadAt.h"
 
 namespace PngChunks {
 
@@ -17,9 +17,6 @@ namespace PngChunks {
 // iTXt); the profile is compressed and left to a reader that inflates. False
 // when the bytes are no PNG.
 bool Read(const uint8_t* data, size_t size, Metadata& out);
-
-// Reads up to `size` bytes of a file at `offset`; how many it got.
-using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>;
 
 // The same from a file of `size` bytes, without reading its pixel data:
 // the chunks Read takes are gathered first, wherever they lie (also after

@@ -8,8 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
+
+#include "converter/base/ReadAt.h"
 
 namespace TiffIfd {
 
@@ -36,10 +37,6 @@ struct Structure {
     bool cutShort = false;    // the bytes end inside the first directory (or before its link to the next)
     uint64_t nextLinkAt = 0;  // where it names the next (a thumbnail, a page); 0: cut short
 };
-
-// Reads up to `size` bytes at `offset` into `into`; returns how many it got
-// (fewer at the end of the bytes or on an error).
-using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>;
 
 // The first directory and the directories its pointer tags name, from a
 // structure of `size` bytes read through `readAt` (a file: the first

@@ -109,14 +109,14 @@ bool Read(const uint8_t* data, size_t size, Metadata& out) {
     return TiffIfd::Read(data, size, tiff) && FromStructure(tiff, out);
 }
 
-bool Read(const TiffIfd::ReadAt& readAt, uint64_t size, Metadata& out) {
+bool Read(const ReadAt& readAt, uint64_t size, Metadata& out) {
     TiffIfd::Structure tiff;
     return TiffIfd::Read(readAt, size, tiff) && FromStructure(tiff, out);
 }
 
 bool EmbedInto(RandomAccess& tiff, const Metadata& metadata) {
     TiffIfd::Structure page;
-    const TiffIfd::ReadAt readAt = [&tiff](uint64_t at, uint8_t* into, size_t size) {
+    const ReadAt readAt = [&tiff](uint64_t at, uint8_t* into, size_t size) {
         return tiff.ReadAt(at, into, size);
     };
     if (!TiffIfd::Read(readAt, tiff.Size(), page) || page.bigTiff) return false;

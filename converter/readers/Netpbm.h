@@ -4,18 +4,15 @@
 // no Windows types.
 #pragma once
 
-#include <functional>
 #include <memory>
 
+#include "converter/base/ReadAt.h"
 #include "converter/readers/Reader.h"
 
 namespace Netpbm {
 
 // The first picture of the file (a Netpbm file may hold several in a row).
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
-
-// Reads up to `size` bytes of the file at `offset`; how many it got.
-using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>;
 
 // A raw (binary: P4 to P7) file's rows, each read from its place in the
 // file as it is asked for: a picture of any height in the memory of one

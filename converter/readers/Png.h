@@ -9,17 +9,14 @@
 // Windows types.
 #pragma once
 
-#include <functional>
 #include <memory>
 
+#include "converter/base/ReadAt.h"
 #include "converter/readers/Reader.h"
 
 namespace Png {
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
-
-// Reads up to `size` bytes of the file at `offset`; how many it got.
-using ReadAt = std::function<size_t(uint64_t offset, uint8_t* into, size_t size)>;
 
 // The same file's rows as they are decoded, for a picture of any height in
 // the memory of a few rows: the same pixels and metadata as Read.
