@@ -7,6 +7,7 @@
 
 #include "converter/base/LongPaths.h"
 #include "converter/base/RandomAccess.h"
+#include "converter/readers/Bmp.h"
 #include "converter/readers/Heif.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Netpbm.h"
@@ -95,6 +96,7 @@ public:
 using PngSource = ReaderSource<Png::RowReader>;
 using TiffSource = ReaderSource<Tiff::RowReader>;
 using NetpbmSource = ReaderSource<Netpbm::RowReader>;
+using BmpSource = ReaderSource<Bmp::RowReader>;
 
 // A HEIF or AVIF picture: the file in memory, libheif's decoded pixels
 // handed out row by row. No format of its own is written ("each picture's
@@ -180,6 +182,22 @@ Opened OpenTiff(HANDLE handle, const std::wstring& name, std::unique_ptr<Source>
     return Opened::Yes;
 }
 
+// An uncompressed bitmap, each row read from its place (from the end of the
+// file up, for the usual bottom-up one).
+Opened OpenBmp(HANDLE handle, std::unique_ptr<Source>& source, Decoded& decoded) {
+    auto bmp = std::make_unique<BmpSource>();
+    File& file = bmp->file;
+    file.handle = handle;
+    Bmp::RowReader& reader = bmp->reader;
+    const ReadResult opened = reader.Open(
+        [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size(),
+        decoded);
+    if (!opened.Ok()) return Opened::No;
+    bmp->Describe(L"BMP", "TOBMP");
+    source = std::move(bmp);
+    return Opened::Yes;
+}
+
 // A raw Netpbm file (P4 to P7), each row read from its place. No format of
 // its own is written.
 Opened OpenNetpbm(HANDLE handle, std::unique_ptr<Source>& source) {
@@ -238,6 +256,7 @@ Opened Open(const Sources::Source& from, const Job& job, std::unique_ptr<Source>
     if ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M'))
         return OpenTiff(handle, from.name, source, decoded);
     if (magic[0] == 'P' && magic[1] >= '4' && magic[1] <= '7') return OpenNetpbm(handle, source);
+    if (magic[0] == 'B' && magic[1] == 'M') return OpenBmp(handle, source, decoded);
     CloseHandle(handle);
     return Opened::No;
 }

@@ -1,9 +1,9 @@
 // The sources the streamed path reads row by row: a JPEG, a PNG that is not
-// interlaced, a TIFF of strips, a raw Netpbm file, a HEIF picture. Each
-// reads what comes before the first row (the size, the metadata, whether it
-// may be transparent) and then hands out rows, holding a few of them (a
-// JPEG, a PNG, a Netpbm file), a strip (a TIFF) or what libheif decoded (a
-// HEIF picture, without a copy of its own).
+// interlaced, a TIFF of strips, an uncompressed bitmap, a raw Netpbm file, a
+// HEIF picture. Each reads what comes before the first row (the size, the
+// metadata, whether it may be transparent) and then hands out rows, holding
+// a few of them (a JPEG, a PNG, a bitmap, a Netpbm file), a strip (a TIFF)
+// or what libheif decoded (a HEIF picture, without a copy of its own).
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,11 @@
 #include "converter/readers/Bmp.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "converter/base/CheckedSize.h"
 #include "converter/readers/ByteSource.h"
@@ -184,6 +188,70 @@ struct Channel {
     }
 };
 
+// The masks of 16- and 32-bit pixels: the header's for bit fields, else
+// 5-5-5 or 8-8-8 (no alpha).
+std::array<uint32_t, 4> MasksOf(const Header& h) {
+    const bool masked = h.compression == BitFields || h.compression == AlphaBitFields;
+    std::array<uint32_t, 4> masks = {h.masks[0], h.masks[1], h.masks[2], masked ? h.masks[3] : 0};
+    if (!masked || (masks[0] | masks[1] | masks[2]) == 0) {
+        if (h.bits == 16) {
+            masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+        } else {
+            masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
+        }
+    }
+    return masks;
+}
+
+// The stride of an uncompressed row and the bytes its pixels take; false
+// when they overflow.
+bool RowBytes(const Header& h, size_t& stride, size_t& rowBytes) {
+    size_t rowBits = 0;
+    if (!CheckedSize::Mul(h.width, h.bits, rowBits) || !CheckedSize::Add(rowBits, 31, stride)) return false;
+    stride = stride / 32 * 4;
+    rowBytes = (rowBits + 7) / 8;
+    return true;
+}
+
+// One uncompressed stored row made BGRA.
+class RowFormat {
+public:
+    RowFormat(const Header& h, const uint8_t* palette)
+        : h_(h), palette_(palette), masked_(h.compression == BitFields || h.compression == AlphaBitFields),
+          masks_(MasksOf(h)), red_(masks_[0]), green_(masks_[1]), blue_(masks_[2]), alpha_(masks_[3], true) {}
+
+    // Whether a pixel can be other than opaque.
+    bool MayBeTransparent() const { return h_.bits >= 16 && masks_[3] != 0; }
+
+    void Place(const uint8_t* row, uint8_t* out) const {
+        const Header& h = h_;
+        if (h.bits <= 8) {
+            const uint32_t perByte = 8 / h.bits, valueMask = (1u << h.bits) - 1;
+            for (uint64_t x = 0; x < h.width; ++x, out += 4) {
+                const uint32_t shift = 8 - h.bits * (static_cast<uint32_t>(x % perByte) + 1);
+                const uint32_t index = (row[x / perByte] >> shift) & valueMask;
+                std::memcpy(out, palette_ + size_t{index} * 4, 4);
+            }
+        } else if (h.bits == 24 && !masked_) {
+            for (uint64_t x = 0; x < h.width; ++x, out += 4, row += 3) ByteSource::Put(out, row[0], row[1], row[2]);
+        } else {
+            const uint32_t bytesPerPixel = h.bits / 8;
+            for (uint64_t x = 0; x < h.width; ++x, out += 4, row += bytesPerPixel) {
+                uint32_t v = 0;
+                for (uint32_t k = 0; k < bytesPerPixel; ++k) v |= uint32_t{row[k]} << (8 * k);
+                ByteSource::Put(out, blue_.Of(v, 0), green_.Of(v, 0), red_.Of(v, 0), alpha_.Of(v, 255));
+            }
+        }
+    }
+
+private:
+    const Header& h_;
+    const uint8_t* palette_;
+    bool masked_;
+    std::array<uint32_t, 4> masks_;
+    Channel red_, green_, blue_, alpha_;
+};
+
 struct Pixels {
     const Header& h;
     const uint8_t* data;
@@ -203,47 +271,14 @@ struct Pixels {
 
 ReadResult DecodeRows(Pixels& px) {
     const Header& h = px.h;
-    size_t rowBits, rowBytes, stride, need;
-    if (!CheckedSize::Mul(h.width, h.bits, rowBits) || !CheckedSize::Add(rowBits, 31, stride))
-        return Fail(ReadStatus::TooLarge);
-    stride = stride / 32 * 4;
-    rowBytes = (rowBits + 7) / 8;
+    size_t rowBytes, stride, need;
+    if (!RowBytes(h, stride, rowBytes)) return Fail(ReadStatus::TooLarge);
     // The last row's padding may be missing: some writers stop at its last pixel.
     if (!CheckedSize::MulAdd(stride, h.height - 1, rowBytes, need)) return Fail(ReadStatus::TooLarge);
     if (px.at > px.size || px.size - px.at < need) return Fail(ReadStatus::Damaged);
-
-    const bool masked = h.compression == BitFields || h.compression == AlphaBitFields;
-    uint32_t masks[4] = {h.masks[0], h.masks[1], h.masks[2], masked ? h.masks[3] : 0};
-    if (!masked || (masks[0] | masks[1] | masks[2]) == 0) {
-        if (h.bits == 16) {
-            masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
-        } else {
-            masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
-        }
-    }
-    const Channel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3], true);
-    const uint32_t bytesPerPixel = h.bits / 8;
-
-    for (uint64_t r = 0; r < h.height; ++r) {
-        const uint8_t* row = px.data + px.at + static_cast<size_t>(r) * stride;
-        uint8_t* out = px.Pixel(0, r);
-        if (h.bits <= 8) {
-            const uint32_t perByte = 8 / h.bits, valueMask = (1u << h.bits) - 1;
-            for (uint64_t x = 0; x < h.width; ++x, out += 4) {
-                const uint32_t shift = 8 - h.bits * (static_cast<uint32_t>(x % perByte) + 1);
-                const uint32_t index = (row[x / perByte] >> shift) & valueMask;
-                std::memcpy(out, px.palette + size_t{index} * 4, 4);
-            }
-        } else if (h.bits == 24 && !masked) {
-            for (uint64_t x = 0; x < h.width; ++x, out += 4, row += 3) ByteSource::Put(out, row[0], row[1], row[2]);
-        } else {
-            for (uint64_t x = 0; x < h.width; ++x, out += 4, row += bytesPerPixel) {
-                uint32_t v = 0;
-                for (uint32_t k = 0; k < bytesPerPixel; ++k) v |= uint32_t{row[k]} << (8 * k);
-                ByteSource::Put(out, blue.Of(v, 0), green.Of(v, 0), red.Of(v, 0), alpha.Of(v, 255));
-            }
-        }
-    }
+    const RowFormat format(h, px.palette);
+    for (uint64_t r = 0; r < h.height; ++r)
+        format.Place(px.data + px.at + static_cast<size_t>(r) * stride, px.Pixel(0, r));
     return {};
 }
 
@@ -297,16 +332,26 @@ ReadResult DecodeRle(Pixels& px) {
     return {};
 }
 
-ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out, Stream& stream) {
+struct Prelude {
+    Header h;
+    size_t at = 0;        // the information header's start
+    size_t pixelsAt = 0;
+    uint8_t palette[256 * 4];
+};
+
+// What comes before the pixels: the headers, the palette and where the
+// pixels start; the resolution into `metadata`. Reads no byte past the
+// palette, so the first 64 KiB of a file give what the whole file does.
+ReadResult ReadPrelude(const uint8_t* data, size_t size, Prelude& prelude, Metadata& metadata) {
     const bool bare = !(size >= 2 && data[0] == 'B' && data[1] == 'M');
-    size_t at = 0;
+    size_t& at = prelude.at;
     uint32_t pixelOffset = 0;
     if (!bare) {
         if (size < FileHeaderBytes) return Fail(ReadStatus::Damaged);
         pixelOffset = Le32(data + 10);
         at = FileHeaderBytes;
     }
-    Header h;
+    Header& h = prelude.h;
     ReadResult result = ParseHeader(data, size, at, bare, h);
     if (!result.Ok()) return result;
     result = CheckVariant(h);
@@ -334,7 +379,8 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     // inside the headers, cannot be meant: the pixels then follow the
     // palette. So do they when the offset names the palette's own start
     // (its writer forgot to count it), as Pillow reads such files.
-    size_t pixelsAt = afterTable;
+    size_t& pixelsAt = prelude.pixelsAt;
+    pixelsAt = afterTable;
     if (!bare && pixelOffset != 0 && (pixelOffset > paletteAt || (pixelOffset == paletteAt && h.bits > 8)))
         pixelsAt = pixelOffset;
 
@@ -344,7 +390,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     // rest then holds pixel bytes that valid indices never reach. An index
     // beyond the declared entries shows entry 0, as ImageMagick reads it
     // (Pillow makes up a grey ramp there; black would match neither).
-    uint8_t palette[256 * 4];
+    uint8_t* const palette = prelude.palette;
     for (size_t i = 0; i < 256; ++i) ByteSource::Put(palette + i * 4, 0, 0, 0);
     if (h.bits <= 8 && paletteAt < size) {
         const size_t end = afterTable < size ? afterTable : size;
@@ -357,14 +403,33 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
     }
 
     if (h.xPerMetre && h.yPerMetre) {
-        out.metadata.dpiX = h.xPerMetre * 0.0254;
-        out.metadata.dpiY = h.yPerMetre * 0.0254;
+        metadata.dpiX = h.xPerMetre * 0.0254;
+        metadata.dpiY = h.yPerMetre * 0.0254;
     }
-    if (h.embeddedProfile && h.profileBytes > 0 && h.profileOffset <= size - at &&
-        h.profileBytes <= size - at - h.profileOffset) {
-        const uint8_t* profile = data + at + h.profileOffset;
-        out.metadata.icc.assign(profile, profile + h.profileBytes);
-    }
+    return {};
+}
+
+// Where a V5 header's embedded profile lies, when the file holds all of it.
+bool ProfilePlace(const Prelude& prelude, uint64_t size, uint64_t& at, uint32_t& bytes) {
+    const Header& h = prelude.h;
+    if (!h.embeddedProfile || h.profileBytes == 0 || h.profileOffset > size - prelude.at ||
+        h.profileBytes > size - prelude.at - h.profileOffset)
+        return false;
+    at = prelude.at + h.profileOffset;
+    bytes = h.profileBytes;
+    return true;
+}
+
+ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out, Stream& stream) {
+    Prelude prelude;
+    ReadResult result = ReadPrelude(data, size, prelude, out.metadata);
+    if (!result.Ok()) return result;
+    const Header& h = prelude.h;
+    const size_t pixelsAt = prelude.pixelsAt;
+    uint64_t profileAt = 0;
+    uint32_t profileBytes = 0;
+    if (ProfilePlace(prelude, size, profileAt, profileBytes))
+        out.metadata.icc.assign(data + profileAt, data + profileAt + profileBytes);
 
     if (h.compression == Jpeg || h.compression == Png) {
         if (pixelsAt >= size) return Fail(ReadStatus::Damaged);
@@ -377,7 +442,7 @@ ReadResult Decode(const uint8_t* data, size_t size, const ReadRequest& request, 
 
     result = ByteSource::Allocate(out.image, h.width, h.height, request);
     if (!result.Ok()) return result;
-    Pixels px{h, data, size, pixelsAt, palette, out.image};
+    Pixels px{h, data, size, pixelsAt, prelude.palette, out.image};
     result = h.compression == Rle8 || h.compression == Rle4 ? DecodeRle(px) : DecodeRows(px);
     if (!result.Ok()) out.image = Image{};
     return result;
@@ -395,6 +460,71 @@ ReadResult ReadOrLocate(const uint8_t* data, size_t size, const ReadRequest& req
         }
         return result;
     });
+}
+
+struct RowReader::State {
+    ReadAt readAt;
+    Prelude prelude;
+    std::unique_ptr<RowFormat> format;
+    size_t stride = 0, rowBytes = 0;
+    uint32_t next = 0;
+    std::vector<uint8_t> stored;
+};
+
+RowReader::RowReader() = default;
+RowReader::~RowReader() = default;
+
+ReadResult RowReader::Open(ReadAt readAt, uint64_t size, Decoded& out) {
+    state_.reset(new State);
+    State& s = *state_;
+    s.readAt = std::move(readAt);
+    // Everything before the pixels lies within the headers' and the
+    // palette's few kilobytes.
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, uint64_t{1} << 16)));
+    if (s.readAt(0, head.data(), head.size()) != head.size()) return Fail(ReadStatus::Damaged);
+    // A bare DIB is known by its name, which only the whole-picture path sees.
+    if (head.size() < 2 || head[0] != 'B' || head[1] != 'M') return Fail(ReadStatus::NotThisFormat);
+    ReadResult result = ReadPrelude(head.data(), head.size(), s.prelude, out.metadata);
+    if (!result.Ok()) return result;
+    const Header& h = s.prelude.h;
+    // Run-length and embedded pixels are read whole.
+    if (h.compression != Rgb && h.compression != BitFields && h.compression != AlphaBitFields)
+        return Fail(ReadStatus::Unsupported);
+    size_t need = 0;
+    if (h.width > UINT32_MAX || h.height > UINT32_MAX || !RowBytes(h, s.stride, s.rowBytes) ||
+        !CheckedSize::MulAdd(s.stride, h.height - 1, s.rowBytes, need) || s.prelude.pixelsAt > size ||
+        size - s.prelude.pixelsAt < need)
+        return Fail(ReadStatus::Damaged);
+    uint64_t profileAt = 0;
+    uint32_t profileBytes = 0;
+    // One beyond the cap would be dropped on the way: not read at all.
+    if (ProfilePlace(s.prelude, size, profileAt, profileBytes) && profileBytes <= MaxMetadataBlockBytes) {
+        out.metadata.icc.resize(profileBytes);
+        if (s.readAt(profileAt, out.metadata.icc.data(), profileBytes) != profileBytes) return Fail(ReadStatus::Damaged);
+    }
+    s.format.reset(new RowFormat(s.prelude.h, s.prelude.palette));
+    size_ = {static_cast<uint32_t>(h.width), static_cast<uint32_t>(h.height)};
+    transparent_ = s.format->MayBeTransparent();
+    decoderBytes_ = s.rowBytes + (size_t{1} << 16);
+    return ReadResult{};
+}
+
+bool RowReader::Begin() {
+    if (!state_ || !state_->format) return false;
+    state_->stored.assign(state_->rowBytes, 0);
+    state_->next = 0;
+    return true;
+}
+
+bool RowReader::Row(uint8_t* bgra) {
+    if (!state_ || state_->stored.empty() || state_->next >= size_.height) return false;
+    State& s = *state_;
+    const uint32_t y = s.next++;
+    // Rows are stored from the bottom unless the header says otherwise.
+    const uint64_t stored = s.prelude.h.topDown ? y : size_.height - 1 - y;
+    if (s.readAt(s.prelude.pixelsAt + stored * s.stride, s.stored.data(), s.rowBytes) != s.rowBytes) return false;
+    s.format->Place(s.stored.data(), bgra);
+    return true;
 }
 
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out) {

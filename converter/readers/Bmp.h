@@ -6,6 +6,9 @@
 // down. Pure: no Windows types.
 #pragma once
 
+#include <memory>
+
+#include "converter/base/ReadAt.h"
 #include "converter/readers/Reader.h"
 
 namespace Bmp {
@@ -26,5 +29,40 @@ ReadResult ReadOrLocate(const uint8_t* data, size_t size, const ReadRequest& req
 
 // As above, an embedded stream being Unsupported: the byte reader's shape.
 ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, Decoded& out);
+
+// An uncompressed "BM" file's rows, top first, each read from its place in
+// the file as it is asked for (from the end of the file up, for the usual
+// bottom-up bitmap): a picture of any height in the memory of one row, the
+// same pixels and metadata as Read. Run-length and embedded pixels, and a
+// bare DIB, are Unsupported here and read whole.
+class RowReader {
+public:
+    RowReader();
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    // Reads the headers, the palette and the profile; `out` receives the
+    // metadata. Damaged when the file is too short for its pixels.
+    ReadResult Open(ReadAt readAt, uint64_t size, Decoded& out);
+    PixelSize Size() const { return size_; }
+    bool Grey() const { return false; }
+    // An alpha mask of 16- or 32-bit pixels.
+    bool MayBeTransparent() const { return transparent_; }
+    // The stored row and the first bytes read for the headers.
+    uint64_t DecoderBytes() const { return decoderBytes_; }
+
+    bool Begin();
+    // The next row, Size().width BGRA pixels; false when the file fails.
+    bool Row(uint8_t* bgra);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    PixelSize size_;
+    uint64_t decoderBytes_ = 0;
+    bool transparent_ = false;
+};
 
 }  // namespace Bmp

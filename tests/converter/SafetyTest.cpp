@@ -416,17 +416,17 @@ TEST_F(SafetyTest, TheJobsMemoryCapCostsOnlyThePictureBeyondIt) {
                                   std::string(name[5] == 't' ? " -colorspace CMYK" : ""));
         list.push_back(At(name));
     }
-    // 9 megapixels of a bitmap, which is read whole: with its turned copy
-    // and the resampler's rows far more than the 96 MiB a worker may hold
-    // here. (A JPEG, PNG or TIFF would stream in a few rows.)
-    MakePicture(At(L"beyond.bmp"), "-size 3000x3000 xc:teal");
-    list.insert(list.begin() + 2, At(L"beyond.bmp"));
+    // 9 megapixels of a TGA, which is read whole: with the file and the
+    // encoder's buffers far more than the 96 MiB a worker may hold here.
+    // (A JPEG, PNG, TIFF, bitmap or PPM would stream in a few rows.)
+    MakePicture(At(L"beyond.tga"), "-size 3000x3000 xc:teal");
+    list.insert(list.begin() + 2, At(L"beyond.tga"));
     WriteList(list);
     const ProcessResult run = RunConverter({ListPath(), L"TOJPG"}, {{L"QUENNEL_TEST_WORKER_MEMORY", L"96"}});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_NE(run.err.find("4 Dateien wurden umgewandelt."), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("beyond.bmp: Nicht genügend Arbeitsspeicher."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("beyond.tga: Nicht genügend Arbeitsspeicher."), std::string::npos) << run.err;
     for (const wchar_t* name : {L"fits1.jpg", L"fits2.jpg", L"fits3.jpg", L"fits4.jpg"})
         EXPECT_EQ(Identify(At(name)), "JPEG 900x700") << Utf8FromWide(name);
     EXPECT_FALSE(FileExists(At(L"beyond.jpg")));

@@ -13,8 +13,10 @@ Wine), judged on the host:
    preset; 16-bit, palette and gamma PNGs to JPEG and BMP. TIFFs of strips
    (RGB with LZW, 16-bit grey stored white-first, RGBA premultiplied) to
    JPEG, TIFF, PNG and the preset. HEICs, opaque and with alpha, to JPEG,
-   PNG and the preset, the PNG against heif-convert's decode; a PPM and a
-   16-bit PGM. The summaries the same both ways too.
+   PNG and the preset, the PNG against heif-convert's decode; bitmaps
+   (24-bit stored from the bottom and from the top, 32-bit with alpha,
+   8-bit with a palette); a PPM and a 16-bit PGM. The summaries the same
+   both ways too.
 2. A picture of 192 megapixels to JPEG, PNG and TIFF, and a PNG, a TIFF and
    a PPM of 96 to JPEG and through the preset: each worker's peak
    resident memory, read from the process (/proc/<pid>/status, VmHWM) while
@@ -159,6 +161,19 @@ def transparent_png(path):
         f.write(data[:end] + chunk + data[end:])
 
 
+def top_down_bitmap(source, target):
+    """The bitmap with its rows stored from the top, as a negative height in
+    its information header says (a 24-bit BMP3 of rows padded to 4 bytes)."""
+    import struct
+    data = bytearray(open(source, "rb").read())
+    offset, width, height = struct.unpack_from("<I", data, 10)[0], *struct.unpack_from("<ii", data, 18)
+    stride = (width * 3 + 3) // 4 * 4
+    rows = [data[offset + r * stride:offset + (r + 1) * stride] for r in range(height)]
+    data[offset:offset + stride * height] = b"".join(reversed(rows))
+    struct.pack_into("<i", data, 22, -height)
+    open(target, "wb").write(bytes(data))
+
+
 def same_both_ways(converter, work, name, source, tokens):
     streamed, whole = os.path.join(work, name + "-streamed"), os.path.join(work, name + "-whole")
     kept = "source" + os.path.splitext(source)[1]
@@ -266,6 +281,30 @@ def main():
     subprocess.run(["heif-enc", "-q", "90", "-o", heic, png], check=True, stdout=subprocess.DEVNULL)
     folder = same_both_ways(args.converter, work, "transparent-heic", heic, ["TOJPG", "TOPNG"])
     check(identify(os.path.join(folder, "source.png")) == "PNG 1800x1200", "the transparent HEIC's PNG")
+    # Bitmaps, read row by row from the end of the file up (or from the top,
+    # as a negative height says): 24-bit to JPEG, TIFF, PNG and the preset
+    # (a bitmap again, gathered), the same stored top-down, 32-bit with an
+    # alpha mask to JPEG and PNG, 8-bit with a palette to JPEG.
+    bmp = os.path.join(work, "photo.bmp")
+    subprocess.run(["convert", photo, "BMP3:" + bmp], check=True)
+    folder = same_both_ways(args.converter, work, "bmp", bmp, ["TOJPG", "TOTIFF", "TOPNG", "RS_1"])
+    check(largest_difference(bmp, os.path.join(folder, "source.png")) == 0, "the bitmap's PNG holds its pixels")
+    check(identify(os.path.join(folder, "source (800x600).bmp")) in ("BMP 800x533", "BMP3 800x533"),
+          "the bitmap's preset")
+    topdown = os.path.join(work, "topdown.bmp")
+    top_down_bitmap(bmp, topdown)
+    folder = same_both_ways(args.converter, work, "topdown", topdown, ["TOPNG"])
+    check(largest_difference(bmp, os.path.join(folder, "source.png")) == 0,
+          "the top-down bitmap's PNG holds the same pixels")
+    bmp32 = os.path.join(work, "bmp32.bmp")
+    subprocess.run(["convert", png, bmp32], check=True)
+    folder = same_both_ways(args.converter, work, "bmp32", bmp32, ["TOJPG", "TOPNG"])
+    check(largest_difference(png, os.path.join(folder, "source.png")) == 0, "the 32-bit bitmap's PNG holds its colours")
+    check(psnr(flat, os.path.join(folder, "source.jpg")) > 30, "the 32-bit bitmap's JPEG shows it on white")
+    bmp8 = os.path.join(work, "bmp8.bmp")
+    subprocess.run(["convert", photo, "+dither", "-colors", "200", "-type", "Palette", "BMP3:" + bmp8], check=True)
+    folder = same_both_ways(args.converter, work, "bmp8", bmp8, ["TOJPG"])
+    check(psnr(bmp8, os.path.join(folder, "source.jpg")) > 30, "the 8-bit bitmap's JPEG shows it")
     # Raw Netpbm files, read row by row where their rows lie: an 8-bit PPM
     # to JPEG, TIFF, PNG and the preset (which, as the format is not
     # written, becomes a JPEG and says so), a 16-bit PGM to TIFF and PNG.

@@ -1,8 +1,8 @@
 // The streamed path's pure parts against the whole-picture path's, on any
 // bytes: the JPEG row reader gives the rows Jpeg::Read gives (the bytes as a
 // JPEG file, fed in pieces of any length), the PNG and TIFF row readers the
-// rows and metadata Png::Read and Tiff::Read give, the Netpbm row reader
-// Netpbm::Read's rows; the PNG row writer's file decodes
+// rows and metadata Png::Read and Tiff::Read give, the bitmap and Netpbm
+// row readers Bmp::Read's and Netpbm::Read's; the PNG row writer's file decodes
 // (libpng) to exactly its pixels; the metadata put into a file's first bytes
 // as they stream (EditedHead) gives the same file as putting it into the
 // whole file, for JPEG and PNG.
@@ -16,6 +16,7 @@
 
 #include "converter/metadata/JpegMarkers.h"
 #include "converter/metadata/PngChunks.h"
+#include "converter/readers/Bmp.h"
 #include "converter/readers/Jpeg.h"
 #include "converter/readers/Netpbm.h"
 #include "converter/readers/Png.h"
@@ -182,11 +183,27 @@ void CheckNetpbmReaderRows(const uint8_t* data, size_t size) {
                 abort();
 }
 
+void CheckBmpReaderRows(const uint8_t* data, size_t size) {
+    ReadRequest request;
+    request.maxPixels = uint64_t{1} << 22;
+    Decoded whole;
+    if (!Bmp::Read(data, size, request, whole).Ok()) return;
+    Bmp::RowReader reader;
+    Decoded head;
+    if (!reader.Open(ReadAtBytes(data, size), size, head).Ok()) return;  // run-length or a bare DIB: read whole
+    if (!(reader.Size() == PixelSize{whole.image.width, whole.image.height})) abort();
+    if (head.metadata.icc != whole.metadata.icc || head.metadata.dpiX != whole.metadata.dpiX ||
+        head.metadata.dpiY != whole.metadata.dpiY)
+        abort();
+    if (SameRows(reader, whole.image) && !reader.MayBeTransparent()) abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckJpegRows(data, size);
     CheckPngReaderRows(data, size);
     CheckTiffReaderRows(data, size);
     CheckNetpbmReaderRows(data, size);
+    CheckBmpReaderRows(data, size);
     const Image image = PictureFrom(data, size);
     if (!image.Valid()) return 0;
     CheckPngRows(image);
