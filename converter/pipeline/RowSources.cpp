@@ -47,6 +47,10 @@ struct File : RandomAccess {
         LARGE_INTEGER size = {};
         return GetFileSizeEx(handle, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
     }
+    // The file as a reader that goes back and forth in it is handed it.
+    ::ReadAt Reading() {
+        return [this](uint64_t at, uint8_t* buffer, size_t size) { return ReadAt(at, buffer, size); };
+    }
     bool WriteAt(uint64_t, const uint8_t*, size_t) override { return false; }
     bool Truncate(uint64_t) override { return false; }
 };
@@ -66,6 +70,17 @@ bool EndsWithEndMarker(HANDLE file) {
     return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && ends;
 }
 
+// What the writers must know of a source: its kind, its own format's
+// token, and what its reader learned before the first row.
+void Describe(Source& source, const RowPicture& picture, const wchar_t* kind, const char* ownToken) {
+    source.kind = kind;
+    source.ownToken = ownToken;
+    source.size = picture.Size();
+    source.grey = picture.Grey();
+    source.transparent = picture.MayBeTransparent();
+    source.decoderBytes = picture.DecoderBytes();
+}
+
 class JpegSource : public Source {
 public:
     File file;  // before the reader, which reads it until its end
@@ -75,7 +90,7 @@ public:
     const wchar_t* Remark() const override { return reader.Truncated() ? Jpeg::CutShort : nullptr; }
 };
 
-// A PNG or a TIFF: its reader says what the writers must know.
+// A PNG, a TIFF, a bitmap or a Netpbm file, read where its reader asks.
 template <class Reader>
 class ReaderSource : public Source {
 public:
@@ -83,15 +98,6 @@ public:
     Reader reader;
     bool Begin() override { return reader.Begin(); }
     bool Row(uint8_t* bgra) override { return reader.Row(bgra); }
-
-    void Describe(const wchar_t* name, const char* token) {
-        kind = name;
-        ownToken = token;
-        size = reader.Size();
-        grey = reader.Grey();
-        transparent = reader.MayBeTransparent();
-        decoderBytes = reader.DecoderBytes();
-    }
 };
 using PngSource = ReaderSource<Png::RowReader>;
 using TiffSource = ReaderSource<Tiff::RowReader>;
@@ -140,11 +146,7 @@ Opened OpenJpeg(HANDLE handle, const Job& job, std::unique_ptr<Source>& source, 
         reason = CmykTooLarge;
         return Opened::Skipped;
     }
-    jpeg->kind = L"JPEG";
-    jpeg->ownToken = "TOJPG";
-    jpeg->size = reader.Size();
-    jpeg->grey = reader.Grey();
-    jpeg->decoderBytes = reader.DecoderBytes();
+    Describe(*jpeg, reader, L"JPEG", "TOJPG");
     source = std::move(jpeg);
     return Opened::Yes;
 }
@@ -156,10 +158,10 @@ Opened OpenPng(HANDLE handle, std::unique_ptr<Source>& source, Decoded& decoded)
     file.handle = handle;
     Png::RowReader& reader = png->reader;
     const ReadResult opened = reader.Open(
-        [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size(),
+        file.Reading(), file.Size(),
         decoded);
     if (!opened.Ok() || reader.Interlaced()) return Opened::No;
-    png->Describe(L"PNG", "TOPNG");
+    Describe(*png, reader, L"PNG", "TOPNG");
     source = std::move(png);
     return Opened::Yes;
 }
@@ -177,7 +179,7 @@ Opened OpenTiff(HANDLE handle, const std::wstring& name, std::unique_ptr<Source>
         return Opened::No;
     Tiff::RowReader& reader = tiff->reader;
     if (!reader.Open(file, decoded).Ok() || !reader.Streams()) return Opened::No;
-    tiff->Describe(L"TIFF", "TOTIFF");
+    Describe(*tiff, reader, L"TIFF", "TOTIFF");
     source = std::move(tiff);
     return Opened::Yes;
 }
@@ -190,10 +192,10 @@ Opened OpenBmp(HANDLE handle, std::unique_ptr<Source>& source, Decoded& decoded)
     file.handle = handle;
     Bmp::RowReader& reader = bmp->reader;
     const ReadResult opened = reader.Open(
-        [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size(),
+        file.Reading(), file.Size(),
         decoded);
     if (!opened.Ok()) return Opened::No;
-    bmp->Describe(L"BMP", "TOBMP");
+    Describe(*bmp, reader, L"BMP", "TOBMP");
     source = std::move(bmp);
     return Opened::Yes;
 }
@@ -206,9 +208,9 @@ Opened OpenNetpbm(HANDLE handle, std::unique_ptr<Source>& source) {
     file.handle = handle;
     Netpbm::RowReader& reader = netpbm->reader;
     const ReadResult opened = reader.Open(
-        [&file](uint64_t at, uint8_t* buffer, size_t size) { return file.ReadAt(at, buffer, size); }, file.Size());
+        file.Reading(), file.Size());
     if (!opened.Ok()) return Opened::No;
-    netpbm->Describe(L"Netpbm", "");
+    Describe(*netpbm, reader, L"Netpbm", "");
     source = std::move(netpbm);
     return Opened::Yes;
 }
@@ -227,11 +229,8 @@ Opened OpenHeif(File& probe, std::unique_ptr<Source>& source, Decoded& decoded) 
     if (probe.ReadAt(0, heif->bytes.data(), heif->bytes.size()) != heif->bytes.size()) return Opened::No;
     Heif::RowReader& reader = heif->reader;
     if (!reader.Open(heif->bytes.data(), heif->bytes.size(), UINT64_MAX, decoded).Ok()) return Opened::No;
-    heif->kind = L"HEIF";
-    heif->ownToken = "";
-    heif->size = reader.Size();
-    heif->transparent = reader.MayBeTransparent();
-    heif->decoderBytes = reader.DecoderBytes() + heif->bytes.size();
+    Describe(*heif, reader, L"HEIF", "");
+    heif->decoderBytes += heif->bytes.size();  // the file, held while libheif reads it
     source = std::move(heif);
     return Opened::Yes;
 }

@@ -35,7 +35,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
 // bottom-up bitmap): a picture of any height in the memory of one row, the
 // same pixels and metadata as Read. Run-length and embedded pixels, and a
 // bare DIB, are Unsupported here and read whole.
-class RowReader {
+class RowReader : public RowPicture {
 public:
     RowReader();
     ~RowReader();
@@ -45,12 +45,6 @@ public:
     // Reads the headers, the palette and the profile; `out` receives the
     // metadata. Damaged when the file is too short for its pixels.
     ReadResult Open(ReadAt readAt, uint64_t size, Decoded& out);
-    PixelSize Size() const { return size_; }
-    bool Grey() const { return false; }
-    // An alpha mask of 16- or 32-bit pixels.
-    bool MayBeTransparent() const { return transparent_; }
-    // The stored row and the first bytes read for the headers.
-    uint64_t DecoderBytes() const { return decoderBytes_; }
 
     bool Begin();
     // The next row, Size().width BGRA pixels; false when the file fails.
@@ -60,9 +54,6 @@ public:
 
 private:
     std::unique_ptr<State> state_;
-    PixelSize size_;
-    uint64_t decoderBytes_ = 0;
-    bool transparent_ = false;
 };
 
 }  // namespace Bmp

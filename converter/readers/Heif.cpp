@@ -210,7 +210,7 @@ ReadResult RowReader::Open(const uint8_t* data, size_t size, uint64_t maxPixels,
     request.maxPixels = maxPixels;
     result = ByteSource::CheckSize(uint64_t(width), uint64_t(height), request);
     if (!result.Ok()) return result;
-    alpha_ = heif_image_handle_has_alpha_channel(primary) != 0;
+    transparent_ = heif_image_handle_has_alpha_channel(primary) != 0;
     const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(primary),
                               heif_image_handle_get_chroma_bits_per_pixel(primary));
     // libheif decodes the coded size (the "ispe" box) before it crops: a
@@ -225,8 +225,8 @@ ReadResult RowReader::Open(const uint8_t* data, size_t size, uint64_t maxPixels,
         pixels = std::max(pixels, uint64_t(codedWidth) * uint64_t(codedHeight));
     }
     size_ = {uint32_t(width), uint32_t(height)};
-    decoderBytes_ = Heif::DecoderBytes(pixels, bits, alpha_);
-    s.premultiplied = alpha_ && heif_image_handle_is_premultiplied_alpha(primary);
+    decoderBytes_ = Heif::DecoderBytes(pixels, bits, transparent_);
+    s.premultiplied = transparent_ && heif_image_handle_is_premultiplied_alpha(primary);
 
     TakeProfile(primary, out.metadata);
     TakeBlocks(primary, size_.width, size_.height, out.metadata);
@@ -245,7 +245,7 @@ ReadResult RowReader::Begin() {
     // libheif to write, the same values.
     heif_image* decoded = nullptr;
     ReadResult result = FromError(heif_decode_image(s.handle.get(), &decoded, heif_colorspace_RGB,
-                                                    alpha_ ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                                                    transparent_ ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                                                     options.get()));
     if (!result.Ok() || !decoded) return result.Ok() ? Fail(ReadStatus::Damaged) : result;
     s.image.reset(decoded);
@@ -253,7 +253,7 @@ ReadResult RowReader::Begin() {
     const int planeHeight = heif_image_get_height(decoded, heif_channel_interleaved);
     int stride = 0;
     s.plane = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
-    s.pixelBytes = alpha_ ? 4 : 3;
+    s.pixelBytes = transparent_ ? 4 : 3;
     size_t rowBytes = 0;
     if (!s.plane || planeWidth != int(size_.width) || planeHeight != int(size_.height) || stride <= 0 ||
         heif_image_get_bits_per_pixel_range(decoded, heif_channel_interleaved) != 8 ||
@@ -263,7 +263,7 @@ ReadResult RowReader::Begin() {
         return Fail(ReadStatus::Damaged);
     }
     s.stride = size_t(stride);
-    s.premultiplied = s.premultiplied || (alpha_ && heif_image_is_premultiplied_alpha(decoded));
+    s.premultiplied = s.premultiplied || (transparent_ && heif_image_is_premultiplied_alpha(decoded));
     s.next = 0;
     return {};
 }
@@ -277,7 +277,7 @@ bool RowReader::Row(uint8_t* bgra) {
         to[0] = from[2];
         to[1] = from[1];
         to[2] = from[0];
-        to[3] = alpha_ ? from[3] : 255;
+        to[3] = transparent_ ? from[3] : 255;
     }
     if (s.premultiplied) UnpremultiplyRow(bgra, size_t(size_.width) * 4);
     return true;

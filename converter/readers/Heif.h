@@ -21,7 +21,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
 // holds its pixels, of which each row is made BGRA as it is asked for, so
 // that no copy of the whole picture is made beside libheif's. Read is
 // built on it.
-class RowReader {
+class RowReader : public RowPicture {
 public:
     RowReader();
     ~RowReader();
@@ -33,11 +33,6 @@ public:
     // will hold; `out` receives the profile, Exif and XMP and orientation
     // 1. Decodes nothing.
     ReadResult Open(const uint8_t* data, size_t size, uint64_t maxPixels, Decoded& out);
-    PixelSize Size() const { return size_; }
-    bool MayBeTransparent() const { return alpha_; }
-    // What libheif and its decoders hold: the planes, the colour
-    // conversion's image, the coded stream.
-    uint64_t DecoderBytes() const { return decoderBytes_; }
 
     // Decodes the picture.
     ReadResult Begin();
@@ -49,9 +44,6 @@ public:
 
 private:
     std::unique_ptr<State> state_;
-    PixelSize size_;
-    uint64_t decoderBytes_ = 0;
-    bool alpha_ = false;
 };
 
 // The TIFF structure inside a HEIF Exif item (a 4-byte offset to the TIFF

@@ -27,7 +27,7 @@ unsigned Reduction(PixelSize stored, int orientation, const ReadRequest& request
 // The streamed path's reader: the file's bytes come from `fill` (which
 // gives up to `size` bytes, 0 at the end), the picture leaves a row at a
 // time, at the same reduction Read would decode it at.
-class RowReader {
+class RowReader : public RowPicture {
 public:
     RowReader();
     ~RowReader();
@@ -36,12 +36,10 @@ public:
 
     // Reads the headers: `out` receives the metadata, the orientation and
     // the stored size when reduced; its picture stays empty.
+    // Size() is as the rows come; DecoderBytes() what libjpeg holds
+    // meanwhile (a many-scan file: all its coefficients).
     ReadResult Open(std::function<size_t(uint8_t*, size_t)> fill, const ReadRequest& request, Decoded& out);
-    PixelSize Size() const { return size_; }  // as the rows come
     bool Cmyk() const { return cmyk_; }
-    bool Grey() const { return grey_; }
-    // What libjpeg holds meanwhile (a many-scan file: all its coefficients).
-    uint64_t DecoderBytes() const { return decoderBytes_; }
 
     // Starts decoding; libjpeg's memory is capped at DecoderBytes().
     bool Begin();
@@ -54,9 +52,7 @@ private:
     ReadResult Fail(ReadResult result);
     struct State;
     std::unique_ptr<State> state_;
-    PixelSize size_;
-    uint64_t decoderBytes_ = 0;
-    bool cmyk_ = false, grey_ = false;
+    bool cmyk_ = false;
 };
 
 }  // namespace Jpeg

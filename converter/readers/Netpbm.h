@@ -17,7 +17,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
 // A raw (binary: P4 to P7) file's rows, each read from its place in the
 // file as it is asked for: a picture of any height in the memory of one
 // row, the same pixels as Read. Plain (text) files are Unsupported here.
-class RowReader {
+class RowReader : public RowPicture {
 public:
     RowReader();
     ~RowReader();
@@ -26,11 +26,6 @@ public:
 
     // Reads the header; Damaged when the file is too short for its raster.
     ReadResult Open(ReadAt readAt, uint64_t size);
-    PixelSize Size() const { return size_; }
-    bool Grey() const { return grey_; }
-    bool MayBeTransparent() const { return transparent_; }
-    // The stored row held meanwhile.
-    uint64_t DecoderBytes() const { return decoderBytes_; }
 
     bool Begin();
     // The next row, Size().width BGRA pixels; false when the file fails.
@@ -40,9 +35,6 @@ public:
 
 private:
     std::unique_ptr<State> state_;
-    PixelSize size_;
-    uint64_t decoderBytes_ = 0;
-    bool grey_ = false, transparent_ = false;
 };
 
 }  // namespace Netpbm

@@ -20,7 +20,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
 
 // The same file's rows as they are decoded, for a picture of any height in
 // the memory of a few rows: the same pixels and metadata as Read.
-class RowReader {
+class RowReader : public RowPicture {
 public:
     RowReader();
     ~RowReader();
@@ -31,14 +31,8 @@ public:
     // data: every chunk but the pixels' is read first); `out` receives the
     // metadata, the colour and the orientation, its picture stays empty.
     ReadResult Open(ReadAt readAt, uint64_t size, Decoded& out);
-    PixelSize Size() const { return size_; }
     // Interlaced rows come in seven passes: such a file is read whole.
     bool Interlaced() const { return interlaced_; }
-    bool Grey() const { return grey_; }
-    // An alpha channel or a transparent colour (tRNS).
-    bool MayBeTransparent() const { return transparent_; }
-    // What libspng holds meanwhile.
-    uint64_t DecoderBytes() const { return decoderBytes_; }
 
     bool Begin();
     // The next row, Size().width BGRA pixels; false on damage.
@@ -48,9 +42,7 @@ public:
 
 private:
     std::unique_ptr<State> state_;
-    PixelSize size_;
-    uint64_t decoderBytes_ = 0;
-    bool interlaced_ = false, grey_ = false, transparent_ = false;
+    bool interlaced_ = false;
 };
 
 }  // namespace Png

@@ -23,7 +23,7 @@ ReadResult Read(const uint8_t* data, size_t size, const ReadRequest& request, De
 // Read. Taken for chunky (or one-sample) strips of grey or RGB samples, with
 // or without alpha; tiles, separate planes, CMYK, L*a*b*, premultiplied
 // 16-bit samples and what libtiff's RGBA interface reads are read whole.
-class RowReader {
+class RowReader : public RowPicture {
 public:
     RowReader();
     ~RowReader();
@@ -35,11 +35,6 @@ public:
     ReadResult Open(RandomAccess& file, Decoded& out);
     // Whether the rows can come one by one (see above).
     bool Streams() const { return streams_; }
-    PixelSize Size() const { return size_; }
-    bool Grey() const { return grey_; }
-    bool MayBeTransparent() const { return transparent_; }
-    // What libtiff and the strip band hold meanwhile.
-    uint64_t DecoderBytes() const { return decoderBytes_; }
 
     bool Begin();
     // The next row, Size().width BGRA pixels; false on damage.
@@ -49,9 +44,7 @@ public:
 
 private:
     std::unique_ptr<State> state_;
-    PixelSize size_;
-    uint64_t decoderBytes_ = 0;
-    bool streams_ = false, grey_ = false, transparent_ = false;
+    bool streams_ = false;
 };
 
 }  // namespace Tiff
